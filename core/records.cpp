@@ -1,0 +1,10 @@
+#include "core/records.h"
+
+namespace ventari {
+
+ProgramRecords& TheProgramRecords() {
+  static ProgramRecords records;
+  return records;
+}
+
+}  // namespace ventari

@@ -1,0 +1,31 @@
+#pragma once
+// The program-wide records: the settings read by the refresh cycle and the values it derives.
+
+#include <string>
+
+#include "core/settings.h"
+#include "platform/datetime.h"
+
+namespace ventari {
+
+struct MonitorState {
+  std::string savedDir;
+  std::string deadlineText;  // first line of the deadline cache, as read
+  std::string yearText;      // first line of the year cache, as read
+  std::string lateText;      // written by the tick only
+  TDateTime deadline = kZeroDateTime;
+  // A deadline of the current turn has been converted; until then no tick acts on it.
+  bool deadlineKnown = false;
+};
+
+struct ProgramRecords {
+  HostSettings host;
+  GameSettings game;
+  MonitorState monitor;
+};
+
+// The one instance of the running program. Components take the records by reference, so tests
+// give them their own.
+ProgramRecords& TheProgramRecords();
+
+}  // namespace ventari

@@ -1,0 +1,112 @@
+#include "core/refresh.h"
+
+#include "core/cache_makers.h"
+#include "core/monitor_view.h"
+#include "core/records.h"
+#include "platform/clock.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+
+namespace ventari {
+
+namespace {
+
+std::string Piece(const std::string& text, std::size_t first, std::size_t count) {
+  // Character positions count from 1; a piece past the end is cut short, down to empty.
+  if (first - 1 >= text.size()) return {};
+  return text.substr(first - 1, count);
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
+
+}  // namespace
+
+TDateTime ParseDeadline(const std::string& text) {
+  const std::string joined =
+      Piece(text, 9, 2) + "/" + Piece(text, 6, 2) + "/" + Piece(text, 1, 4) + Piece(text, 11, 9);
+  if (auto value = TryParseDayMonthYear(joined)) return *value;
+  throw EConvertError("'" + joined + "' is not a valid date and time");
+}
+
+void MakeDirPath(const std::string& path) {
+  if (path.empty()) throw Exception("Unable to create directory");
+  std::string dir = path;
+  if (dir.back() == '\\' || dir.back() == '/') dir.pop_back();
+  if (dir.size() < 3 || DirectoryExists(dir)) return;
+  std::size_t cut = dir.size();
+  while (cut > 0 && !IsSeparator(dir[cut - 1])) --cut;
+  const std::string parent = dir.substr(0, cut);
+  if (parent == dir) return;
+  MakeDirPath(parent);
+  CreateDir(dir);  // a failure shows at the first later step that needs the folder
+}
+
+RefreshCycle::RefreshCycle(ProgramRecords& records, MonitorView& view, Dialogs& dialogs,
+                           AppControl& app, const Clock& clock,
+                           DeadlineCacheMaker& deadlineMaker, YearCacheMaker& yearMaker)
+    : m_records(records),
+      m_view(view),
+      m_dialogs(dialogs),
+      m_app(app),
+      m_clock(clock),
+      m_deadlineMaker(deadlineMaker),
+      m_yearMaker(yearMaker) {}
+
+std::string RefreshCycle::DeadlineCachePath() const {
+  return m_records.host.repJeu + "/" + m_records.game.gameName + "/nextdl.txt";
+}
+
+std::string RefreshCycle::YearCachePath() const {
+  return m_records.host.repJeu + "/" + m_records.game.gameName + "/curyear.txt";
+}
+
+bool RefreshCycle::Fatal(const char* text) {
+  EndApplication(m_dialogs, m_app, text);
+  return false;
+}
+
+void RefreshCycle::Run() {
+  HostSettings& host = m_records.host;
+  GameSettings& game = m_records.game;
+  MonitorState& state = m_records.monitor;
+
+  state.savedDir = GetCurrentDir();
+  if (!LoadHostSettings(host)) return (void)Fatal("config file not found !!!");
+  if (!DirectoryExists(host.binariesDir))
+    return (void)Fatal("Stars! binaries directory not found !!!");
+  if (!FileExists(host.binariesDir + "\\" + host.executableName))
+    return (void)Fatal("Stars! executable file not found !!!");
+  if (!DirectoryExists(host.publicationDir)) MakeDirPath(host.publicationDir);
+  if (!DirectoryExists(host.repJeu)) MakeDirPath(host.repJeu);
+  if (!LoadGameSettings(game, host.repJeu)) return (void)Fatal("config file not found !!!");
+
+  const std::string publicationGameDir = host.publicationDir + "/" + game.gameName;
+  if (!DirectoryExists(publicationGameDir)) MakeDirPath(publicationGameDir);
+  const std::string gameDir = host.repJeu + "/" + game.gameName;
+  if (!DirectoryExists(gameDir)) MakeDirPath(gameDir);
+
+  TextFileReader cache;
+  if (!cache.open(DeadlineCachePath())) {
+    if (!m_deadlineMaker.FetchDeadlineCache()) return;
+    if (!cache.open(DeadlineCachePath())) throw EInOutError(cache.errorCode());
+  }
+  state.deadlineText = cache.readLine();
+  cache.close();
+  state.deadline = ParseDeadline(state.deadlineText);
+  state.deadlineKnown = true;
+
+  if (!FileExists(YearCachePath())) {
+    if (!m_yearMaker.RunYearTool()) return;
+  }
+  if (!cache.open(YearCachePath())) throw EInOutError(cache.errorCode());
+  state.yearText = cache.readLine();
+  cache.close();
+
+  m_view.SetLine(WindowLine::Clock, DateTimeToStr(m_clock.Now()));
+  m_view.SetLine(WindowLine::Game, game.gameName);
+  m_view.SetLine(WindowLine::Year, state.yearText);
+  m_view.SetLine(WindowLine::Deadline, state.deadlineText);
+  m_view.SetLine(WindowLine::Period, std::to_string(m_view.TimerIntervalMs() / 1000));
+}
+
+}  // namespace ventari

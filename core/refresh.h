@@ -1,0 +1,50 @@
+#pragma once
+// The refresh cycle: re-reads both settings files, checks the Stars! installation, makes the
+// missing folders and caches, reads the caches and rewrites the window lines.
+
+#include <string>
+
+#include "platform/datetime.h"
+
+namespace ventari {
+
+class AppControl;
+class Clock;
+class Dialogs;
+class DeadlineCacheMaker;
+class MonitorView;
+class YearCacheMaker;
+struct ProgramRecords;
+
+// "2002-07-30 18:00:00" -> 30 July 2002 18:00. Raises EConvertError with the joined text
+// ("30/07/2002 18:00:00") when it does not convert.
+TDateTime ParseDeadline(const std::string& text);
+
+// Creates a folder and its missing parents. Raises "Unable to create directory" on an empty path.
+void MakeDirPath(const std::string& path);
+
+class RefreshCycle {
+ public:
+  RefreshCycle(ProgramRecords& records, MonitorView& view, Dialogs& dialogs, AppControl& app,
+               const Clock& clock, DeadlineCacheMaker& deadlineMaker, YearCacheMaker& yearMaker);
+
+  // One run (the window's FormCreate). Fatal set-up failures end the application; other
+  // failures are raised to the caller.
+  void Run();
+
+  std::string DeadlineCachePath() const;
+  std::string YearCachePath() const;
+
+ private:
+  bool Fatal(const char* text);
+
+  ProgramRecords& m_records;
+  MonitorView& m_view;
+  Dialogs& m_dialogs;
+  AppControl& m_app;
+  const Clock& m_clock;
+  DeadlineCacheMaker& m_deadlineMaker;
+  YearCacheMaker& m_yearMaker;
+};
+
+}  // namespace ventari

@@ -1,0 +1,36 @@
+#include "core/robot.h"
+
+#include "core/refresh.h"
+#include "platform/app_control.h"
+
+namespace ventari {
+
+Robot::Entry::Entry(Robot& robot)
+    : m_robot(robot), m_granted(!robot.m_busy && !robot.m_app.EndRequested()) {
+  if (m_granted) m_robot.m_busy = true;
+}
+
+Robot::Entry::~Entry() {
+  if (m_granted) m_robot.m_busy = false;
+}
+
+Robot::Robot(AppControl& app, RefreshCycle& refresh) : m_app(app), m_refresh(refresh) {}
+
+void Robot::FormCreate() {
+  Entry entry(*this);
+  if (!entry.granted()) return;
+  m_refresh.Run();
+}
+
+void Robot::Timer1Timer() {
+  Entry entry(*this);
+  if (!entry.granted()) return;
+  m_refresh.Run();
+}
+
+void Robot::Button1Click() {
+  Entry entry(*this);
+  if (!entry.granted()) return;
+}
+
+}  // namespace ventari

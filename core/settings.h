@@ -1,0 +1,60 @@
+#pragma once
+// The host settings file `ventari.def` and the game settings file `ventari.pla`.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace ventari {
+
+class TextFileReader;
+
+struct HostSettings {
+  std::string binariesDir;
+  std::string executableName;
+  std::string publicationDir;
+  std::string repJeu;  // the game folder
+};
+
+inline constexpr char kComputerAddress[] = "COMPUTER";
+
+struct PlayerEntry {
+  std::string name;
+  std::string address;
+  // Exactly "COMPUTER", compared byte for byte.
+  bool isComputer() const { return address == kComputerAddress; }
+};
+
+inline constexpr int kPlayerRows = 12;
+
+struct GameSettings {
+  std::string gameName;
+  std::string webFolder;
+  std::string hostAddress;
+  std::int32_t reservedNumber = 0;
+  bool autoGenerate = false;
+  std::int32_t hoursToDeadline = 0;
+  std::int32_t playerCount = 0;
+
+  // Row n (1 to 12); raises ERangeError outside that range.
+  PlayerEntry& player(int n);
+  const PlayerEntry& player(int n) const;
+
+ private:
+  std::array<PlayerEntry, kPlayerRows> m_players;
+};
+
+// Opens `ventari.def` in the working folder and updates `settings` in place. False, changing
+// nothing, when the file cannot be opened. Raises the conversion and I/O errors.
+bool LoadHostSettings(HostSettings& settings);
+// Opens repJeu + "\ventari.pla" and updates `settings` in place. False, changing nothing, when
+// the file cannot be opened. Raises conversion, range and I/O errors.
+bool LoadGameSettings(GameSettings& settings, const std::string& repJeu);
+
+// Reads the next line as a settings line: the text after its first tab, or false when the line
+// has no tab (the field keeps its value).
+bool ReadSettingValue(TextFileReader& file, std::string& value);
+// A player line: without a tab "???" and "COMPUTER"; else the rest split at its first comma.
+PlayerEntry ParsePlayerLine(const std::string& line);
+
+}  // namespace ventari

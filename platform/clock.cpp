@@ -1,0 +1,26 @@
+#include "platform/clock.h"
+
+#include <sys/time.h>
+
+#include <ctime>
+
+namespace ventari {
+
+TDateTime SystemClock::Now() const {
+  timeval tv{};
+  ::gettimeofday(&tv, nullptr);
+  std::tm local{};
+  const time_t seconds = tv.tv_sec;
+  ::localtime_r(&seconds, &local);
+  DateTimeParts parts;
+  parts.year = local.tm_year + 1900;
+  parts.month = local.tm_mon + 1;
+  parts.day = local.tm_mday;
+  parts.hour = local.tm_hour;
+  parts.minute = local.tm_min;
+  parts.second = local.tm_sec > 59 ? 59 : local.tm_sec;  // a leap second reads as :59
+  parts.millisecond = static_cast<int>(tv.tv_usec / 1000);
+  return TryEncodeDateTime(parts).value_or(kZeroDateTime);
+}
+
+}  // namespace ventari

@@ -1,0 +1,20 @@
+#pragma once
+// The local clock behind a seam, so that tests can set the time.
+
+#include "platform/datetime.h"
+
+namespace ventari {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual TDateTime Now() const = 0;
+};
+
+// The machine's local date and time.
+class SystemClock final : public Clock {
+ public:
+  TDateTime Now() const override;
+};
+
+}  // namespace ventari

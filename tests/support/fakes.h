@@ -1,0 +1,41 @@
+#pragma once
+// Fakes for what a person would see or hear, and for the clock.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/app_control.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/sound.h"
+
+namespace ventari::test {
+
+// Records every box; an optional hook runs while a box is "open" (as a modal loop would).
+class ScriptedDialogs : public Dialogs {
+ public:
+  void ShowMessage(const std::string& text) override;
+  void ShowError(const std::string& message) override;
+  void ShowMailError(int result) override;
+
+  std::vector<std::string> messages;    // plain boxes
+  std::vector<std::string> errors;      // error boxes, as shown (with the added ".")
+  std::vector<int> mailErrors;          // mail error boxes
+  std::function<void()> whileOpen;      // runs inside every box
+};
+
+class FakeClock : public Clock {
+ public:
+  TDateTime Now() const override { return now; }
+  TDateTime now = kZeroDateTime;
+};
+
+class FakeSound : public SoundPlayer {
+ public:
+  void Play(const std::string& fileName) override;
+  std::vector<std::string> played;
+  std::string failWith;  // when set, Play raises Exception with this message
+};
+
+}  // namespace ventari::test

@@ -1,0 +1,62 @@
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace ventari::test {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "ventari-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  m_path = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string TempDir::file(const std::string& name) const { return m_path + "/" + name; }
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  ASSERT_TRUE(out.good()) << "cannot write " << path;
+  out << bytes;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void MakeExecutable(const std::string& path) { ::chmod(path.c_str(), 0755); }
+
+ScopedCurrentDir::ScopedCurrentDir(const std::string& path)
+    : m_saved(std::filesystem::current_path().string()) {
+  std::filesystem::current_path(path);
+}
+
+ScopedCurrentDir::~ScopedCurrentDir() {
+  std::error_code ignored;
+  std::filesystem::current_path(m_saved, ignored);
+}
+
+std::string BinDir() {
+  const char* dir = std::getenv("VENTARI_BIN_DIR");
+  return dir ? dir : "build/bin";
+}
+
+std::string SourceDir() {
+  const char* dir = std::getenv("VENTARI_SOURCE_DIR");
+  return dir ? dir : ".";
+}
+
+}  // namespace ventari::test

@@ -1,0 +1,42 @@
+#pragma once
+// A real temporary folder, removed with everything in it when the test ends.
+
+#include <string>
+
+namespace ventari::test {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return m_path; }
+  // path() + "/" + name
+  std::string file(const std::string& name) const;
+
+ private:
+  std::string m_path;
+};
+
+// Writes bytes to a file, creating it; fails the test on error.
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+void MakeExecutable(const std::string& path);
+
+// Sets the working folder for the lifetime of the object, then restores it.
+class ScopedCurrentDir {
+ public:
+  explicit ScopedCurrentDir(const std::string& path);
+  ~ScopedCurrentDir();
+
+ private:
+  std::string m_saved;
+};
+
+// The folder of the built programs (build/bin), from the test environment.
+std::string BinDir();
+std::string SourceDir();
+
+}  // namespace ventari::test
