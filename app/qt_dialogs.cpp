@@ -1,0 +1,40 @@
+#include "app/qt_dialogs.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QScreen>
+
+#include "platform/errors.h"
+
+namespace ventari {
+
+namespace {
+
+void RunBox(QMessageBox::Icon icon, const QString& caption, const QString& text, bool centre) {
+  QMessageBox box(icon, caption, text, QMessageBox::Ok);
+  box.setObjectName(QStringLiteral("VentariBox"));
+  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  if (centre) {
+    box.adjustSize();
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+      box.move(screen->geometry().center() - box.rect().center());
+  }
+  box.exec();
+}
+
+}  // namespace
+
+void QtDialogs::ShowMessage(const std::string& text) {
+  RunBox(QMessageBox::NoIcon, QStringLiteral("Ventari"), QString::fromStdString(text), false);
+}
+
+void QtDialogs::ShowError(const std::string& message) {
+  RunBox(QMessageBox::Critical, QStringLiteral("Ventari"),
+         QString::fromStdString(ErrorBoxText(message)), false);
+}
+
+void QtDialogs::ShowMailError(int result) {
+  RunBox(QMessageBox::Critical, QStringLiteral("Error"), QString::number(result), true);
+}
+
+}  // namespace ventari

@@ -1,0 +1,200 @@
+#include "app/ventari1.h"
+
+#include <QDialog>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include <exception>
+
+#include "core/records.h"
+#include "core/refresh.h"
+#include "core/robot.h"
+#include "platform/dialogs.h"
+
+namespace ventari {
+
+namespace {
+
+constexpr int kClientWidth = 179;
+constexpr int kClientHeight = 81;
+constexpr int kLabelHeight = 13;
+constexpr int kTimerIntervalMs = 60000;
+
+QFont DesignFont() {
+  // "MS Sans Serif" 8 point is 11 pixels high; where it is missing a sans font of that height.
+  QFont font(QStringLiteral("MS Sans Serif"));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(11);
+  return font;
+}
+
+}  // namespace
+
+int VirtualKeyCode(int qtKey) {
+  if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24) return 112 + (qtKey - Qt::Key_F1);
+  return -1;
+}
+
+TForm1::TForm1(const FormServices& services, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint), m_services(services) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QString::fromUtf8("Ventari surveillance"));
+  setFixedSize(kClientWidth, kClientHeight);
+  setFont(DesignFont());
+  setAutoFillBackground(true);
+  SetColour(WindowColour::ButtonFace);
+
+  Label1 = MakeLabel("Jeu :", 8, 16, nullptr);
+  Label2 = MakeLabel("Année :", 8, 32, nullptr);
+  Label3 = MakeLabel("DL à venir :", 8, 48, nullptr);
+  Label4 = MakeLabel("Etat :", 8, 64, nullptr);
+  Label5 = MakeLabel("XXX", 72, 16, "#800000");
+  Label6 = MakeLabel("XXX", 72, 32, "#800000");
+  Label7 = MakeLabel("XXX", 72, 48, "#800000");
+  Label8 = MakeLabel("XXX", 72, 64, "#800000");
+  Label9 = MakeLabel("date et heure", 0, 0, "#ff00ff");
+  Label9->setAutoFillBackground(true);
+  Label9->setBackgroundRole(QPalette::Button);
+  Label9->setForegroundRole(QPalette::WindowText);
+  Label10 = MakeLabel("000", 112, 0, nullptr);
+
+  Button1 = new QPushButton(QString::fromUtf8("génère"), this);
+  Button1->setObjectName(QStringLiteral("Button1"));
+  Button1->setGeometry(128, 32, 49, 17);
+  Button2 = new QPushButton(QString::fromUtf8("rafraîchit"), this);
+  Button2->setObjectName(QStringLiteral("Button2"));
+  Button2->setGeometry(130, 0, 49, 17);
+  setTabOrder(Button1, Button2);
+
+  MediaPlayer1 = new QWidget(this);
+  MediaPlayer1->setObjectName(QStringLiteral("MediaPlayer1"));
+  MediaPlayer1->setGeometry(103, 49, 253, 30);
+  MediaPlayer1->hide();
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->setInterval(kTimerIntervalMs);
+
+  connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+  connect(Button2, &QPushButton::clicked, this, &TForm1::Timer1Timer);
+  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  Label8->setMouseTracking(true);
+  Label8->installEventFilter(this);
+  // Key preview: the window sees every key before the focused control.
+  Button1->installEventFilter(this);
+  Button2->installEventFilter(this);
+
+  m_refresh = std::make_unique<RefreshCycle>(m_services.records, *this, m_services.dialogs,
+                                             m_services.app, m_services.clock,
+                                             m_services.deadlineMaker, m_services.yearMaker);
+  m_robot = std::make_unique<Robot>(m_services.app, *m_refresh);
+
+  Timer1->start();
+  FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+QLabel* TForm1::MakeLabel(const char* text, int left, int top, const char* colour) {
+  auto* label = new QLabel(QString::fromUtf8(text), this);
+  label->setMargin(0);
+  label->setIndent(0);
+  label->move(left, top);
+  label->setFixedHeight(kLabelHeight);
+  if (colour) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, QColor(QString::fromLatin1(colour)));
+    label->setPalette(palette);
+  }
+  label->adjustSize();
+  label->setFixedHeight(kLabelHeight);
+  return label;
+}
+
+template <typename Handler>
+void TForm1::Guarded(Handler&& handler) {
+  // The application's default handler: show the error, keep the window and the timer going.
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    m_services.dialogs.ShowError(error.what());
+  }
+}
+
+void TForm1::SetLine(WindowLine line, const std::string& text) {
+  QLabel* label = nullptr;
+  switch (line) {
+    case WindowLine::Clock: label = Label9; break;
+    case WindowLine::Game: label = Label5; break;
+    case WindowLine::Year: label = Label6; break;
+    case WindowLine::Deadline: label = Label7; break;
+    case WindowLine::Period: label = Label10; break;
+    case WindowLine::State: label = Label8; break;
+  }
+  label->setText(QString::fromStdString(text));
+  label->adjustSize();
+  label->setFixedHeight(kLabelHeight);
+}
+
+void TForm1::SetColour(WindowColour colour) {
+  QPalette palette = this->palette();
+  const QPalette system;
+  palette.setColor(QPalette::Window, colour == WindowColour::InfoBackground
+                                         ? system.color(QPalette::ToolTipBase)
+                                         : system.color(QPalette::Button));
+  setPalette(palette);
+}
+
+int TForm1::TimerIntervalMs() const { return Timer1->interval(); }
+
+void TForm1::FormCreate() {
+  Guarded([this] { m_robot->FormCreate(); });
+}
+
+void TForm1::FormActivate() { Timer1Timer(); }
+
+void TForm1::Timer1Timer() {
+  Guarded([this] { m_robot->Timer1Timer(); });
+}
+
+void TForm1::Button1Click() {
+  Guarded([this] { m_robot->Button1Click(); });
+}
+
+void TForm1::FormKeyDown(int keyCode) {
+  if (keyCode != 112 || !m_aboutBox) return;
+  Guarded([this] { m_aboutBox->exec(); });
+}
+
+void TForm1::Label8MouseMove() {
+  Guarded([this] {
+    m_services.dialogs.ShowMessage("en retard : " + m_services.records.monitor.lateText);
+  });
+}
+
+bool TForm1::event(QEvent* event) {
+  if (event->type() == QEvent::WindowActivate) {
+    const bool handled = QWidget::event(event);
+    FormActivate();
+    return handled;
+  }
+  if (event->type() == QEvent::KeyPress) {
+    FormKeyDown(VirtualKeyCode(static_cast<QKeyEvent*>(event)->key()));
+  }
+  return QWidget::event(event);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Label8 && event->type() == QEvent::MouseMove) {
+    Label8MouseMove();
+  } else if (event->type() == QEvent::KeyPress) {
+    FormKeyDown(VirtualKeyCode(static_cast<QKeyEvent*>(event)->key()));
+    if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace ventari

@@ -1,0 +1,95 @@
+#pragma once
+// The main window: a tiny always-on-top tool window that shows the game, its year, the deadline,
+// the state of the turn and the time of the last refresh. It only wires events to the core.
+
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+#include "core/monitor_view.h"
+
+class QLabel;
+class QPushButton;
+class QTimer;
+class QDialog;
+
+namespace ventari {
+
+class AppControl;
+class Clock;
+class Dialogs;
+class DeadlineCacheMaker;
+class RefreshCycle;
+class Robot;
+class YearCacheMaker;
+struct ProgramRecords;
+
+// What the window hands to the core; the program passes the real ones, tests their fakes.
+struct FormServices {
+  ProgramRecords& records;
+  Dialogs& dialogs;
+  AppControl& app;
+  const Clock& clock;
+  DeadlineCacheMaker& deadlineMaker;
+  YearCacheMaker& yearMaker;
+};
+
+class TForm1 : public QWidget, public MonitorView {
+  Q_OBJECT
+
+ public:
+  // Builds the controls and runs FormCreate (the first refresh) before the window is shown.
+  explicit TForm1(const FormServices& services, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // MonitorView
+  void SetLine(WindowLine line, const std::string& text) override;
+  void SetColour(WindowColour colour) override;
+  int TimerIntervalMs() const override;
+
+  // Event handlers, named after the control and the event.
+  void FormCreate();
+  void FormActivate();
+  void Timer1Timer();
+  void Button1Click();
+  void FormKeyDown(int keyCode);
+  void Label8MouseMove();
+
+  // Called by F1; the about box is attached once it exists.
+  void SetAboutBox(QDialog* aboutBox) { m_aboutBox = aboutBox; }
+
+  QLabel* Label1 = nullptr;
+  QLabel* Label2 = nullptr;
+  QLabel* Label3 = nullptr;
+  QLabel* Label4 = nullptr;
+  QLabel* Label5 = nullptr;
+  QLabel* Label6 = nullptr;
+  QLabel* Label7 = nullptr;
+  QLabel* Label8 = nullptr;
+  QLabel* Label9 = nullptr;
+  QLabel* Label10 = nullptr;
+  QPushButton* Button1 = nullptr;
+  QPushButton* Button2 = nullptr;
+  QWidget* MediaPlayer1 = nullptr;  // hidden: the ready sound plays without a visible control
+  QTimer* Timer1 = nullptr;
+
+ protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  template <typename Handler>
+  void Guarded(Handler&& handler);
+  QLabel* MakeLabel(const char* text, int left, int top, const char* colour);
+
+  FormServices m_services;
+  std::unique_ptr<RefreshCycle> m_refresh;
+  std::unique_ptr<Robot> m_robot;
+  QDialog* m_aboutBox = nullptr;
+};
+
+// The key code of a Qt key on the virtual-key scale (F1 = 112); -1 for keys without one here.
+int VirtualKeyCode(int qtKey);
+
+}  // namespace ventari
