@@ -1,0 +1,163 @@
+#include "core/settings.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/errors.h"
+#include "tests/support/temp_dir.h"
+
+namespace ventari {
+namespace {
+
+using test::ScopedCurrentDir;
+using test::TempDir;
+using test::WriteFile;
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  TempDir m_dir;
+  ScopedCurrentDir m_cwd{m_dir.path()};
+
+  void WriteGame(const std::string& content) { WriteFile(m_dir.file("ventari.pla"), content); }
+  bool LoadGame(GameSettings& game) { return LoadGameSettings(game, m_dir.path()); }
+};
+
+TEST_F(SettingsTest, HostFileKeepsValuesVerbatimAndFieldsWithoutTabKeepTheirOldValue) {
+  HostSettings host;
+  EXPECT_FALSE(LoadHostSettings(host));  // no file: nothing changes
+  EXPECT_EQ(host.binariesDir, "");
+
+  WriteFile("ventari.def", "a\tC:\\stars \r\nb\tstars.exe\r\nc\t/pub\t x\r\nd\t/jeux\r\n");
+  ASSERT_TRUE(LoadHostSettings(host));
+  EXPECT_EQ(host.binariesDir, "C:\\stars ");
+  EXPECT_EQ(host.executableName, "stars.exe");
+  EXPECT_EQ(host.publicationDir, "/pub\t x");  // later tabs belong to the value
+  EXPECT_EQ(host.repJeu, "/jeux");
+
+  // Line 3 without a tab, line 4 missing: both keep the previous load's values.
+  WriteFile("ventari.def", "a\tnew\r\nb\texe2\r\nno tab here\r\n");
+  ASSERT_TRUE(LoadHostSettings(host));
+  EXPECT_EQ(host.binariesDir, "new");
+  EXPECT_EQ(host.publicationDir, "/pub\t x");
+  EXPECT_EQ(host.repJeu, "/jeux");
+}
+
+TEST_F(SettingsTest, EveryLineEndingEndsALineAndCtrlZEndsTheText) {
+  HostSettings host;
+  WriteFile("ventari.def", "a\tone\nb\ttwo\rc\tthree\r\n\x1a" "d\tfour\r\n");
+  ASSERT_TRUE(LoadHostSettings(host));
+  EXPECT_EQ(host.binariesDir, "one");
+  EXPECT_EQ(host.executableName, "two");
+  EXPECT_EQ(host.publicationDir, "three");
+  EXPECT_EQ(host.repJeu, "");  // after Ctrl-Z every line is empty
+
+  // An LF right after a CR belongs to that line end, not to an empty line of its own.
+  WriteFile("ventari.def", "a\t1\r\n\nb\t2\r\n");
+  HostSettings other;
+  ASSERT_TRUE(LoadHostSettings(other));
+  EXPECT_EQ(other.binariesDir, "1");
+  EXPECT_EQ(other.executableName, "");
+  EXPECT_EQ(other.publicationDir, "2");
+}
+
+TEST_F(SettingsTest, GameFileReadsFlagsIntegersAndPlayerRows) {
+  WriteGame(
+      "nom\talpha\r\nweb\tligue\r\nhote\thost@x.org\r\nres\t$1F\r\nauto\t0\r\n"
+      "heures\t0x18\r\nnb\t4\r\nJ1\tAnn,box-of-ann\r\nJ2\tRobot,COMPUTER\r\nJ3\tAnn\r\n"
+      "J4\tAnn, box,2\r\nJ5\tnever read\r\n");
+  GameSettings game;
+  ASSERT_TRUE(LoadGame(game));
+  EXPECT_EQ(game.gameName, "alpha");
+  EXPECT_EQ(game.webFolder, "ligue");
+  EXPECT_EQ(game.hostAddress, "host@x.org");
+  EXPECT_EQ(game.reservedNumber, 31);
+  EXPECT_FALSE(game.autoGenerate);
+  EXPECT_EQ(game.hoursToDeadline, 24);
+  EXPECT_EQ(game.playerCount, 4);
+  EXPECT_EQ(game.player(1).name, "Ann");
+  EXPECT_EQ(game.player(1).address, "box-of-ann");
+  EXPECT_TRUE(game.player(2).isComputer());
+  EXPECT_EQ(game.player(3).name, "");
+  EXPECT_EQ(game.player(3).address, "COMPUTER");
+  EXPECT_EQ(game.player(4).address, " box,2");
+  EXPECT_EQ(game.player(5).name, "");  // above the count: untouched
+
+  for (const char* on : {"1", "00", " 0", ""}) {
+    WriteGame(std::string("n\talpha\r\nw\tl\r\nh\th\r\nr\t0\r\na\t") + on + "\r\nh\t1\r\nc\t0\r\n");
+    ASSERT_TRUE(LoadGame(game));
+    EXPECT_TRUE(game.autoGenerate) << "value '" << on << "'";
+  }
+  WriteGame("n\talpha\r\nw\tl\r\nh\th\r\nr\t0\r\nauto without tab\r\nh\t1\r\nc\t0\r\n");
+  ASSERT_TRUE(LoadGame(game));
+  EXPECT_TRUE(game.autoGenerate);  // kept from the load before
+}
+
+TEST_F(SettingsTest, MissingPlayerLinesBecomeComputerRowsAndNegativeCountsReadNothing) {
+  WriteGame("n\talpha\r\nw\tl\r\nh\th\r\nr\t0\r\na\t1\r\nh\t48\r\nc\t3\r\nJ1\tA,a@x\r\nJ2\tB,b@x\r\n");
+  GameSettings game;
+  ASSERT_TRUE(LoadGame(game));
+  EXPECT_EQ(game.player(3).name, "???");
+  EXPECT_EQ(game.player(3).address, "COMPUTER");
+
+  WriteGame("n\tbeta\r\nw\tl\r\nh\th\r\nr\t0\r\na\t1\r\nh\t48\r\nc\t-2\r\nJ1\tZ,z@x\r\n");
+  ASSERT_TRUE(LoadGame(game));
+  EXPECT_EQ(game.playerCount, -2);
+  EXPECT_EQ(game.player(1).name, "A");  // left as it was
+}
+
+TEST_F(SettingsTest, ConversionErrorsQuoteTheValueAndKeepEarlierLines) {
+  GameSettings game;
+  WriteGame("n\talpha\r\nw\tl\r\nh\th\r\nr\t0\r\na\t1\r\nh\t18h\r\nc\t2\r\n");
+  try {
+    LoadGame(game);
+    FAIL() << "expected a conversion error";
+  } catch (const EConvertError& error) {
+    EXPECT_STREQ(error.what(), "'18h' is not a valid integer value");
+  }
+  EXPECT_EQ(game.gameName, "alpha");  // lines 1 to 5 stored before the error
+  EXPECT_TRUE(game.autoGenerate);
+  EXPECT_EQ(game.playerCount, 0);
+
+  WriteGame("n\talpha\r\nw\tl\r\nh\th\r\nr\t0\r\na\t1\r\nh\t1\r\nc\t12 \r\n");
+  EXPECT_THROW(
+      {
+        try {
+          LoadGame(game);
+        } catch (const EConvertError& error) {
+          EXPECT_STREQ(error.what(), "'12 ' is not a valid integer value");
+          throw;
+        }
+      },
+      EConvertError);
+
+  // Two tabs: the value starts with a tab, which is not a space.
+  WriteGame("n\t\talpha\r\nw\tl\r\nh\th\r\nr\t0\r\na\t1\r\nh\t\t48\r\nc\t0\r\n");
+  EXPECT_THROW(LoadGame(game), EConvertError);
+  EXPECT_EQ(game.gameName, "\talpha");
+}
+
+TEST_F(SettingsTest, ThirteenPlayersStoreTwelveRowsThenRaiseTheRangeError) {
+  std::string content = "n\talpha\r\nw\tl\r\nh\th\r\nr\t0\r\na\t1\r\nh\t48\r\nc\t13\r\n";
+  for (int n = 1; n <= 13; ++n)
+    content += "J\tP" + std::to_string(n) + ",p" + std::to_string(n) + "@x\r\n";
+  WriteGame(content);
+  GameSettings game;
+  try {
+    LoadGame(game);
+    FAIL() << "expected the range error";
+  } catch (const ERangeError& error) {
+    EXPECT_STREQ(error.what(), "Range check error");
+  }
+  EXPECT_EQ(game.playerCount, 13);
+  EXPECT_EQ(game.player(12).name, "P12");
+  EXPECT_THROW(game.player(13), ERangeError);
+}
+
+TEST_F(SettingsTest, LoadGameFailsWithoutChangingAnythingWhenTheFileIsMissing) {
+  GameSettings game;
+  game.gameName = "kept";
+  EXPECT_FALSE(LoadGameSettings(game, m_dir.file("nowhere")));
+  EXPECT_EQ(game.gameName, "kept");
+}
+
+}  // namespace
+}  // namespace ventari
