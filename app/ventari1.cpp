@@ -127,12 +127,24 @@ void TForm1::Guarded(Handler&& handler) {
 void TForm1::SetLine(WindowLine line, const std::string& text) {
   QLabel* label = nullptr;
   switch (line) {
-    case WindowLine::Clock: label = Label9; break;
-    case WindowLine::Game: label = Label5; break;
-    case WindowLine::Year: label = Label6; break;
-    case WindowLine::Deadline: label = Label7; break;
-    case WindowLine::Period: label = Label10; break;
-    case WindowLine::State: label = Label8; break;
+    case WindowLine::Clock:
+      label = Label9;
+      break;
+    case WindowLine::Game:
+      label = Label5;
+      break;
+    case WindowLine::Year:
+      label = Label6;
+      break;
+    case WindowLine::Deadline:
+      label = Label7;
+      break;
+    case WindowLine::Period:
+      label = Label10;
+      break;
+    case WindowLine::State:
+      label = Label8;
+      break;
   }
   label->setText(QString::fromStdString(text));
   label->adjustSize();

@@ -42,8 +42,8 @@ void MakeDirPath(const std::string& path) {
 }
 
 RefreshCycle::RefreshCycle(ProgramRecords& records, MonitorView& view, Dialogs& dialogs,
-                           AppControl& app, const Clock& clock,
-                           DeadlineCacheMaker& deadlineMaker, YearCacheMaker& yearMaker)
+                           AppControl& app, const Clock& clock, DeadlineCacheMaker& deadlineMaker,
+                           YearCacheMaker& yearMaker)
     : m_records(records),
       m_view(view),
       m_dialogs(dialogs),

@@ -18,8 +18,7 @@ class Mailer {
                          const std::optional<std::string>& attachmentName) = 0;
   // Opens the desktop's compose window filled in; the body may be absent.
   virtual void ComposeEmail(const std::string& name, const std::string& address,
-                            const std::string& subject,
-                            const std::optional<std::string>& body) = 0;
+                            const std::string& subject, const std::optional<std::string>& body) = 0;
 };
 
 }  // namespace ventari

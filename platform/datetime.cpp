@@ -68,8 +68,8 @@ std::optional<TDateTime> TryEncodeDateTime(const DateTimeParts& p) {
   if (p.year < 1 || p.year > 9999 || p.month < 1 || p.month > 12 || p.day < 1 ||
       p.day > DaysInMonth(p.year, p.month))
     return std::nullopt;
-  if (p.hour < 0 || p.hour > 23 || p.minute < 0 || p.minute > 59 || p.second < 0 ||
-      p.second > 59 || p.millisecond < 0 || p.millisecond > 999)
+  if (p.hour < 0 || p.hour > 23 || p.minute < 0 || p.minute > 59 || p.second < 0 || p.second > 59 ||
+      p.millisecond < 0 || p.millisecond > 999)
     return std::nullopt;
   const double days = static_cast<double>(
       DaysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day)) -
@@ -142,8 +142,10 @@ std::string DateTimeToStr(TDateTime value) {
   tm.tm_min = p.minute;
   tm.tm_sec = p.second;
   tm.tm_isdst = -1;
-  tm.tm_wday = static_cast<int>((DaysFromCivil(p.year, static_cast<unsigned>(p.month),
-                                               static_cast<unsigned>(p.day)) % 7 + 11) % 7);
+  tm.tm_wday = static_cast<int>(
+      (DaysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day)) % 7 +
+       11) %
+      7);
   std::string format = nl_langinfo(D_FMT);
   if (p.hour != 0 || p.minute != 0 || p.second != 0) {
     format += ' ';

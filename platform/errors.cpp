@@ -8,14 +8,22 @@ EInOutError::EInOutError(int code) : Exception(IoErrorMessage(code)), m_code(cod
 
 std::string IoErrorMessage(int code) {
   switch (code) {
-    case 2: return "File not found";
-    case 3: return "Invalid filename";
-    case 4: return "Too many open files";
-    case 5: return "File access denied";
-    case 100: return "Read beyond end of file";
-    case 101: return "Disk full";
-    case 106: return "Invalid numeric input";
-    default: return "I/O error " + std::to_string(code);
+    case 2:
+      return "File not found";
+    case 3:
+      return "Invalid filename";
+    case 4:
+      return "Too many open files";
+    case 5:
+      return "File access denied";
+    case 100:
+      return "Read beyond end of file";
+    case 101:
+      return "Disk full";
+    case 106:
+      return "Invalid numeric input";
+    default:
+      return "I/O error " + std::to_string(code);
   }
 }
 
@@ -24,22 +32,30 @@ int IoCodeFromErrno(int err) {
   // numbers that have a message, the rest onto the Windows code of the same meaning where there is
   // one, else 1000 + errno so that no two causes share a number.
   switch (err) {
-    case ENOENT: return 2;
+    case ENOENT:
+      return 2;
     case ENOTDIR:
     case ENAMETOOLONG:
     case EINVAL:
-    case ELOOP: return 3;
+    case ELOOP:
+      return 3;
     case EMFILE:
-    case ENFILE: return 4;
+    case ENFILE:
+      return 4;
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR: return 5;
+    case EISDIR:
+      return 5;
     case ENOSPC:
-    case EDQUOT: return 101;
-    case EEXIST: return 80;
-    case EBUSY: return 32;
-    default: return 1000 + err;
+    case EDQUOT:
+      return 101;
+    case EEXIST:
+      return 80;
+    case EBUSY:
+      return 32;
+    default:
+      return 1000 + err;
   }
 }
 

@@ -97,8 +97,9 @@ TEST_F(RefreshTest, FatalSetUpFailuresShowTheirMessageAndAskToEnd) {
   const Case cases[] = {
       {[&] {
          folder.WriteHostSettings();
-         test::WriteFile(folder.root() + "/ventari.def",
-                         "b\t" + folder.binDir() + "/stars.exe\r\ne\tstars.exe\r\np\tx\r\nj\ty\r\n");
+         test::WriteFile(
+             folder.root() + "/ventari.def",
+             "b\t" + folder.binDir() + "/stars.exe\r\ne\tstars.exe\r\np\tx\r\nj\ty\r\n");
        },
        "Stars! binaries directory not found !!!"},
       {[&] {

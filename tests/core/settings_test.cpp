@@ -43,7 +43,9 @@ TEST_F(SettingsTest, HostFileKeepsValuesVerbatimAndFieldsWithoutTabKeepTheirOldV
 
 TEST_F(SettingsTest, EveryLineEndingEndsALineAndCtrlZEndsTheText) {
   HostSettings host;
-  WriteFile("ventari.def", "a\tone\nb\ttwo\rc\tthree\r\n\x1a" "d\tfour\r\n");
+  WriteFile("ventari.def",
+            "a\tone\nb\ttwo\rc\tthree\r\n\x1a"
+            "d\tfour\r\n");
   ASSERT_TRUE(LoadHostSettings(host));
   EXPECT_EQ(host.binariesDir, "one");
   EXPECT_EQ(host.executableName, "two");
@@ -92,7 +94,8 @@ TEST_F(SettingsTest, GameFileReadsFlagsIntegersAndPlayerRows) {
 }
 
 TEST_F(SettingsTest, MissingPlayerLinesBecomeComputerRowsAndNegativeCountsReadNothing) {
-  WriteGame("n\talpha\r\nw\tl\r\nh\th\r\nr\t0\r\na\t1\r\nh\t48\r\nc\t3\r\nJ1\tA,a@x\r\nJ2\tB,b@x\r\n");
+  WriteGame(
+      "n\talpha\r\nw\tl\r\nh\th\r\nr\t0\r\na\t1\r\nh\t48\r\nc\t3\r\nJ1\tA,a@x\r\nJ2\tB,b@x\r\n");
   GameSettings game;
   ASSERT_TRUE(LoadGame(game));
   EXPECT_EQ(game.player(3).name, "???");

@@ -56,9 +56,9 @@ TEST(DateTime, DayMonthYearTextWithOptionalTime) {
   EXPECT_DOUBLE_EQ(*TryParseDayMonthYear("30/07/2002 18:00:00"), 37467.75);
   EXPECT_DOUBLE_EQ(*TryParseDayMonthYear("30/07/2002"), 37467.0);
   EXPECT_DOUBLE_EQ(*TryParseDayMonthYear("30/07/2002 18:00"), 37467.75);
-  for (const char* bad : {"", "//", "30/07/", "30/13/2002", "31/06/2002", "30/07/2002x",
-                          "30/07/200218:00", "30/07/2002 18", "30/07/2002 25:00:00",
-                          "30/07/2002 18:00:00 x", "2002-07-30"}) {
+  for (const char* bad :
+       {"", "//", "30/07/", "30/13/2002", "31/06/2002", "30/07/2002x", "30/07/200218:00",
+        "30/07/2002 18", "30/07/2002 25:00:00", "30/07/2002 18:00:00 x", "2002-07-30"}) {
     EXPECT_FALSE(TryParseDayMonthYear(bad).has_value()) << bad;
   }
 }

@@ -19,10 +19,10 @@ class ScriptedDialogs : public Dialogs {
   void ShowError(const std::string& message) override;
   void ShowMailError(int result) override;
 
-  std::vector<std::string> messages;    // plain boxes
-  std::vector<std::string> errors;      // error boxes, as shown (with the added ".")
-  std::vector<int> mailErrors;          // mail error boxes
-  std::function<void()> whileOpen;      // runs inside every box
+  std::vector<std::string> messages;  // plain boxes
+  std::vector<std::string> errors;    // error boxes, as shown (with the added ".")
+  std::vector<int> mailErrors;        // mail error boxes
+  std::function<void()> whileOpen;    // runs inside every box
 };
 
 class FakeClock : public Clock {

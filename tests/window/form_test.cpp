@@ -1,0 +1,142 @@
+#include "app/ventari1.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include <clocale>
+
+#include "core/cache_makers.h"
+#include "core/records.h"
+#include "tests/support/fakes.h"
+#include "tests/support/game_folder.h"
+
+namespace ventari {
+namespace {
+
+using test::GameFolder;
+using test::ScopedCurrentDir;
+using test::ScriptedDialogs;
+
+class NoMaker : public DeadlineCacheMaker, public YearCacheMaker {
+ public:
+  bool FetchDeadlineCache() override { return false; }
+  bool RunYearTool() override { return false; }
+};
+
+class FormTest : public ::testing::Test {
+ protected:
+  FormTest() { std::setlocale(LC_TIME, "C"); }
+
+  std::unique_ptr<TForm1> MakeForm() {
+    return std::make_unique<TForm1>(FormServices{records, dialogs, app, clock, makers, makers});
+  }
+
+  GameFolder folder;
+  ScopedCurrentDir cwd{folder.root()};
+  ProgramRecords records;
+  ScriptedDialogs dialogs;
+  EndFlag app;
+  test::FakeClock clock;
+  NoMaker makers;
+};
+
+TEST_F(FormTest, ControlsHaveTheirDesignPlacesAndTexts) {
+  auto form = MakeForm();  // no ventari.def: the first refresh ends the program
+  EXPECT_EQ(dialogs.messages, std::vector<std::string>{"config file not found !!!"});
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Ventari surveillance"));
+  EXPECT_EQ(form->size(), QSize(179, 81));
+  EXPECT_TRUE(form->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_EQ((form->windowFlags() & Qt::WindowType_Mask), Qt::Tool);
+  EXPECT_EQ(form->Label1->text(), QStringLiteral("Jeu :"));
+  EXPECT_EQ(form->Label2->text(), QString::fromUtf8("Année :"));
+  EXPECT_EQ(form->Label3->text(), QString::fromUtf8("DL à venir :"));
+  EXPECT_EQ(form->Label4->text(), QStringLiteral("Etat :"));
+  EXPECT_EQ(form->Label5->pos(), QPoint(72, 16));
+  EXPECT_EQ(form->Label8->pos(), QPoint(72, 64));
+  EXPECT_EQ(form->Label9->text(), QStringLiteral("date et heure"));
+  EXPECT_EQ(form->Label10->pos(), QPoint(112, 0));
+  EXPECT_EQ(form->Label10->text(), QStringLiteral("000"));
+  EXPECT_EQ(form->Label5->palette().color(QPalette::WindowText), QColor(0x80, 0, 0));
+  EXPECT_EQ(form->Label9->palette().color(form->Label9->foregroundRole()), QColor(255, 0, 255));
+  EXPECT_EQ(form->Button1->text(), QString::fromUtf8("génère"));
+  EXPECT_EQ(form->Button1->geometry(), QRect(128, 32, 49, 17));
+  EXPECT_EQ(form->Button2->text(), QString::fromUtf8("rafraîchit"));
+  EXPECT_EQ(form->Button2->geometry(), QRect(130, 0, 49, 17));
+  EXPECT_EQ(form->Button1->nextInFocusChain(), form->Button2);
+  EXPECT_TRUE(form->MediaPlayer1->isHidden());
+  EXPECT_EQ(form->Timer1->interval(), 60000);
+  EXPECT_TRUE(form->Timer1->isActive());
+  EXPECT_EQ(form->Label9->font().pixelSize(), 11);
+}
+
+TEST_F(FormTest, TheFirstRefreshWritesTheLinesAndATickRunsOnActivation) {
+  folder.WriteHostSettings();
+  folder.WriteGameSettings({{"Ann", "ann@x"}});
+  folder.WriteDeadlineCache("2030-07-30 18:00:00");
+  folder.WriteYearCache("2405");
+  clock.now = *TryEncodeDateTime({2026, 12, 7, 10, 0, 0});
+  auto form = MakeForm();
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_EQ(form->Label5->text(), QStringLiteral("alpha"));
+  EXPECT_EQ(form->Label6->text(), QStringLiteral("2405"));
+  EXPECT_EQ(form->Label7->text(), QStringLiteral("2030-07-30 18:00:00"));
+  EXPECT_EQ(form->Label9->text(), QStringLiteral("12/07/26 10:00:00"));
+  EXPECT_EQ(form->Label10->text(), QStringLiteral("60"));
+  EXPECT_GT(form->Label7->width(), 60);  // sized to its text
+
+  clock.now = *TryEncodeDateTime({2026, 12, 7, 10, 1, 0});
+  form->show();
+  form->activateWindow();
+  QApplication::processEvents();
+  EXPECT_EQ(form->Label9->text(), QStringLiteral("12/07/26 10:01:00"));
+
+  clock.now = *TryEncodeDateTime({2026, 12, 7, 10, 2, 0});
+  form->Button2->click();
+  EXPECT_EQ(form->Label9->text(), QStringLiteral("12/07/26 10:02:00"));
+}
+
+TEST_F(FormTest, ErrorsOfAHandlerGoToTheErrorBoxAndTheWindowGoesOn) {
+  folder.WriteHostSettings();
+  folder.WriteGameSettings({});
+  folder.WriteDeadlineCache("not a date");
+  folder.WriteYearCache("2405");
+  auto form = MakeForm();
+  ASSERT_EQ(dialogs.errors.size(), 1u);
+  EXPECT_EQ(dialogs.errors[0], "'te/ d/not ' is not a valid date and time.");
+  EXPECT_EQ(form->Label7->text(), QStringLiteral("XXX"));
+  form->Button2->click();
+  EXPECT_EQ(dialogs.errors.size(), 2u);
+  EXPECT_TRUE(form->Timer1->isActive());
+}
+
+TEST_F(FormTest, MouseMoveOverTheStateLabelShowsTheLatePlayers) {
+  auto form = MakeForm();
+  dialogs.messages.clear();
+  records.monitor.lateText = "3(Bob)5(Ann)";
+  form->Label8MouseMove();
+  records.monitor.lateText.clear();
+  form->Label8MouseMove();
+  EXPECT_EQ(dialogs.messages,
+            (std::vector<std::string>{"en retard : 3(Bob)5(Ann)", "en retard : "}));
+}
+
+TEST(VirtualKeys, F1Is112) {
+  EXPECT_EQ(VirtualKeyCode(Qt::Key_F1), 112);
+  EXPECT_EQ(VirtualKeyCode(Qt::Key_F2), 113);
+  EXPECT_EQ(VirtualKeyCode(Qt::Key_A), -1);
+}
+
+}  // namespace
+}  // namespace ventari
+
+int main(int argc, char** argv) {
+  // Window tests never need a display, also when CTest lists them.
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

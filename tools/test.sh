@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with and without the sanitizers, and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/install-deps.sh
+
+# The formatting check uses the project's own .clang-format.
+git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+
+export SDL_AUDIODRIVER=dummy
+status=0
+for preset in default asan; do
+  echo "== $preset =="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset" || status=1
+done
+exit $status
