@@ -9,9 +9,11 @@
 
 #include <exception>
 
+#include "core/generation.h"
 #include "core/records.h"
 #include "core/refresh.h"
 #include "core/robot.h"
+#include "core/tick.h"
 #include "platform/dialogs.h"
 
 namespace ventari {
@@ -90,7 +92,13 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
   m_refresh = std::make_unique<RefreshCycle>(m_services.records, *this, m_services.dialogs,
                                              m_services.app, m_services.clock,
                                              m_services.deadlineMaker, m_services.yearMaker);
-  m_robot = std::make_unique<Robot>(m_services.app, *m_refresh);
+  m_generation = std::make_unique<Generation>(m_services.records, m_services.runner,
+                                              m_services.mailer, m_services.dialogs,
+                                              m_services.app, *m_refresh, m_services.leagueSite);
+  m_tick = std::make_unique<SurveillanceTick>(m_services.records, *this, m_services.sound,
+                                              m_services.clock, m_services.mailer, *m_generation,
+                                              *m_refresh);
+  m_robot = std::make_unique<Robot>(m_services.app, *m_refresh, *m_tick, *m_generation);
 
   Timer1->start();
   FormCreate();

@@ -20,8 +20,13 @@ class AppControl;
 class Clock;
 class Dialogs;
 class DeadlineCacheMaker;
+class Generation;
+class Mailer;
+class ProgramRunner;
 class RefreshCycle;
 class Robot;
+class SoundPlayer;
+class SurveillanceTick;
 class YearCacheMaker;
 struct ProgramRecords;
 
@@ -33,6 +38,10 @@ struct FormServices {
   const Clock& clock;
   DeadlineCacheMaker& deadlineMaker;
   YearCacheMaker& yearMaker;
+  Mailer& mailer;
+  ProgramRunner& runner;
+  SoundPlayer& sound;
+  std::string leagueSite;
 };
 
 class TForm1 : public QWidget, public MonitorView {
@@ -85,6 +94,8 @@ class TForm1 : public QWidget, public MonitorView {
 
   FormServices m_services;
   std::unique_ptr<RefreshCycle> m_refresh;
+  std::unique_ptr<Generation> m_generation;
+  std::unique_ptr<SurveillanceTick> m_tick;
   std::unique_ptr<Robot> m_robot;
   QDialog* m_aboutBox = nullptr;
 };

@@ -1,6 +1,8 @@
 #include "core/robot.h"
 
+#include "core/generation.h"
 #include "core/refresh.h"
+#include "core/tick.h"
 #include "platform/app_control.h"
 
 namespace ventari {
@@ -14,7 +16,8 @@ Robot::Entry::~Entry() {
   if (m_granted) m_robot.m_busy = false;
 }
 
-Robot::Robot(AppControl& app, RefreshCycle& refresh) : m_app(app), m_refresh(refresh) {}
+Robot::Robot(AppControl& app, RefreshCycle& refresh, SurveillanceTick& tick, Generation& generation)
+    : m_app(app), m_refresh(refresh), m_tick(tick), m_generation(generation) {}
 
 void Robot::FormCreate() {
   Entry entry(*this);
@@ -25,12 +28,13 @@ void Robot::FormCreate() {
 void Robot::Timer1Timer() {
   Entry entry(*this);
   if (!entry.granted()) return;
-  m_refresh.Run();
+  m_tick.Run();
 }
 
 void Robot::Button1Click() {
   Entry entry(*this);
   if (!entry.granted()) return;
+  m_generation.Run();
 }
 
 }  // namespace ventari

@@ -7,11 +7,13 @@
 namespace ventari {
 
 class AppControl;
+class Generation;
 class RefreshCycle;
+class SurveillanceTick;
 
 class Robot {
  public:
-  Robot(AppControl& app, RefreshCycle& refresh);
+  Robot(AppControl& app, RefreshCycle& refresh, SurveillanceTick& tick, Generation& generation);
 
   // The window's FormCreate: one run of the refresh cycle.
   void FormCreate();
@@ -40,6 +42,8 @@ class Robot {
 
   AppControl& m_app;
   RefreshCycle& m_refresh;
+  SurveillanceTick& m_tick;
+  Generation& m_generation;
   bool m_busy = false;
 };
 

@@ -7,7 +7,6 @@
 
 #include "core/cache_makers.h"
 #include "core/records.h"
-#include "core/robot.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "tests/support/fakes.h"
@@ -243,39 +242,6 @@ TEST(MakeDirPath, MakesMissingParentsAndRefusesBareNames) {
   }
   EXPECT_FALSE(DirectoryExists("pub"));
   EXPECT_THROW(MakeDirPath(""), Exception);
-}
-
-TEST_F(RefreshTest, RobotEntriesDoNotNestAndStopOnceTheEndWasAsked) {
-  folder.WriteHostSettings();
-  folder.WriteGameSettings({});
-  folder.WriteDeadlineCache("2002-07-30 18:00:00");
-  folder.WriteYearCache("2405");
-  Robot robot(app, cycle);
-  int nested = 0;
-  deadlineMaker.action = [&] {
-    robot.Timer1Timer();  // the timer fires during a network wait
-    robot.FormCreate();
-    ++nested;
-    return true;
-  };
-  DeleteFileQuiet(folder.gameDir() + "/nextdl.txt");
-  deadlineMaker.action = [&, first = deadlineMaker.action]() {
-    const bool busy = robot.Busy();
-    first();
-    test::WriteFile(folder.gameDir() + "/nextdl.txt", "2002-07-30 18:00:00\r\n");
-    return busy;
-  };
-  robot.FormCreate();
-  EXPECT_EQ(deadlineMaker.calls, 1);  // the nested entries were skipped
-  EXPECT_EQ(nested, 1);
-  EXPECT_FALSE(robot.Busy());
-  EXPECT_EQ(view.line(WindowLine::Year), "2405");
-
-  app.RequestEnd();
-  view.lines.clear();
-  robot.Timer1Timer();
-  robot.FormCreate();
-  EXPECT_TRUE(view.lines.empty());
 }
 
 }  // namespace

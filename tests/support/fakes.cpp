@@ -24,4 +24,24 @@ void FakeSound::Play(const std::string& fileName) {
   played.push_back(fileName);
 }
 
+void RecordingMailer::SendEmail(const std::string& name, const std::string& address,
+                                const std::string& subject,
+                                const std::optional<std::string>& body,
+                                const std::optional<std::string>& attachmentPath,
+                                const std::optional<std::string>& attachmentName) {
+  mails.push_back({name, address, subject, body, attachmentPath, attachmentName, false});
+  if (duringSend) duringSend();
+}
+
+void RecordingMailer::ComposeEmail(const std::string& name, const std::string& address,
+                                   const std::string& subject,
+                                   const std::optional<std::string>& body) {
+  mails.push_back({name, address, subject, body, std::nullopt, std::nullopt, true});
+}
+
+bool ScriptedRunner::RunProgram(const std::string& commandLine, bool /*wait*/) {
+  commandLines.push_back(commandLine);
+  return start ? start(commandLine) : true;
+}
+
 }  // namespace ventari::test

@@ -7,7 +7,9 @@
 
 #include "platform/app_control.h"
 #include "platform/clock.h"
+#include "mail/mailer.h"
 #include "platform/dialogs.h"
+#include "platform/process.h"
 #include "platform/sound.h"
 
 namespace ventari::test {
@@ -36,6 +38,34 @@ class FakeSound : public SoundPlayer {
   void Play(const std::string& fileName) override;
   std::vector<std::string> played;
   std::string failWith;  // when set, Play raises Exception with this message
+};
+
+// Records every mail handed over; an optional hook runs inside each send.
+class RecordingMailer : public Mailer {
+ public:
+  struct Mail {
+    std::string name, address, subject;
+    std::optional<std::string> body, attachmentPath, attachmentName;
+    bool compose = false;
+  };
+  void SendEmail(const std::string& name, const std::string& address, const std::string& subject,
+                 const std::optional<std::string>& body,
+                 const std::optional<std::string>& attachmentPath,
+                 const std::optional<std::string>& attachmentName) override;
+  void ComposeEmail(const std::string& name, const std::string& address,
+                    const std::string& subject, const std::optional<std::string>& body) override;
+
+  std::vector<Mail> mails;
+  std::function<void()> duringSend;
+};
+
+// Records command lines; `start` decides whether the process "could be created".
+class ScriptedRunner : public ProgramRunner {
+ public:
+  bool RunProgram(const std::string& commandLine, bool wait) override;
+
+  std::vector<std::string> commandLines;
+  std::function<bool(const std::string&)> start;
 };
 
 }  // namespace ventari::test

@@ -42,6 +42,9 @@ class FormTest : public ::testing::Test {
   EndFlag app;
   test::FakeClock clock;
   NoMaker makers;
+  test::RecordingMailer mailer;
+  test::ScriptedRunner runner;
+  test::FakeSound sound;
 };
 
 TEST_F(FormTest, ControlsHaveTheirDesignPlacesAndTexts) {

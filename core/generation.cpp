@@ -1,0 +1,90 @@
+#include "core/generation.h"
+
+#include <cstdlib>
+
+#include "core/cache_makers.h"
+#include "core/records.h"
+#include "core/refresh.h"
+#include "mail/mailer.h"
+#include "platform/files.h"
+#include "platform/process.h"
+
+namespace ventari {
+
+namespace {
+
+constexpr char kParagraph[] = "\n\r\n\r";
+constexpr char kDefaultLeagueSite[] = "http://www.stars-ligue.example/";
+
+}  // namespace
+
+std::string LeagueSiteAddress() {
+  const char* site = std::getenv("VENTARI_LEAGUE_SITE");
+  return site && *site ? site : kDefaultLeagueSite;
+}
+
+Generation::Generation(ProgramRecords& records, ProgramRunner& runner, Mailer& mailer,
+                       Dialogs& dialogs, AppControl& app, RefreshCycle& refresh,
+                       std::string leagueSite)
+    : m_records(records),
+      m_runner(runner),
+      m_mailer(mailer),
+      m_dialogs(dialogs),
+      m_app(app),
+      m_refresh(refresh),
+      m_leagueSite(std::move(leagueSite)) {}
+
+void Generation::Run() {
+  const HostSettings& host = m_records.host;
+  const GameSettings& game = m_records.game;
+  MonitorState& state = m_records.monitor;
+  const std::string& g = game.gameName;
+  const std::string hostName = g + " human host";
+
+  state.savedDir = GetCurrentDir();
+  SetCurrentDir(host.repJeu + "\\" + g);
+
+  if (!m_runner.RunProgram(host.binariesDir + "\\" + host.executableName + " -g " + g + ".hst",
+                           true)) {
+    m_mailer.SendEmail(hostName, game.hostAddress, "ERREUR Ventari : jeu " + g,
+                       "impossible de générer", std::nullopt, std::nullopt);
+    EndApplication(m_dialogs, m_app, "Stars! EXE unlaunchable !!!");
+    return;
+  }
+
+  const std::string source = host.repJeu + "/" + g + "/" + g;
+  const std::string published = host.publicationDir + "/" + g + "/" + g;
+  for (int n = 1; n <= game.playerCount; ++n) {
+    const std::string suffix = ".m" + std::to_string(n);
+    CopyFileOver(source + suffix, published + suffix);  // outcome not looked at
+  }
+  CopyFileOver(source + ".hst", published + ".hst");
+
+  const std::string body = "génération faite, votre fichier .M est en attachement." +
+                           std::string(kParagraph) + "Prochaine DL dans " +
+                           std::to_string(game.hoursToDeadline) + "heures." + kParagraph +
+                           "Consultez " + m_leagueSite + game.webFolder +
+                           "/travail/ventari.php?jeu=" + g + kParagraph + "Ventari Robot";
+  const std::string subject = g + " année " + state.yearText;
+  for (int n = 1; n <= game.playerCount; ++n) {
+    const PlayerEntry& player = game.player(n);  // row 13 raises the range error
+    if (player.isComputer()) continue;
+    const std::string name = g + ".m" + std::to_string(n);
+    m_mailer.SendEmail(player.name, player.address, subject, body,
+                       host.publicationDir + "\\" + g + "\\" + name, name);
+  }
+  m_mailer.SendEmail(hostName, game.hostAddress, "Ventari : jeu " + subject,
+                     "génération année " + state.yearText + " faite, fichiers .M envoyés" +
+                         kParagraph + "le robot Ventari de service.",
+                     std::nullopt, std::nullopt);
+
+  DeleteFileQuiet(host.repJeu + "/" + g + "/curyear.txt");
+  DeleteFileQuiet(host.repJeu + "/" + g + "/nextdl.txt");
+  // The deadline read so far belongs to the turn just generated: no tick may act on it again.
+  state.deadlineKnown = false;
+
+  SetCurrentDir(state.savedDir);
+  m_refresh.Run();
+}
+
+}  // namespace ventari

@@ -1,0 +1,52 @@
+#include "platform/sdl_sound.h"
+
+#include <SDL.h>
+
+#include <memory>
+
+#include "platform/errors.h"
+
+namespace ventari {
+
+namespace {
+
+[[noreturn]] void RaiseSdlError() {
+  const char* text = SDL_GetError();
+  throw Exception(text && *text ? text : "Unknown error code");
+}
+
+struct WavFree {
+  void operator()(Uint8* buffer) const { SDL_FreeWAV(buffer); }
+};
+
+}  // namespace
+
+SdlSoundPlayer::~SdlSoundPlayer() {
+  Close();
+  if (m_audioStarted) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+void SdlSoundPlayer::Close() {
+  if (m_device != 0) SDL_CloseAudioDevice(m_device);
+  m_device = 0;
+}
+
+void SdlSoundPlayer::Play(const std::string& fileName) {
+  Close();  // stops a sound that is still playing
+  SDL_ClearError();
+  if (!m_audioStarted) {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) RaiseSdlError();
+    m_audioStarted = true;
+  }
+  SDL_AudioSpec spec{};
+  Uint8* raw = nullptr;
+  Uint32 length = 0;
+  if (SDL_LoadWAV(fileName.c_str(), &spec, &raw, &length) == nullptr) RaiseSdlError();
+  std::unique_ptr<Uint8, WavFree> samples(raw);
+  m_device = SDL_OpenAudioDevice(nullptr, 0, &spec, nullptr, 0);
+  if (m_device == 0) RaiseSdlError();
+  if (SDL_QueueAudio(m_device, samples.get(), length) != 0) RaiseSdlError();
+  SDL_PauseAudioDevice(m_device, 0);
+}
+
+}  // namespace ventari
