@@ -186,8 +186,8 @@ TEST(PosixProgramRunner, ProgramsThatCannotStartGiveFalse) {
   MakeExecutable(dir.file("garbage"));
   EXPECT_FALSE(runner.RunProgram(dir.file("garbage"), true)) << "not an executable format";
 
-  Script(dir, "badshebang", "");
   WriteFile(dir.file("badshebang"), "#!/nonexistent/interpreter\n");
+  MakeExecutable(dir.file("badshebang"));
   EXPECT_FALSE(runner.RunProgram(dir.file("badshebang"), false)) << "interpreter missing";
 
   std::filesystem::create_directory(dir.file("folder"));
