@@ -1,0 +1,33 @@
+#include "core/year_tool.h"
+
+#include <string>
+
+#include "core/records.h"
+#include "platform/files.h"
+#include "platform/process.h"
+
+namespace ventari {
+
+YearTool::YearTool(ProgramRecords& records, ProgramRunner& runner, Dialogs& dialogs,
+                   AppControl& app)
+    : m_records(records), m_runner(runner), m_dialogs(dialogs), m_app(app) {}
+
+bool YearTool::RunYearTool() {
+  const HostSettings& host = m_records.host;
+  const GameSettings& game = m_records.game;
+  MonitorState& state = m_records.monitor;
+
+  state.savedDir = GetCurrentDir();
+  SetCurrentDir(host.repJeu + "\\" + game.gameName);
+  // No shell: "> curyear.txt" reaches the tool as two arguments and the tool writes the file.
+  const std::string commandLine =
+      host.repJeu + "\\staryear.EXE " + game.gameName + ".hst /q > curyear.txt";
+  if (!m_runner.RunProgram(commandLine, true)) {
+    EndApplication(m_dialogs, m_app, "Staryear EXE unlaunchable !!!");
+    return false;
+  }
+  SetCurrentDir(state.savedDir);
+  return true;
+}
+
+}  // namespace ventari

@@ -1,0 +1,29 @@
+#pragma once
+// The year tool: runs staryear.EXE of the game folder in the per-game folder, where it writes the
+// year cache curyear.txt.
+
+#include "core/cache_makers.h"
+
+namespace ventari {
+
+class AppControl;
+class Dialogs;
+class ProgramRunner;
+struct ProgramRecords;
+
+class YearTool final : public YearCacheMaker {
+ public:
+  YearTool(ProgramRecords& records, ProgramRunner& runner, Dialogs& dialogs, AppControl& app);
+
+  // Raises EInOutError when a change of working folder fails. When the tool cannot be started,
+  // the working folder stays at the per-game folder: the application is ending.
+  bool RunYearTool() override;
+
+ private:
+  ProgramRecords& m_records;
+  ProgramRunner& m_runner;
+  Dialogs& m_dialogs;
+  AppControl& m_app;
+};
+
+}  // namespace ventari

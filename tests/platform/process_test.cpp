@@ -1,0 +1,230 @@
+// The command-line splitting and the program runner, against real processes.
+
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace ventari {
+namespace {
+
+using test::MakeExecutable;
+using test::ReadFile;
+using test::ScopedCurrentDir;
+using test::TempDir;
+using test::WriteFile;
+using Args = std::vector<std::string>;
+
+TEST(SplitCommandLine, BlanksAndTabsSeparate) {
+  EXPECT_EQ(SplitCommandLine("D:\\jeux\\staryear.EXE alpha.hst /q > curyear.txt"),
+            (Args{"D:\\jeux\\staryear.EXE", "alpha.hst", "/q", ">", "curyear.txt"}));
+  EXPECT_EQ(SplitCommandLine("  a\t\tb \t c  "), (Args{"a", "b", "c"}));
+  EXPECT_EQ(SplitCommandLine("a>b"), (Args{"a>b"}));
+  EXPECT_TRUE(SplitCommandLine("").empty());
+  EXPECT_TRUE(SplitCommandLine(" \t ").empty());
+}
+
+TEST(SplitCommandLine, QuotesGroupAndAreRemoved) {
+  EXPECT_EQ(SplitCommandLine("\"C:\\Program Files\\stars.exe\" -g \"a b.hst\""),
+            (Args{"C:\\Program Files\\stars.exe", "-g", "a b.hst"}));
+  EXPECT_EQ(SplitCommandLine("a\"b c\"d e"), (Args{"ab cd", "e"}));
+  EXPECT_EQ(SplitCommandLine("a \"\" b"), (Args{"a", "", "b"}));
+  EXPECT_EQ(SplitCommandLine("\"\""), (Args{""}));
+  EXPECT_EQ(SplitCommandLine("\"a\tb\" c"), (Args{"a\tb", "c"}));
+  EXPECT_EQ(SplitCommandLine("\"open ended"), (Args{"open ended"}));
+  EXPECT_EQ(SplitCommandLine("\"a\"\"b\" c"), (Args{"a\"b", "c"}));
+}
+
+TEST(SplitCommandLine, BackslashesFollowTheDoublingRules) {
+  // Not before a quote: literal.
+  EXPECT_EQ(SplitCommandLine("a\\\\b c\\"), (Args{"a\\\\b", "c\\"}));
+  // 2n+1 before a quote: n backslashes and a literal quote.
+  EXPECT_EQ(SplitCommandLine("a\\\"b"), (Args{"a\"b"}));
+  EXPECT_EQ(SplitCommandLine("a\\\\\\\"b"), (Args{"a\\\"b"}));
+  // 2n before a quote: n backslashes, and the quote groups.
+  EXPECT_EQ(SplitCommandLine("a\\\\\"b c\""), (Args{"a\\b c"}));
+  EXPECT_EQ(SplitCommandLine("\"C:\\dir\\\\\" next"), (Args{"C:\\dir\\", "next"}));
+  EXPECT_EQ(SplitCommandLine("\"a \\\" b\""), (Args{"a \" b"}));
+}
+
+// Sets an environment variable for the lifetime of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+    if (const char* old = std::getenv(name)) m_old = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (m_old)
+      ::setenv(m_name, m_old->c_str(), 1);
+    else
+      ::unsetenv(m_name);
+  }
+
+ private:
+  const char* m_name;
+  std::optional<std::string> m_old;
+};
+
+bool WaitUntil(const std::function<bool()>& condition) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > limit) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+std::string Script(const TempDir& dir, const std::string& name, const std::string& body) {
+  const std::string path = dir.file(name);
+  WriteFile(path, "#!/bin/sh\n" + body);
+  MakeExecutable(path);
+  return path;
+}
+
+std::string Backslashed(std::string path) {
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+TEST(PosixProgramRunner, PassesArgumentsEnvironmentFolderAndOwnGroup) {
+  TempDir dir;
+  Script(dir, "probe.sh",
+         "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > args.txt\n"
+         "echo \"$$ $(cut -d' ' -f5 /proc/$$/stat) $VENTARI_PROBE\" > info.txt\n");
+  ScopedCurrentDir inDir(dir.path());
+  ScopedEnv probe("VENTARI_PROBE", "inherited");
+  PosixProgramRunner runner;
+
+  // The path is written with "\" and the redirection reaches the program as plain arguments.
+  ASSERT_TRUE(runner.RunProgram(
+      Backslashed(dir.file("probe.sh")) + " alpha.hst /q \"a b\" c\\\"d > curyear.txt", true));
+  EXPECT_EQ(ReadFile(dir.file("args.txt")), "alpha.hst\n/q\na b\nc\"d\n>\ncuryear.txt\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("curyear.txt")));
+
+  std::istringstream info(ReadFile(dir.file("info.txt")));
+  pid_t pid = 0;
+  pid_t group = 0;
+  std::string variable;
+  info >> pid >> group >> variable;
+  EXPECT_EQ(group, pid) << "the child leads its own process group";
+  EXPECT_NE(group, ::getpgrp());
+  EXPECT_EQ(variable, "inherited");
+}
+
+TEST(PosixProgramRunner, WaitsForTheEndAndCountsAFailedProgramAsRun) {
+  TempDir dir;
+  ScopedCurrentDir inDir(dir.path());
+  PosixProgramRunner runner;
+  Script(dir, "slow.sh", "sleep 0.3\necho done > marker.txt\n");
+  ASSERT_TRUE(runner.RunProgram(dir.file("slow.sh"), true));
+  EXPECT_EQ(ReadFile(dir.file("marker.txt")), "done\n");
+
+  Script(dir, "fails.sh", "echo ran > failed.txt\nexit 7\n");
+  EXPECT_TRUE(runner.RunProgram(dir.file("fails.sh"), true));
+  EXPECT_EQ(ReadFile(dir.file("failed.txt")), "ran\n");
+
+  // A bare name is found on the PATH, and quotes group the shell's script.
+  EXPECT_TRUE(runner.RunProgram("sh -c \"echo $0 > fromsh.txt\" word", true));
+  EXPECT_EQ(ReadFile(dir.file("fromsh.txt")), "word\n");
+}
+
+TEST(PosixProgramRunner, DoesNotWaitWhenNotAskedAndReapsTheChildLater) {
+  TempDir dir;
+  ScopedCurrentDir inDir(dir.path());
+  PosixProgramRunner runner;
+  // The child holds until the test releases it; were the start to wait, it would give up.
+  Script(dir, "held.sh",
+         "echo $$ > pid.txt\n"
+         "i=0\n"
+         "while [ ! -e go ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done\n"
+         "if [ -e go ]; then echo released > result.txt; else echo gave-up > result.txt; fi\n");
+  ASSERT_TRUE(runner.RunProgram(dir.file("held.sh"), false));
+  WriteFile(dir.file("go"), "");
+  ASSERT_TRUE(WaitUntil([&] { return ReadFile(dir.file("result.txt")) == "released\n"; }))
+      << ReadFile(dir.file("result.txt"));
+
+  const pid_t pid = std::stoi(ReadFile(dir.file("pid.txt")));
+  const std::string statPath = "/proc/" + std::to_string(pid) + "/stat";
+  // Ended but not yet waited for: a zombie until the next start.
+  ASSERT_TRUE(WaitUntil([&] {
+    const std::string stat = ReadFile(statPath);
+    const std::size_t close = stat.rfind(')');
+    return close != std::string::npos && stat.compare(close, 3, ") Z") == 0;
+  }));
+  ASSERT_TRUE(runner.RunProgram("true", true));
+  EXPECT_FALSE(std::filesystem::exists(statPath)) << "the ended child was not reaped";
+}
+
+TEST(PosixProgramRunner, ProgramsThatCannotStartGiveFalse) {
+  TempDir dir;
+  ScopedCurrentDir inDir(dir.path());
+  PosixProgramRunner runner;
+  EXPECT_FALSE(runner.RunProgram(dir.file("missing.exe") + " alpha.hst", true));
+  EXPECT_FALSE(runner.RunProgram("ventari-no-such-program-on-path", true));
+  EXPECT_FALSE(runner.RunProgram("", true));
+  EXPECT_FALSE(runner.RunProgram("   ", false));
+
+  WriteFile(dir.file("plain.sh"), "#!/bin/sh\necho ran > ran.txt\n");
+  EXPECT_FALSE(runner.RunProgram(dir.file("plain.sh"), true)) << "no execute permission";
+
+  WriteFile(dir.file("garbage"), "this is no program\n");
+  MakeExecutable(dir.file("garbage"));
+  EXPECT_FALSE(runner.RunProgram(dir.file("garbage"), true)) << "not an executable format";
+
+  WriteFile(dir.file("badshebang"), "#!/nonexistent/interpreter\n");
+  MakeExecutable(dir.file("badshebang"));
+  EXPECT_FALSE(runner.RunProgram(dir.file("badshebang"), false)) << "interpreter missing";
+
+  std::filesystem::create_directory(dir.file("folder"));
+  EXPECT_FALSE(runner.RunProgram(dir.file("folder"), true));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("ran.txt")));
+}
+
+TEST(PosixProgramRunner, WindowsProgramsRunThroughWineFromThePath) {
+  TempDir dir;
+  TempDir bin;
+  TempDir emptyBin;
+  ScopedCurrentDir inDir(dir.path());
+  const std::string record = dir.file("wine-args.txt");
+  Script(bin, "wine", "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + record + "'\n");
+  // A Windows executable copied over need not carry the execute bit.
+  WriteFile(dir.file("stars.exe"), std::string("MZ\x90\0\x03\0\0\0", 8) + "rest");
+  PosixProgramRunner runner;
+
+  {
+    ScopedEnv path("PATH", bin.path() + ":" + std::getenv("PATH"));
+    ASSERT_TRUE(
+        runner.RunProgram(Backslashed(dir.file("stars.exe")) + " -g \"alpha game.hst\"", true));
+    EXPECT_EQ(ReadFile(record), dir.file("stars.exe") + "\n-g\nalpha game.hst\n");
+
+    // With the execute bit it still goes through wine.
+    std::filesystem::remove(record);
+    MakeExecutable(dir.file("stars.exe"));
+    ASSERT_TRUE(runner.RunProgram(dir.file("stars.exe"), true));
+    EXPECT_EQ(ReadFile(record), dir.file("stars.exe") + "\n");
+  }
+  {
+    std::filesystem::remove(record);
+    ScopedEnv path("PATH", emptyBin.path());
+    EXPECT_FALSE(runner.RunProgram(dir.file("stars.exe") + " -g alpha.hst", true));
+    EXPECT_FALSE(std::filesystem::exists(record));
+  }
+}
+
+}  // namespace
+}  // namespace ventari

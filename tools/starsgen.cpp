@@ -1,0 +1,188 @@
+// starsgen: a stand-in for the Stars! game executable, so that a turn can be generated where the
+// real game is not installed.
+//
+//   starsgen -g <game>.hst [--players N]        generate the next turn
+//   starsgen --new <game>.hst --players N       create a game at turn 0
+//
+// Generating adds one to the host file's turn (the rest of the file is kept), writes a turn file
+// <game>.m<n> for every player n and then deletes the order files <game>.x<n>, as the game does.
+// The players are 1 to N with --players, otherwise those with an order file or a turn file.
+// The turn and order files sit beside the host file. Exit status 0 on success; otherwise a
+// one-line message on standard error, and no order file is deleted.
+
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <unistd.h>
+
+#include "tools/stars_file.h"
+#include "tools/tool_files.h"
+
+namespace {
+
+using namespace ventari::stars;
+
+constexpr int kMaxPlayers = 16;
+
+struct Options {
+  bool generate = false;
+  bool create = false;
+  std::string hostFile;
+  std::optional<int> players;
+};
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "starsgen: %s\n", message.c_str());
+  return 1;
+}
+
+int Usage(const std::string& message) {
+  std::fprintf(stderr,
+               "starsgen: %s (usage: starsgen -g <game>.hst [--players N] | "
+               "starsgen --new <game>.hst --players N)\n",
+               message.c_str());
+  return 2;
+}
+
+std::optional<int> ParsePlayers(std::string_view text) {
+  int value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > kMaxPlayers)
+    return std::nullopt;
+  return value;
+}
+
+// The host file path without its ".hst" (any case): the stem of every game file.
+std::optional<std::string> GameStem(const std::string& hostFile) {
+  constexpr std::string_view kExtension = ".hst";
+  if (hostFile.size() <= kExtension.size()) return std::nullopt;
+  const std::string stem = hostFile.substr(0, hostFile.size() - kExtension.size());
+  std::string extension = hostFile.substr(stem.size());
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension != kExtension || stem.back() == '/') return std::nullopt;
+  return stem;
+}
+
+std::string TurnFile(const std::string& stem, int player) {
+  return stem + ".m" + std::to_string(player);
+}
+
+std::string OrderFile(const std::string& stem, int player) {
+  return stem + ".x" + std::to_string(player);
+}
+
+// A small, stable game id made from the game's name.
+std::uint32_t GameIdFor(std::string_view name) {
+  std::uint32_t hash = 2166136261u;
+  for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  return hash;
+}
+
+bool WriteTurnFiles(const std::string& stem, const FileHeader& hostHeader,
+                    const std::vector<int>& players, std::string& error) {
+  for (const int n : players) {
+    FileHeader turnHeader = hostHeader;
+    turnHeader.fileType = kTurnFile;
+    turnHeader.flags = 0;
+    turnHeader.setPlayerIndex(n - 1);
+    if (!WriteFileAtomically(TurnFile(stem, n), EncodeFileHeader(turnHeader), error)) {
+      error = TurnFile(stem, n) + ": " + error;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<int> PlayerList(const Options& options, const std::string& stem) {
+  std::vector<int> players;
+  for (int n = 1; n <= kMaxPlayers; ++n) {
+    const bool plays = options.players
+                           ? n <= *options.players
+                           : PathExists(OrderFile(stem, n)) || PathExists(TurnFile(stem, n));
+    if (plays) players.push_back(n);
+  }
+  return players;
+}
+
+int Create(const Options& options, const std::string& stem) {
+  if (!options.players) return Usage("--new needs --players N");
+  if (PathExists(options.hostFile)) return Fail(options.hostFile + ": already exists");
+  FileHeader header;
+  const std::size_t slash = stem.rfind('/');
+  header.gameId = GameIdFor(slash == std::string::npos ? stem : stem.substr(slash + 1));
+  header.fileType = kHostFile;
+  std::string error;
+  if (!WriteTurnFiles(stem, header, PlayerList(options, stem), error)) return Fail(error);
+  if (!WriteFileAtomically(options.hostFile, EncodeFileHeader(header), error))
+    return Fail(options.hostFile + ": " + error);
+  return 0;
+}
+
+int Generate(const Options& options, const std::string& stem) {
+  std::string bytes;
+  std::string error;
+  if (!ReadFileStart(options.hostFile, std::numeric_limits<std::size_t>::max(), bytes, error))
+    return Fail(options.hostFile + ": " + error);
+  FileHeader header;
+  const HeaderError headerError = ParseFileHeader(bytes, header);
+  if (headerError != HeaderError::kNone)
+    return Fail(options.hostFile + ": " + HeaderErrorText(headerError));
+  if (header.fileType != kHostFile) return Fail(options.hostFile + ": not a host file");
+  if (header.turn == std::numeric_limits<std::uint16_t>::max())
+    return Fail(options.hostFile + ": the turn cannot go further");
+  ++header.turn;
+
+  const std::vector<int> players = PlayerList(options, stem);
+  if (!WriteTurnFiles(stem, header, players, error)) return Fail(error);
+  const std::string newHost = EncodeFileHeader(header) + bytes.substr(kHeaderBlockBytes);
+  if (!WriteFileAtomically(options.hostFile, newHost, error))
+    return Fail(options.hostFile + ": " + error);
+  // Orders go only once everything is written, so a failed run loses none.
+  for (const int n : players) {
+    const std::string order = OrderFile(stem, n);
+    if (PathExists(order) && ::unlink(order.c_str()) != 0)
+      return Fail(order + ": cannot be deleted");
+  }
+  return 0;
+}
+
+int Run(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-g" || arg == "-G" || arg == "/g" || arg == "/G") {
+      options.generate = true;
+    } else if (arg == "--new") {
+      options.create = true;
+    } else if (arg == "--players" || arg.starts_with("--players=")) {
+      std::string_view value;
+      if (arg == "--players") {
+        if (i + 1 >= argc) return Usage("--players needs a number");
+        value = argv[++i];
+      } else {
+        value = arg.substr(std::string_view("--players=").size());
+      }
+      options.players = ParsePlayers(value);
+      if (!options.players) return Usage("--players takes a number from 1 to 16");
+    } else if (options.hostFile.empty() && !arg.empty() && !arg.starts_with("-")) {
+      options.hostFile = ToolPath(std::string(arg));
+    } else {
+      return Usage("unexpected argument \"" + std::string(arg) + "\"");
+    }
+  }
+  if (options.generate == options.create) return Usage("give one of -g and --new");
+  if (options.hostFile.empty()) return Usage("no host file given");
+  const std::optional<std::string> stem = GameStem(options.hostFile);
+  if (!stem) return Usage("the host file's name must end in .hst");
+  return options.create ? Create(options, *stem) : Generate(options, *stem);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return Run(argc, argv); }
