@@ -21,7 +21,9 @@ std::string FromHex(const std::string& hex) {
 
 }  // namespace
 
-std::string MailTestFile(const std::string& name) { return SourceDir() + "/tests/mail/" + name; }
+std::string MailTestFile(const std::string& name) {
+  return std::string(VENTARI_MAIL_TEST_DIR) + "/" + name;
+}
 
 std::map<std::string, std::string> ParseMail(const std::string& messageBytes) {
   TempDir dir;
