@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -68,6 +69,7 @@ class SendmailMailerTest : public ::testing::Test {
                              bool readInput = true) {
     const std::string path = dir.file(name);
     std::string script = "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" + path + ".args'\n";
+    script += "grep SigIgn /proc/$$/status > '" + path + ".sigign'\n";
     if (readInput) script += "cat > '" + path + ".stdin'\n";
     script += ending + "\n";
     test::WriteFile(path, script);
@@ -99,6 +101,10 @@ TEST_F(SendmailMailerTest, MessageGoesToTheProgramOnItsStandardInput) {
 
   EXPECT_TRUE(dialogs.mailErrors.empty());
   EXPECT_EQ(ArgsOf("send mail"), (std::vector<std::string>{"-a", "ligue ouest", "-t", "-oi"}));
+  // The program starts with SIGPIPE at its default, whatever this process ignores.
+  const std::string ignored = ReadFile(dir.file("send mail.sigign"));
+  ASSERT_EQ(ignored.rfind("SigIgn:", 0), 0u) << ignored;
+  EXPECT_EQ(std::stoull(ignored.substr(7), nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u) << ignored;
   auto mail = ParseMail(InputOf("send mail"));
   EXPECT_EQ(mail["defects"], "0");
   EXPECT_EQ(mail["to_name"], "Élodie Dupré");
