@@ -144,7 +144,8 @@ BuiltMessage BuildMailMessage(const std::string& name, const std::string& addres
     const std::string path = NativePath(*attachmentPath);
     built.result = ReadAttachment(path, attachment);
     if (built.result != kMailSuccess) return built;
-    shownName = attachmentName && !attachmentName->empty() ? *attachmentName : BaseName(path);
+    shownName =
+        HeaderText(attachmentName && !attachmentName->empty() ? *attachmentName : BaseName(path));
   }
 
   EnsureGMimeReady();

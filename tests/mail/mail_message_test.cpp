@@ -52,17 +52,6 @@ TEST(MailMessage, TextMessageReadsBackWithAccentsAndParagraphs) {
   EXPECT_EQ(headers.find("from"), std::string::npos) << headers;
 }
 
-TEST(MailMessage, AbsentBodyGivesAnEmptyTextPart) {
-  const BuiltMessage built = BuildMailMessage("Hôte", "host@example.org", "rappel", std::nullopt,
-                                              std::nullopt, std::nullopt);
-  ASSERT_EQ(built.result, kMailSuccess);
-  auto mail = ParseMail(built.bytes);
-  EXPECT_EQ(mail["defects"], "0");
-  EXPECT_EQ(mail["content_type"], "text/plain");
-  EXPECT_EQ(mail["body"], "");
-  EXPECT_EQ(mail["subject"], "rappel");
-}
-
 TEST(MailMessage, AttachmentTravelsWhole) {
   TempDir dir;
   test::WriteFile(dir.file("jeu.m3"), test::AwkwardBytes());
@@ -91,15 +80,6 @@ TEST(MailMessage, AttachmentTravelsWhole) {
   auto unnamedMail = ParseMail(unnamed.bytes);
   EXPECT_EQ(unnamedMail["attachment_name"], "jeu.m3");
   EXPECT_EQ(unnamedMail["attachment_bytes"], test::AwkwardBytes());
-
-  // An empty file is still a file.
-  test::WriteFile(dir.file("vide.m3"), "");
-  const BuiltMessage empty = BuildMailMessage("Joueur 3", "p3@example.org", "tour", std::nullopt,
-                                              dir.file("vide.m3"), std::string("vide.m3"));
-  ASSERT_EQ(empty.result, kMailSuccess);
-  auto emptyMail = ParseMail(empty.bytes);
-  EXPECT_EQ(emptyMail["attachment_count"], "1");
-  EXPECT_EQ(emptyMail["attachment_bytes"], "");
 }
 
 TEST(MailMessage, AttachmentThatCannotBeTakenGivesItsNumberAndNoMessage) {

@@ -145,17 +145,6 @@ TEST_F(MailSmtpTest, TurnMailArrivesAtTheServer) {
   EXPECT_EQ(mail["attachment_count"], "1");
   EXPECT_EQ(mail["attachment_name"], "alpha.m2");
   EXPECT_EQ(mail["attachment_bytes"], test::AwkwardBytes());
-
-  // A second mail from the same object, without attachment.
-  mailer.SendEmail("Hôte", "host@example.org", "alpha : rapport", std::string("Tour généré."),
-                   std::nullopt, std::nullopt);
-  EXPECT_TRUE(dialogs.mailErrors.empty());
-  ASSERT_TRUE(FileExists(server.Received(2, "eml")));
-  EXPECT_EQ(ReadFile(server.Received(2, "rcpt")), "host@example.org");
-  auto report = ParseMail(ReadFile(server.Received(2, "eml")));
-  EXPECT_EQ(report["subject"], "alpha : rapport");
-  EXPECT_EQ(report["body"], "Tour généré.");
-  EXPECT_EQ(report["attachment_count"], "0");
 }
 
 TEST_F(MailSmtpTest, UnreachableServerShowsAFailedSend) {
