@@ -1,0 +1,187 @@
+#include "mail/mail_message.h"
+
+#include <fcntl.h>
+#include <gmime/gmime.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+
+#include "mail/mail_results.h"
+#include "platform/files.h"
+#include "platform/unique_fd.h"
+
+namespace ventari {
+
+namespace {
+
+void EnsureGMimeReady() {
+  static const bool ready = [] {
+    g_mime_init();
+    return true;
+  }();
+  (void)ready;
+}
+
+struct GObjectUnref {
+  void operator()(void* object) const {
+    if (object != nullptr) g_object_unref(object);
+  }
+};
+template <typename T>
+using GRef = std::unique_ptr<T, GObjectUnref>;
+
+struct GFree {
+  void operator()(void* memory) const { g_free(memory); }
+};
+
+std::string HeaderText(std::string_view text) {
+  std::string result(text);
+  for (char& c : result)
+    if (c == '\r' || c == '\n') c = ' ';
+  return result;
+}
+
+// The file's bytes, or the result number telling why they cannot be had.
+int ReadAttachment(const std::string& path, std::string& bytes) {
+  // Non-blocking so that a FIFO given as the attachment cannot hang the program here.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd.valid())
+    return errno == ENOENT || errno == ENOTDIR ? kMailAttachmentNotFound
+                                               : kMailAttachmentOpenFailure;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return kMailAttachmentOpenFailure;
+  bytes.clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return kMailAttachmentOpenFailure;
+    }
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  return kMailSuccess;
+}
+
+std::string BaseName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A part whose content is a copy of the bytes.
+void SetContent(GMimePart* part, std::string_view bytes) {
+  GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
+  GRef<GMimeDataWrapper> content(
+      g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+  g_mime_part_set_content(part, content.get());
+}
+
+GRef<GMimeTextPart> TextPart(const std::optional<std::string>& body) {
+  GRef<GMimeTextPart> text(g_mime_text_part_new_with_subtype("plain"));
+  g_mime_text_part_set_charset(text.get(), "utf-8");
+  SetContent(GMIME_PART(text.get()), CanonicalLineBreaks(body.value_or(std::string())));
+  // 7bit when it is plain ASCII in short lines, else quoted-printable, which keeps the text
+  // readable in the raw message.
+  GMimePart* part = GMIME_PART(text.get());
+  const bool plain = g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT) ==
+                     GMIME_CONTENT_ENCODING_7BIT;
+  g_mime_part_set_content_encoding(
+      part, plain ? GMIME_CONTENT_ENCODING_7BIT : GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
+  return text;
+}
+
+GRef<GMimePart> FilePart(std::string_view bytes, const std::string& shownName) {
+  GRef<GMimePart> file(g_mime_part_new_with_type("application", "octet-stream"));
+  g_mime_object_set_disposition(GMIME_OBJECT(file.get()), GMIME_DISPOSITION_ATTACHMENT);
+  g_mime_part_set_filename(file.get(), shownName.c_str());
+  // The name is UTF-8 like every text here; left alone, an 8-bit name would be labelled with
+  // whatever charset happens to hold it.
+  GMimeObject* object = GMIME_OBJECT(file.get());
+  g_mime_param_set_charset(
+      g_mime_param_list_get_parameter(
+          g_mime_content_disposition_get_parameters(g_mime_object_get_content_disposition(object)),
+          "filename"),
+      "utf-8");
+  g_mime_param_set_charset(
+      g_mime_param_list_get_parameter(
+          g_mime_content_type_get_parameters(g_mime_object_get_content_type(object)), "name"),
+      "utf-8");
+  SetContent(file.get(), bytes);
+  g_mime_part_set_content_encoding(file.get(), GMIME_CONTENT_ENCODING_BASE64);
+  return file;
+}
+
+}  // namespace
+
+std::string CanonicalLineBreaks(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\r' && c != '\n') {
+      result += c;
+      continue;
+    }
+    result += '\n';
+    // The other break character right after this one belongs to the same break.
+    if (i + 1 < text.size() && (text[i + 1] == '\r' || text[i + 1] == '\n') && text[i + 1] != c)
+      ++i;
+  }
+  return result;
+}
+
+BuiltMessage BuildMailMessage(const std::string& name, const std::string& address,
+                              const std::string& subject, const std::optional<std::string>& body,
+                              const std::optional<std::string>& attachmentPath,
+                              const std::optional<std::string>& attachmentName) {
+  BuiltMessage built;
+  std::string attachment;
+  std::string shownName;
+  if (attachmentPath) {
+    const std::string path = NativePath(*attachmentPath);
+    built.result = ReadAttachment(path, attachment);
+    if (built.result != kMailSuccess) return built;
+    shownName =
+        HeaderText(attachmentName && !attachmentName->empty() ? *attachmentName : BaseName(path));
+  }
+
+  EnsureGMimeReady();
+  GRef<GMimeMessage> message(g_mime_message_new(TRUE));
+
+  const std::string displayName = HeaderText(name);
+  GRef<InternetAddress> recipient(internet_address_mailbox_new(
+      displayName.empty() ? nullptr : displayName.c_str(), HeaderText(address).c_str()));
+  internet_address_set_charset(recipient.get(), "utf-8");
+  internet_address_list_add(g_mime_message_get_to(message.get()), recipient.get());
+
+  g_mime_message_set_subject(message.get(), HeaderText(subject).c_str(), "utf-8");
+
+  GDateTime* now = g_date_time_new_now_local();
+  g_mime_message_set_date(message.get(), now);
+  g_date_time_unref(now);
+
+  std::unique_ptr<char, GFree> messageId(g_mime_utils_generate_message_id(g_get_host_name()));
+  g_mime_message_set_message_id(message.get(), messageId.get());
+
+  GRef<GMimeTextPart> text = TextPart(body);
+  if (attachmentPath) {
+    GRef<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
+    g_mime_multipart_add(mixed.get(), GMIME_OBJECT(text.get()));
+    GRef<GMimePart> file = FilePart(attachment, shownName);
+    g_mime_multipart_add(mixed.get(), GMIME_OBJECT(file.get()));
+    g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(mixed.get()));
+  } else {
+    g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(text.get()));
+  }
+
+  GRef<GMimeStream> out(g_mime_stream_mem_new());
+  g_mime_object_write_to_stream(GMIME_OBJECT(message.get()), nullptr, out.get());
+  const GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.get()));
+  built.bytes.assign(reinterpret_cast<const char*>(bytes->data), bytes->len);
+  return built;
+}
+
+}  // namespace ventari

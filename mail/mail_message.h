@@ -1,0 +1,28 @@
+#pragma once
+// Building one outgoing message as MIME bytes, ready for a sendmail program: one To recipient,
+// subject, date, a UTF-8 text body and at most one attached file. No From: the mail system's own
+// configuration gives the sender.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ventari {
+
+// Each "\r\n", "\n\r", lone "\n" and lone "\r" becomes one "\n", so "\n\r\n\r" is one blank line.
+std::string CanonicalLineBreaks(std::string_view text);
+
+struct BuiltMessage {
+  int result = 0;     // kMailSuccess, or 11 / 12 when the attachment could not be taken
+  std::string bytes;  // the whole message with "\n" line ends; empty when result is not 0
+};
+
+// The attachment path has "\" read as "/"; without an attachment name the file's own name is
+// shown. Carriage returns and line feeds in the header texts become blanks, so no text can add a
+// header (sendmail -t would take a smuggled Bcc as a recipient).
+BuiltMessage BuildMailMessage(const std::string& name, const std::string& address,
+                              const std::string& subject, const std::optional<std::string>& body,
+                              const std::optional<std::string>& attachmentPath,
+                              const std::optional<std::string>& attachmentName);
+
+}  // namespace ventari

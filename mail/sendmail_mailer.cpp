@@ -1,0 +1,97 @@
+#include "mail/sendmail_mailer.h"
+
+#include <cstdlib>
+#include <exception>
+#include <utility>
+
+#include "mail/mail_message.h"
+#include "mail/mail_process.h"
+#include "mail/mail_results.h"
+
+namespace ventari {
+
+std::string SendmailCommandFromEnvironment() {
+  const char* value = std::getenv("VENTARI_SENDMAIL");
+  if (value == nullptr || SplitMailCommand(value).empty()) return kDefaultSendmailCommand;
+  return value;
+}
+
+SendmailMailer::SendmailMailer(Dialogs& dialogs, std::string sendmailCommand,
+                               std::string composeProgram)
+    : m_dialogs(dialogs),
+      m_sendmailCommand(std::move(sendmailCommand)),
+      m_composeProgram(std::move(composeProgram)) {}
+
+void SendmailMailer::SendEmail(const std::string& name, const std::string& address,
+                               const std::string& subject, const std::optional<std::string>& body,
+                               const std::optional<std::string>& attachmentPath,
+                               const std::optional<std::string>& attachmentName) {
+  int result = kMailFailure;
+  try {
+    result = Send(name, address, subject, body, attachmentPath, attachmentName);
+  } catch (const std::exception&) {
+    // Out of memory building a huge message, say: a failed send, never an error for the caller.
+  }
+  Report(result);
+}
+
+void SendmailMailer::ComposeEmail(const std::string& name, const std::string& address,
+                                  const std::string& subject,
+                                  const std::optional<std::string>& body) {
+  int result = kMailFailure;
+  try {
+    result = Compose(name, address, subject, body);
+  } catch (const std::exception&) {
+  }
+  Report(result);
+}
+
+bool SendmailMailer::MailSystemAvailable() {
+  if (!m_lookedForMailSystem) {
+    // Whatever the outcome, the program is looked for only once: a mail system installed later
+    // is seen by the next run.
+    m_lookedForMailSystem = true;
+    std::vector<std::string> args = SplitMailCommand(m_sendmailCommand);
+    if (!args.empty()) m_sendmailPath = LocateProgram(args.front());
+    if (m_sendmailPath) {
+      args.push_back("-t");
+      args.push_back("-oi");
+      m_sendmailArgs = std::move(args);
+    }
+  }
+  return m_sendmailPath.has_value();
+}
+
+int SendmailMailer::Send(const std::string& name, const std::string& address,
+                         const std::string& subject, const std::optional<std::string>& body,
+                         const std::optional<std::string>& attachmentPath,
+                         const std::optional<std::string>& attachmentName) {
+  if (!MailSystemAvailable()) return kMailNoMailSystem;
+  const BuiltMessage message =
+      BuildMailMessage(name, address, subject, body, attachmentPath, attachmentName);
+  if (message.result != kMailSuccess) return message.result;
+  return RunAndWait(*m_sendmailPath, m_sendmailArgs, message.bytes) == RunOutcome::kSucceeded
+             ? kMailSuccess
+             : kMailFailure;
+}
+
+int SendmailMailer::Compose(const std::string& name, const std::string& address,
+                            const std::string& subject, const std::optional<std::string>& body) {
+  const std::optional<std::string> program = LocateProgram(m_composeProgram);
+  if (!program) return kMailNoMailSystem;
+  // Our texts are UTF-8 whatever the locale says, hence --utf8.
+  std::vector<std::string> argv{m_composeProgram, "--utf8", "--subject", subject};
+  if (body) {
+    argv.push_back("--body");
+    argv.push_back(CanonicalLineBreaks(*body));
+  }
+  argv.push_back(name.empty() ? address : name + " <" + address + ">");
+  return RunAndWait(*program, argv, std::nullopt) == RunOutcome::kSucceeded ? kMailSuccess
+                                                                            : kMailFailure;
+}
+
+void SendmailMailer::Report(int result) {
+  if (result != kMailSuccess) m_dialogs.ShowMailError(result);
+}
+
+}  // namespace ventari

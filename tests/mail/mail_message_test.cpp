@@ -1,0 +1,130 @@
+// The messages handed to sendmail, read back by an independent MIME reader.
+
+#include "mail/mail_message.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "mail/mail_results.h"
+#include "tests/mail/mail_test_support.h"
+#include "tests/support/temp_dir.h"
+
+namespace ventari {
+namespace {
+
+using test::ParseMail;
+using test::TempDir;
+
+TEST(MailMessage, EveryKindOfLineBreakCountsOnce) {
+  EXPECT_EQ(CanonicalLineBreaks("a\r\nb\n\rc\nd\re"), "a\nb\nc\nd\ne");
+  // Paragraphs as the robot writes them: one blank line between.
+  EXPECT_EQ(CanonicalLineBreaks("un\n\r\n\rdeux"), "un\n\ndeux");
+  EXPECT_EQ(CanonicalLineBreaks("un\r\n\r\ndeux"), "un\n\ndeux");
+  // Two of the same character are two breaks, and a pair never swallows a third character.
+  EXPECT_EQ(CanonicalLineBreaks("a\n\nb\r\rc"), "a\n\nb\n\nc");
+  EXPECT_EQ(CanonicalLineBreaks("a\r\n\rb"), "a\n\nb");
+  EXPECT_EQ(CanonicalLineBreaks("\r"), "\n");
+  EXPECT_EQ(CanonicalLineBreaks("sans fin"), "sans fin");
+}
+
+TEST(MailMessage, TextMessageReadsBackWithAccentsAndParagraphs) {
+  const BuiltMessage built =
+      BuildMailMessage("Élodie Dupré", "elodie@example.org", "alpha année 2405",
+                       std::string("Bonjour,\n\r\n\rvoici le tour.\n\r\n\rÀ bientôt"), std::nullopt,
+                       std::string("ignored.m1"));
+  ASSERT_EQ(built.result, kMailSuccess);
+  // Local line ends for the sendmail pipe; the mail system makes them CR LF on the wire.
+  EXPECT_EQ(built.bytes.find('\r'), std::string::npos);
+
+  auto mail = ParseMail(built.bytes);
+  EXPECT_EQ(mail["defects"], "0");
+  EXPECT_EQ(mail["to_count"], "1");
+  EXPECT_EQ(mail["to_name"], "Élodie Dupré");
+  EXPECT_EQ(mail["to_address"], "elodie@example.org");
+  EXPECT_EQ(mail["subject"], "alpha année 2405");
+  EXPECT_EQ(mail["content_type"], "text/plain");
+  EXPECT_EQ(mail["body_charset"], "utf-8");
+  EXPECT_EQ(mail["body"], "Bonjour,\n\nvoici le tour.\n\nÀ bientôt");
+  EXPECT_EQ(mail["attachment_count"], "0");
+  const std::string headers = mail["headers"];
+  EXPECT_NE(headers.find("date"), std::string::npos) << headers;
+  EXPECT_EQ(headers.find("from"), std::string::npos) << headers;
+}
+
+TEST(MailMessage, AttachmentTravelsWhole) {
+  TempDir dir;
+  test::WriteFile(dir.file("jeu.m3"), test::AwkwardBytes());
+  // The robot's paths may use "\" as separator.
+  const std::string windowsStylePath = dir.path() + "\\jeu.m3";
+
+  const BuiltMessage built = BuildMailMessage("Joueur 3", "p3@example.org", "alpha année 2405",
+                                              std::string("Votre tour.\n\r\n\rBon jeu"),
+                                              windowsStylePath, std::string("alpha année.m3"));
+  ASSERT_EQ(built.result, kMailSuccess);
+  auto mail = ParseMail(built.bytes);
+  EXPECT_EQ(mail["defects"], "0");
+  EXPECT_EQ(mail["content_type"], "multipart/mixed");
+  EXPECT_EQ(mail["to_address"], "p3@example.org");
+  EXPECT_EQ(mail["body"], "Votre tour.\n\nBon jeu");
+  EXPECT_EQ(mail["attachment_count"], "1");
+  EXPECT_EQ(mail["attachment_name"], "alpha année.m3");
+  EXPECT_EQ(mail["attachment_type"], "application/octet-stream");
+  EXPECT_EQ(mail["attachment_encoding"], "base64");
+  EXPECT_EQ(mail["attachment_bytes"], test::AwkwardBytes());
+
+  // Without a shown name the file's own name is used.
+  const BuiltMessage unnamed = BuildMailMessage("Joueur 3", "p3@example.org", "tour",
+                                                std::string("x"), windowsStylePath, std::nullopt);
+  ASSERT_EQ(unnamed.result, kMailSuccess);
+  auto unnamedMail = ParseMail(unnamed.bytes);
+  EXPECT_EQ(unnamedMail["attachment_name"], "jeu.m3");
+  EXPECT_EQ(unnamedMail["attachment_bytes"], test::AwkwardBytes());
+}
+
+TEST(MailMessage, AttachmentThatCannotBeTakenGivesItsNumberAndNoMessage) {
+  TempDir dir;
+  const auto build = [](const std::string& path) {
+    return BuildMailMessage("J", "j@example.org", "s", std::string("b"), path, std::string("x"));
+  };
+  BuiltMessage missing = build(dir.file("absent.m1"));
+  EXPECT_EQ(missing.result, kMailAttachmentNotFound);
+  EXPECT_TRUE(missing.bytes.empty());
+  EXPECT_EQ(build(dir.file("absent/below.m1")).result, kMailAttachmentNotFound);
+  EXPECT_EQ(build("").result, kMailAttachmentNotFound);
+
+  // A folder exists but cannot be read as a file.
+  BuiltMessage folder = build(dir.path());
+  EXPECT_EQ(folder.result, kMailAttachmentOpenFailure);
+  EXPECT_TRUE(folder.bytes.empty());
+
+  // A pipe would block a plain open: it must be refused at once.
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(build(dir.file("fifo")).result, kMailAttachmentOpenFailure);
+
+  if (::geteuid() != 0) {  // root reads everything
+    test::WriteFile(dir.file("locked.m1"), "secret");
+    ::chmod(dir.file("locked.m1").c_str(), 0);
+    EXPECT_EQ(build(dir.file("locked.m1")).result, kMailAttachmentOpenFailure);
+  }
+}
+
+TEST(MailMessage, HeaderTextsCannotAddHeadersOrRecipients) {
+  // sendmail -t takes its recipients from the headers: a smuggled Bcc would be obeyed.
+  const BuiltMessage built = BuildMailMessage(
+      "Mallory\r\nBcc: victim@example.net", "p1@example.org\nCc: other@example.net",
+      "tour 2405\r\nBcc: spy@example.net\n\nfaux corps", std::string("vrai corps"), std::nullopt,
+      std::nullopt);
+  ASSERT_EQ(built.result, kMailSuccess);
+  auto mail = ParseMail(built.bytes);
+  const std::string headers = mail["headers"];
+  EXPECT_EQ(headers.find("bcc"), std::string::npos) << headers;
+  EXPECT_EQ(headers.find("cc"), std::string::npos) << headers;
+  EXPECT_EQ(mail["to_count"], "1");
+  EXPECT_EQ(mail["to_address"], "p1@example.org");
+  EXPECT_EQ(mail["body"], "vrai corps");
+  EXPECT_EQ(built.bytes.find("\nBcc:"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ventari

@@ -1,0 +1,267 @@
+// The mailer against stand-in sendmail and compose programs: shell scripts that store their
+// arguments and standard input.
+
+#include "mail/sendmail_mailer.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mail/mail_results.h"
+#include "platform/files.h"
+#include "tests/mail/mail_test_support.h"
+#include "tests/support/fakes.h"
+#include "tests/support/temp_dir.h"
+
+namespace ventari {
+namespace {
+
+using test::ParseMail;
+using test::ReadFile;
+using test::ScriptedDialogs;
+using test::TempDir;
+
+// Sets an environment variable for the lifetime of the object, then puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::optional<std::string>& value) : m_name(name) {
+    if (const char* old = std::getenv(name)) m_saved = old;
+    if (value)
+      ::setenv(name, value->c_str(), 1);
+    else
+      ::unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (m_saved)
+      ::setenv(m_name, m_saved->c_str(), 1);
+    else
+      ::unsetenv(m_name);
+  }
+
+ private:
+  const char* m_name;
+  std::optional<std::string> m_saved;
+};
+
+std::vector<std::string> SplitNul(const std::string& bytes) {
+  std::vector<std::string> parts;
+  std::string current;
+  for (const char c : bytes) {
+    if (c == '\0') {
+      parts.push_back(current);
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  return parts;
+}
+
+class SendmailMailerTest : public ::testing::Test {
+ protected:
+  // A program that stores its arguments (NUL-separated) in <name>.args and, when `readInput`,
+  // its standard input in <name>.stdin, then runs `ending` (an exit or a kill).
+  std::string InstallProgram(const std::string& name, const std::string& ending = "exit 0",
+                             bool readInput = true) {
+    const std::string path = dir.file(name);
+    std::string script = "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" + path + ".args'\n";
+    script += "grep SigIgn /proc/$$/status > '" + path + ".sigign'\n";
+    if (readInput) script += "cat > '" + path + ".stdin'\n";
+    script += ending + "\n";
+    test::WriteFile(path, script);
+    test::MakeExecutable(path);
+    return path;
+  }
+  bool Ran(const std::string& name) { return FileExists(dir.file(name + ".args")); }
+  std::vector<std::string> ArgsOf(const std::string& name) {
+    return SplitNul(ReadFile(dir.file(name + ".args")));
+  }
+  std::string InputOf(const std::string& name) { return ReadFile(dir.file(name + ".stdin")); }
+
+  void SendTo(SendmailMailer& mailer, const std::optional<std::string>& attachment = std::nullopt) {
+    mailer.SendEmail("Élodie Dupré", "elodie@example.org", "alpha année 2405",
+                     std::string("Bonjour\n\r\n\r.\n\r\n\rFin"), attachment,
+                     attachment ? std::optional<std::string>("alpha.m2") : std::nullopt);
+  }
+
+  TempDir dir;
+  ScriptedDialogs dialogs;
+};
+
+TEST_F(SendmailMailerTest, MessageGoesToTheProgramOnItsStandardInput) {
+  InstallProgram("send mail");
+  test::WriteFile(dir.file("alpha.m2"), test::AwkwardBytes());
+  // A quoted program path with a blank, and arguments of the host's own.
+  SendmailMailer mailer(dialogs, "\"" + dir.file("send mail") + "\" -a \"ligue ouest\"");
+  SendTo(mailer, dir.path() + "\\alpha.m2");
+
+  EXPECT_TRUE(dialogs.mailErrors.empty());
+  EXPECT_EQ(ArgsOf("send mail"), (std::vector<std::string>{"-a", "ligue ouest", "-t", "-oi"}));
+  // The program starts with SIGPIPE at its default, whatever this process ignores.
+  const std::string ignored = ReadFile(dir.file("send mail.sigign"));
+  ASSERT_EQ(ignored.rfind("SigIgn:", 0), 0u) << ignored;
+  EXPECT_EQ(std::stoull(ignored.substr(7), nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u) << ignored;
+  auto mail = ParseMail(InputOf("send mail"));
+  EXPECT_EQ(mail["defects"], "0");
+  EXPECT_EQ(mail["to_name"], "Élodie Dupré");
+  EXPECT_EQ(mail["to_address"], "elodie@example.org");
+  EXPECT_EQ(mail["subject"], "alpha année 2405");
+  EXPECT_EQ(mail["body"], "Bonjour\n\n.\n\nFin");
+  EXPECT_EQ(mail["attachment_name"], "alpha.m2");
+  EXPECT_EQ(mail["attachment_bytes"], test::AwkwardBytes());
+
+  // The same object sends again, without an attachment this time.
+  mailer.SendEmail("Hôte", "host@example.org", "rapport", std::nullopt, std::nullopt, std::nullopt);
+  EXPECT_TRUE(dialogs.mailErrors.empty());
+  auto second = ParseMail(InputOf("send mail"));
+  EXPECT_EQ(second["to_address"], "host@example.org");
+  EXPECT_EQ(second["content_type"], "text/plain");
+  EXPECT_EQ(second["body"], "");
+  EXPECT_EQ(second["attachment_count"], "0");
+}
+
+TEST_F(SendmailMailerTest, ProgramIsFoundAlongThePath) {
+  InstallProgram("fake-sendmail");
+  ScopedEnv path(
+      "PATH",
+      dir.path() + ":" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"));
+  SendmailMailer mailer(dialogs, "fake-sendmail -f robot@example.org");
+  SendTo(mailer);
+  EXPECT_TRUE(dialogs.mailErrors.empty());
+  EXPECT_EQ(ArgsOf("fake-sendmail"),
+            (std::vector<std::string>{"-f", "robot@example.org", "-t", "-oi"}));
+  EXPECT_EQ(ParseMail(InputOf("fake-sendmail"))["subject"], "alpha année 2405");
+}
+
+TEST_F(SendmailMailerTest, EachFailureShowsItsNumberAndTheCallerGoesOn) {
+  test::WriteFile(dir.file("turn.m1"), "turn bytes");
+  struct Case {
+    const char* what;
+    std::string command;
+    std::optional<std::string> attachment;
+    int expected;
+  };
+  const std::string notExecutable = dir.file("plain-file");
+  test::WriteFile(notExecutable, "#!/bin/sh\nexit 0\n");
+  // A script naming an interpreter that does not exist cannot be started at all.
+  const std::string noInterpreter = dir.file("no-interpreter");
+  test::WriteFile(noInterpreter, "#!/nonexistent/interpreter\n");
+  test::MakeExecutable(noInterpreter);
+  const std::vector<Case> cases = {
+      {"no such program", dir.file("absent"), std::nullopt, kMailNoMailSystem},
+      {"no such program on the path", "ventari-no-such-sendmail", std::nullopt, kMailNoMailSystem},
+      {"not executable", notExecutable, std::nullopt, kMailNoMailSystem},
+      {"a folder", dir.path(), std::nullopt, kMailNoMailSystem},
+      {"blank command", "   ", std::nullopt, kMailNoMailSystem},
+      {"exits non-zero", InstallProgram("fails", "exit 75"), std::nullopt, kMailFailure},
+      {"killed", InstallProgram("killed", "kill -9 $$"), std::nullopt, kMailFailure},
+      {"cannot start", noInterpreter, std::nullopt, kMailFailure},
+      {"missing attachment", InstallProgram("untouched"), dir.file("absent.m1"),
+       kMailAttachmentNotFound},
+      {"folder as attachment", InstallProgram("untouched"), dir.path(), kMailAttachmentOpenFailure},
+      {"success", InstallProgram("fine"), dir.file("turn.m1"), kMailSuccess},
+  };
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedDialogs boxes;
+    SendmailMailer mailer(boxes, c.command);
+    SendTo(mailer, c.attachment);
+    if (c.expected == kMailSuccess) {
+      EXPECT_TRUE(boxes.mailErrors.empty());
+    } else {
+      EXPECT_EQ(boxes.mailErrors, std::vector<int>{c.expected});
+    }
+    EXPECT_TRUE(boxes.messages.empty());
+    EXPECT_TRUE(boxes.errors.empty());
+  }
+  // A message that cannot be built is never handed over.
+  EXPECT_FALSE(Ran("untouched"));
+  EXPECT_EQ(ParseMail(InputOf("fine"))["attachment_bytes"], "turn bytes");
+}
+
+TEST_F(SendmailMailerTest, ProgramThatLeavesWithoutReadingIsAFailureNotACrash) {
+  // Several pipe buffers of attachment: the writer meets a closed pipe. Exiting 0 does not
+  // make a message that was never taken a success.
+  InstallProgram("lazy", "exit 0", /*readInput=*/false);
+  test::WriteFile(dir.file("big.m1"), std::string(4 << 20, 'x'));
+  SendmailMailer mailer(dialogs, dir.file("lazy"));
+  SendTo(mailer, dir.file("big.m1"));
+  EXPECT_EQ(dialogs.mailErrors, std::vector<int>{kMailFailure});
+  // And the program still goes on: the next send works.
+  InstallProgram("lazy");
+  SendTo(mailer, dir.file("big.m1"));
+  EXPECT_EQ(dialogs.mailErrors, std::vector<int>{kMailFailure});
+  EXPECT_EQ(ParseMail(InputOf("lazy"))["attachment_bytes"].size(), std::size_t{4 << 20});
+}
+
+TEST_F(SendmailMailerTest, MailSystemIsLookedForOnlyAtTheFirstSend) {
+  const std::string program = dir.file("late-sendmail");
+  SendmailMailer mailer(dialogs, program);
+  // Nothing is looked for before the first send: installing it now is in time.
+  SendmailMailer early(dialogs, dir.file("early-sendmail"));
+  InstallProgram("early-sendmail");
+  SendTo(early);
+  EXPECT_TRUE(dialogs.mailErrors.empty());
+  EXPECT_TRUE(Ran("early-sendmail"));
+
+  SendTo(mailer);
+  EXPECT_EQ(dialogs.mailErrors, std::vector<int>{kMailNoMailSystem});
+  InstallProgram("late-sendmail");
+  SendTo(mailer);
+  SendTo(mailer, dir.file("absent.m1"));  // still 1: the mail system comes first
+  EXPECT_EQ(dialogs.mailErrors,
+            (std::vector<int>{kMailNoMailSystem, kMailNoMailSystem, kMailNoMailSystem}));
+  EXPECT_FALSE(Ran("late-sendmail"));
+
+  // The next run sees it.
+  ScriptedDialogs nextRun;
+  SendmailMailer restarted(nextRun, program);
+  SendTo(restarted);
+  EXPECT_TRUE(nextRun.mailErrors.empty());
+  EXPECT_TRUE(Ran("late-sendmail"));
+}
+
+TEST_F(SendmailMailerTest, CommandLineComesFromTheEnvironment) {
+  {
+    ScopedEnv unset("VENTARI_SENDMAIL", std::nullopt);
+    EXPECT_EQ(SendmailCommandFromEnvironment(), "/usr/sbin/sendmail");
+  }
+  {
+    ScopedEnv blank("VENTARI_SENDMAIL", std::string(" \t "));
+    EXPECT_EQ(SendmailCommandFromEnvironment(), "/usr/sbin/sendmail");
+  }
+  ScopedEnv set("VENTARI_SENDMAIL", std::string("msmtp -a ligue"));
+  EXPECT_EQ(SendmailCommandFromEnvironment(), "msmtp -a ligue");
+}
+
+TEST_F(SendmailMailerTest, ComposeOpensTheDesktopComposerFilledIn) {
+  const std::string composer = InstallProgram("composer", "exit 0", /*readInput=*/false);
+  SendmailMailer mailer(dialogs, dir.file("absent-sendmail"), composer);
+  mailer.ComposeEmail("Élodie Dupré", "elodie@example.org", "alpha année 2405",
+                      std::string("Bonjour\n\r\n\rFin"));
+  EXPECT_TRUE(dialogs.mailErrors.empty());  // the sendmail program plays no part
+  EXPECT_EQ(ArgsOf("composer"),
+            (std::vector<std::string>{"--utf8", "--subject", "alpha année 2405", "--body",
+                                      "Bonjour\n\nFin", "Élodie Dupré <elodie@example.org>"}));
+
+  // The about box's link passes no body.
+  mailer.ComposeEmail("Ventari", "host@example.org", "Ventari", std::nullopt);
+  EXPECT_TRUE(dialogs.mailErrors.empty());
+  EXPECT_EQ(ArgsOf("composer"), (std::vector<std::string>{"--utf8", "--subject", "Ventari",
+                                                          "Ventari <host@example.org>"}));
+
+  SendmailMailer failing(dialogs, dir.file("absent-sendmail"),
+                         InstallProgram("bad-composer", "exit 3", false));
+  failing.ComposeEmail("A", "a@example.org", "s", std::nullopt);
+  SendmailMailer missing(dialogs, dir.file("absent-sendmail"), dir.file("no-composer"));
+  missing.ComposeEmail("A", "a@example.org", "s", std::nullopt);
+  EXPECT_EQ(dialogs.mailErrors, (std::vector<int>{kMailFailure, kMailNoMailSystem}));
+}
+
+}  // namespace
+}  // namespace ventari
