@@ -9,8 +9,13 @@
 #include "app/qt_dialogs.h"
 #include "app/ventari1.h"
 #include "core/cache_makers.h"
+#include "core/generation.h"
 #include "core/records.h"
+#include "core/year_tool.h"
+#include "mail/sendmail_mailer.h"
 #include "platform/clock.h"
+#include "platform/process.h"
+#include "platform/sdl_sound.h"
 
 namespace {
 
@@ -21,19 +26,6 @@ class NoDeadlinePage final : public DeadlineCacheMaker {
   NoDeadlinePage(Dialogs& dialogs, AppControl& app) : m_dialogs(dialogs), m_app(app) {}
   bool FetchDeadlineCache() override {
     EndApplication(m_dialogs, m_app, "Ventari HTML page not found !!!");
-    return false;
-  }
-
- private:
-  Dialogs& m_dialogs;
-  AppControl& m_app;
-};
-
-class NoYearTool final : public YearCacheMaker {
- public:
-  NoYearTool(Dialogs& dialogs, AppControl& app) : m_dialogs(dialogs), m_app(app) {}
-  bool RunYearTool() override {
-    EndApplication(m_dialogs, m_app, "Staryear EXE unlaunchable !!!");
     return false;
   }
 
@@ -54,10 +46,15 @@ int main(int argc, char** argv) {
   QtDialogs dialogs;
   QtAppControl app;
   SystemClock clock;
+  ProgramRecords& records = TheProgramRecords();
+  PosixProgramRunner runner;
+  SendmailMailer mailer(dialogs, SendmailCommandFromEnvironment());
+  SdlSoundPlayer sound;
   NoDeadlinePage deadlineMaker(dialogs, app);
-  NoYearTool yearMaker(dialogs, app);
+  YearTool yearMaker(records, runner, dialogs, app);
 
-  TForm1 form({TheProgramRecords(), dialogs, app, clock, deadlineMaker, yearMaker});
+  TForm1 form({records, dialogs, app, clock, deadlineMaker, yearMaker, mailer, runner, sound,
+               LeagueSiteAddress()});
   form.show();
   return QApplication::exec();
 }

@@ -1,6 +1,7 @@
 // Writes the ready sound "pret.wav": two short rising tones, 16-bit mono PCM at 22050 Hz.
 // Usage: make_wav <output file>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>

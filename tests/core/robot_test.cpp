@@ -89,8 +89,11 @@ class RobotTest : public ::testing::Test {
 };
 
 TEST_F(RobotTest, TheFourStatesShowTheirCaptionAndColour) {
-  folder.WriteGameSettings({{"Ann", "ann@x"}, {"Bob", "bob@x"}, {"Robot", "COMPUTER"},
-                            {"Eve", "computer"}, {"Zoe", "zoe@x"}},
+  folder.WriteGameSettings({{"Ann", "ann@x"},
+                            {"Bob", "bob@x"},
+                            {"Robot", "COMPUTER"},
+                            {"Eve", "computer"},
+                            {"Zoe", "zoe@x"}},
                            /*autoGenerate=*/false);
   Start();
   Orders({1, 3});  // a computer row's order file is never looked at

@@ -25,8 +25,7 @@ void FakeSound::Play(const std::string& fileName) {
 }
 
 void RecordingMailer::SendEmail(const std::string& name, const std::string& address,
-                                const std::string& subject,
-                                const std::optional<std::string>& body,
+                                const std::string& subject, const std::optional<std::string>& body,
                                 const std::optional<std::string>& attachmentPath,
                                 const std::optional<std::string>& attachmentName) {
   mails.push_back({name, address, subject, body, attachmentPath, attachmentName, false});

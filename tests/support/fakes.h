@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "mail/mailer.h"
 #include "platform/app_control.h"
 #include "platform/clock.h"
-#include "mail/mailer.h"
 #include "platform/dialogs.h"
 #include "platform/process.h"
 #include "platform/sound.h"
@@ -52,8 +52,8 @@ class RecordingMailer : public Mailer {
                  const std::optional<std::string>& body,
                  const std::optional<std::string>& attachmentPath,
                  const std::optional<std::string>& attachmentName) override;
-  void ComposeEmail(const std::string& name, const std::string& address,
-                    const std::string& subject, const std::optional<std::string>& body) override;
+  void ComposeEmail(const std::string& name, const std::string& address, const std::string& subject,
+                    const std::optional<std::string>& body) override;
 
   std::vector<Mail> mails;
   std::function<void()> duringSend;
