@@ -104,7 +104,17 @@ TEST(Powersock, ComponentCountAndStatusLevels) {
     first->OnDisconnect = [&](TComponent&) { statuses.push_back("disconnected"); };
     first->ReportLevel = 4;
     first->Cancel();  // level 8: not reported
+    // Only the first socket resets its connection when closed.
+    auto lingers = [&] {
+      linger l{};
+      socklen_t len = sizeof l;
+      ::getsockopt(first->SocketHandle(), SOL_SOCKET, SO_LINGER, &l, &len);
+      return l.l_onoff != 0 && l.l_linger == 0;
+    };
+    EXPECT_TRUE(lingers());
     first->Disconnect();
+    EXPECT_GE(first->SocketHandle(), 0);
+    EXPECT_FALSE(lingers());
     EXPECT_EQ(first->SocketErrorText(10054), "10054:Connection reset by peer");
     first.reset();  // nothing is reported while it is destroyed
     EXPECT_EQ(TPowersock::WinsockUsers(), before + 1);
@@ -351,6 +361,8 @@ TEST(Powersock, RefusedConnectionThenSameSocketConnects) {
   EXPECT_EQ(sock.LastErrorNo, 10061);
   ScriptPeer peer;
   peer.Start([](ScriptPeer& p) { p.Accept().ReceiveUntilClose(); });
+  // What a handler raises stays inside the notice's dispatch.
+  sock.OnConnect = [](TComponent&) { throw ESockError("from a handler"); };
   ConnectTo(sock, peer.port());
   EXPECT_TRUE(sock.Connected);
   sock.Disconnect();
