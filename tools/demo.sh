@@ -1,44 +1,97 @@
 #!/usr/bin/env bash
 # Builds Ventari, prepares a demo game and starts the robot on it.
-# Usage: bash tools/demo.sh [demo folder]   (default: build/demo)
+#
+#   bash tools/demo.sh [demo folder]      (default: build/demo)
+#
+# The demo game "demo" has two human players and one computer player, every order in and a
+# deadline in the past, with automatic generation on: within seconds the robot generates the
+# turn with the stand-in game executable, publishes the files, writes the mails to the demo's
+# outbox (as .eml files), and learns the new deadline from a league page server on loopback and
+# the new year from the year tool. Without a display it runs under Xvfb and keeps a screenshot.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 
 bash tools/install-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default
+cmake --build --preset default --target ventari staryear starsgen ready_sound
 
 demo=${1:-$top/build/demo}
 rm -rf "$demo"
-mkdir -p "$demo"/{stars,jeux/demo,pub}
+mkdir -p "$demo"/{stars,jeux/demo,pub,outbox}
 demo=$(cd "$demo" && pwd)
+game=demo
 
-# The host settings file, in the folder the robot starts in.
+# The Stars! installation: here the stand-in game executable; the year tool in the game folder.
+ln -s "$top/build/bin/starsgen" "$demo/stars/stars.exe"
+ln -s "$top/build/bin/staryear" "$demo/jeux/staryear.EXE"
+cp "$top/build/bin/pret.wav" "$demo/pret.wav"
+
 printf 'binaires\t%s\r\nexecutable\tstars.exe\r\npublication\t%s\r\njeux\t%s\r\n' \
   "$demo/stars" "$demo/pub" "$demo/jeux" >"$demo/ventari.def"
-printf 'demo game executable\n' >"$demo/stars/stars.exe"
-# The game settings file: two human players and one computer player.
-printf 'jeu\tdemo\r\nweb\tligue\r\nhote\thost@localhost\r\nreserve\t0\r\nauto\t1\r\nheures\t48\r\nnb\t3\r\nJ1\tAnn,ann@localhost\r\nJ2\tBob,bob@localhost\r\nJ3\tRobot,COMPUTER\r\n' \
-  >"$demo/jeux/ventari.pla"
-printf '2030-07-30 18:00:00\r\n' >"$demo/jeux/demo/nextdl.txt"
-printf '2400\r\n' >"$demo/jeux/demo/curyear.txt"
+printf 'jeu\t%s\r\nweb\tligue\r\nhote\thost@localhost\r\nreserve\t0\r\nauto\t1\r\nheures\t48\r\nnb\t3\r\nJ1\tAnn,ann@localhost\r\nJ2\tBob,bob@localhost\r\nJ3\tRobot,COMPUTER\r\n' \
+  "$game" >"$demo/jeux/ventari.pla"
+(cd "$demo/jeux/$game" && "$top/build/bin/starsgen" --new "$game.hst" --players 3)
+for n in 1 2; do printf 'orders of player %s\n' "$n" >"$demo/jeux/$game/$game.x$n"; done
+printf '2002-07-30 18:00:00\r\n' >"$demo/jeux/$game/nextdl.txt"
+
+# The league's deadline page, on a free loopback port.
+python3 tools/league_server.py --games "$game" --web-folder ligue --hours 48 \
+  --port-file "$demo/league.port" --log "$demo/league-requests.log" >/dev/null &
+league=$!
+pids=($league)
+cleanup() { kill "${pids[@]}" 2>/dev/null || true; }
+trap cleanup EXIT
+for _ in $(seq 100); do [ -s "$demo/league.port" ] && break; sleep 0.1; done
+
+export VENTARI_LEAGUE_SERVER="http://127.0.0.1:$(cat "$demo/league.port")/"
+export VENTARI_SENDMAIL="$top/tools/demo_sendmail.py $demo/outbox"
+
+wait_for_turn() {
+  # The turn is done when both caches are back and the mails are out.
+  for _ in $(seq 600); do
+    if [ -s "$demo/jeux/$game/curyear.txt" ] && [ -s "$demo/jeux/$game/nextdl.txt" ] &&
+      [ "$(ls "$demo/outbox" | wc -l)" -ge 3 ] && ! [ -e "$demo/jeux/$game/$game.x1" ]; then
+      return 0
+    fi
+    kill -0 "$1" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
 
 cd "$demo"
 if [ -n "${DISPLAY:-}" ]; then
-  exec "$top/build/bin/ventari"
+  "$top/build/bin/ventari" &
+  robot=$!
+  if wait_for_turn $robot; then python3 "$top/tools/demo_report.py" "$demo" "$game"; fi
+  echo "The robot keeps watching $demo; close its window to end the demo."
+  wait $robot || true
+  exit 0
 fi
 
-# No display: run the robot under Xvfb for a while and keep a screenshot of its window.
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true' EXIT
-sleep 1
-DISPLAY=$display openbox >/dev/null 2>&1 &
-DISPLAY=$display "$top/build/bin/ventari" >/dev/null 2>&1 &
+# No display: a virtual one, with a window manager so that the window is activated.
+display=""
+for n in $(seq 90 190); do
+  if ! [ -e "/tmp/.X11-unix/X$n" ] && ! [ -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
+done
+Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+openbox >/dev/null 2>&1 &
+pids+=($!)
+"$top/build/bin/ventari" >"$demo/ventari.log" 2>&1 &
 robot=$!
-sleep 5
-DISPLAY=$display import -window root "$demo/screenshot.png" || true
-kill $robot 2>/dev/null || true
-echo "The robot ran on $demo; its window is in $demo/screenshot.png"
+pids+=($robot)
+if wait_for_turn $robot; then
+  sleep 1
+  window=$(xdotool search --name "Ventari surveillance" | head -n 1)
+  import -window "$window" "$demo/screenshot.png" 2>/dev/null || import -window root "$demo/screenshot.png"
+  python3 "$top/tools/demo_report.py" "$demo" "$game"
+  echo "Window:             $demo/screenshot.png"
+else
+  import -window root "$demo/screenshot.png" 2>/dev/null || true
+  echo "The turn was not generated; see $demo/screenshot.png and $demo/ventari.log" >&2
+  exit 1
+fi

@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgmime-3.0-dev libsdl2-dev libjpeg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth openbox xdotool x11-apps imagemagick fonts-dejavu-core
+  xvfb xauth openbox xdotool x11-apps x11-utils imagemagick fonts-dejavu-core
   msmtp python3 python3-aiosmtpd curl
 )
 
