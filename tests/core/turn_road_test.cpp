@@ -1,0 +1,132 @@
+// One whole turn on a real temporary game folder with the real outside programs: the stand-in
+// game executable, the year tool, and a sendmail that stores each message.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <clocale>
+#include <filesystem>
+
+#include "core/cache_makers.h"
+#include "core/generation.h"
+#include "core/records.h"
+#include "core/refresh.h"
+#include "core/robot.h"
+#include "core/tick.h"
+#include "core/year_tool.h"
+#include "mail/sendmail_mailer.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "tests/mail/mail_test_support.h"
+#include "tests/support/fakes.h"
+#include "tests/support/game_folder.h"
+
+namespace ventari {
+namespace {
+
+using test::GameFolder;
+using test::ReadFile;
+using test::WriteFile;
+
+class FixedDeadline : public DeadlineCacheMaker {
+ public:
+  explicit FixedDeadline(const GameFolder& folder) : m_folder(folder) {}
+  bool FetchDeadlineCache() override {
+    ++calls;
+    WriteFile(m_folder.gameDir() + "/nextdl.txt", "2030-01-01 12:00:00\r\n");
+    return true;
+  }
+  int calls = 0;
+
+ private:
+  const GameFolder& m_folder;
+};
+
+std::vector<std::string> Outbox(const std::string& dir) {
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    files.push_back(entry.path().string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+TEST(TurnRoad, AGenerationWithTheRealProgramsPublishesAndMailsEachTurnFile) {
+  std::setlocale(LC_TIME, "C");
+  GameFolder folder;
+  test::ScopedCurrentDir cwd(folder.root());
+  folder.WriteHostSettings();
+  folder.WriteGameSettings({{"Ann", "ann@x.org"}, {"Robot", "COMPUTER"}, {"Bob", "bob@x.org"}});
+  // The real programs: the game executable and the year tool.
+  std::filesystem::remove(folder.binDir() + "/stars.exe");
+  std::filesystem::create_symlink(test::BinDir() + "/starsgen", folder.binDir() + "/stars.exe");
+  std::filesystem::create_symlink(test::BinDir() + "/staryear",
+                                  folder.gameRoot() + "/staryear.EXE");
+  ::mkdir(folder.gameDir().c_str(), 0777);
+  {
+    test::ScopedCurrentDir inGame(folder.gameDir());
+    ASSERT_TRUE(PosixProgramRunner().RunProgram(
+        test::BinDir() + "/starsgen --new alpha.hst --players 3", true));
+  }
+  WriteFile(folder.gameDir() + "/alpha.x1", "orders 1");
+  WriteFile(folder.gameDir() + "/alpha.x3", "orders 3");
+  folder.WriteDeadlineCache("2026-12-07 12:00:00");
+  const std::string outbox = folder.root() + "/outbox";
+  ::mkdir(outbox.c_str(), 0777);
+  WriteFile(folder.root() + "/sendmail", "#!/bin/sh\nn=$(ls \"" + outbox + "\" | wc -l)\ncat > \"" +
+                                             outbox + "/mail-$n.eml\"\n");
+  test::MakeExecutable(folder.root() + "/sendmail");
+
+  ProgramRecords records;
+  test::RecordingView view;
+  test::ScriptedDialogs dialogs;
+  EndFlag app;
+  test::FakeClock clock;
+  test::FakeSound sound;
+  PosixProgramRunner runner;
+  SendmailMailer mailer(dialogs, folder.root() + "/sendmail");
+  FixedDeadline deadline(folder);
+  YearTool year(records, runner, dialogs, app);
+  RefreshCycle refresh(records, view, dialogs, app, clock, deadline, year);
+  Generation generation(records, runner, mailer, dialogs, app, refresh, "http://league.test/");
+  SurveillanceTick tick(records, view, sound, clock, mailer, generation, refresh);
+  Robot robot(app, refresh, tick, generation);
+
+  robot.FormCreate();
+  EXPECT_EQ(view.line(WindowLine::Year), "2400");  // the year tool read turn 0
+  clock.now = *TryEncodeDateTime({2026, 12, 7, 13, 0, 0});
+  robot.Timer1Timer();
+
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(dialogs.mailErrors.empty());
+  EXPECT_EQ(view.line(WindowLine::Year), "2401");  // rebuilt from the new host file
+  EXPECT_EQ(deadline.calls, 1);
+  EXPECT_FALSE(FileExists(folder.gameDir() + "/alpha.x1"));  // the game took the orders
+  for (const char* name : {"alpha.m1", "alpha.m2", "alpha.m3", "alpha.hst"})
+    EXPECT_EQ(ReadFile(folder.pubGameDir() + "/" + name), ReadFile(folder.gameDir() + "/" + name))
+        << name;
+
+  for (int e : dialogs.mailErrors) ADD_FAILURE() << "mail error " << e;
+  const auto mails = Outbox(outbox);
+  ASSERT_EQ(mails.size(), 3u);
+  const auto ann = test::ParseMail(ReadFile(mails[0]));
+  EXPECT_EQ(ann.at("to_address"), "ann@x.org");
+  EXPECT_EQ(ann.at("subject"), "alpha année 2400");
+  EXPECT_EQ(ann.at("attachment_name"), "alpha.m1");
+  EXPECT_EQ(ann.at("attachment_bytes"), ReadFile(folder.gameDir() + "/alpha.m1"));
+  EXPECT_NE(ann.at("body").find("Prochaine DL dans 48heures.\n\nConsultez "), std::string::npos);
+  const auto bob = test::ParseMail(ReadFile(mails[1]));
+  EXPECT_EQ(bob.at("to_name"), "Bob");
+  EXPECT_EQ(bob.at("attachment_bytes"), ReadFile(folder.gameDir() + "/alpha.m3"));
+  const auto report = test::ParseMail(ReadFile(mails[2]));
+  EXPECT_EQ(report.at("to_address"), "host@example.org");
+  EXPECT_EQ(report.at("subject"), "Ventari : jeu alpha année 2400");
+  EXPECT_EQ(report.at("attachment_count"), "0");
+
+  robot.Timer1Timer();  // the orders are gone: no second generation
+  EXPECT_EQ(Outbox(outbox).size(), 3u);
+  EXPECT_EQ(view.line(WindowLine::State), "incomplet");
+}
+
+}  // namespace
+}  // namespace ventari
