@@ -1,0 +1,199 @@
+#pragma once
+// TPowersock: one TCP client connection over IPv4 whose operations look blocking to the caller
+// (connect, write, read a line, capture until the peer closes) while the socket itself is
+// non-blocking. Every wait is made of pump steps, so timers, buttons and repaints keep running.
+// Everything happens on the UI thread: socket readiness, the name look-up's answer and the
+// component's own follow-up events all arrive at a receiver object as events 1125 to 1128.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "net/component.h"
+
+class QEvent;
+class QSocketNotifier;
+class QTimer;
+
+namespace ventari {
+
+// Event types of the component's receiver object.
+inline constexpr int WM_SOCKEVENT = 1125;        // socket notice: code and error number
+inline constexpr int WM_HOSTLOOKUP = 1126;       // the name look-up has answered
+inline constexpr int WM_WRITEFROMSTREAM = 1127;  // send the next chunk
+inline constexpr int WM_READTOSTREAM = 1128;     // read the next chunk
+
+// Notice codes carried by WM_SOCKEVENT.
+enum SocketNotice : int {
+  NoticeRead = 1,
+  NoticeWrite = 2,
+  NoticeOutOfBand = 4,
+  NoticeAccept = 8,
+  NoticeConnect = 16,
+  NoticeClose = 32,
+};
+
+// "10061:Connection refused" for a number of the table, "" for 0, otherwise
+// "Unknown Error No. " and the number.
+std::string SocketErrorText(int32_t errorNo);
+
+// The socket error number (10000 range) of an errno value; 0 stays 0.
+int32_t SocketErrorFromErrno(int err);
+
+// A timer that calls OnTimer every Interval milliseconds while it is enabled and has a handler.
+class TThreadTimer : public TComponent {
+ public:
+  TThreadTimer();
+  ~TThreadTimer() override;
+
+  uint32_t Interval() const { return m_interval; }
+  void SetInterval(uint32_t milliseconds);
+  bool Enabled() const { return m_enabled; }
+  void SetEnabled(bool enabled);
+  const TNotifyEvent& OnTimer() const { return m_onTimer; }
+  void SetOnTimer(TNotifyEvent handler);
+
+ private:
+  void UpdateTimer();
+
+  uint32_t m_interval = 1000;
+  bool m_enabled = true;
+  TNotifyEvent m_onTimer;
+  std::unique_ptr<QTimer> m_timer;
+};
+
+class PowersockReceiver;
+
+class TPowersock : public TComponent {
+ public:
+  using THandlerEvent = std::function<void(bool& handled)>;
+  using TOnStatus = std::function<void(TComponent& sender, const std::string& status)>;
+  using TOnSocketError =
+      std::function<void(TComponent& sender, uint16_t errorNo, const std::string& text)>;
+
+  // Raises ESockError "Initializaton of windows sockets failed" when no socket can be made.
+  TPowersock();
+  ~TPowersock() override;
+
+  // --- Published properties and events.
+  std::string Host;         // dotted IPv4 address or host name
+  int32_t Port = 0;         // only the low 16 bits are used
+  int32_t TimeOut = 0;      // ms, bounds the look-up and the connect phase; 0 or below: no limit
+  int32_t ReportLevel = 0;  // highest status level reported
+  TNotifyEvent OnDisconnect;
+  TNotifyEvent OnConnect;
+  THandlerEvent OnInvalidHost;
+  TNotifyEvent OnHostResolved;
+  TOnStatus OnStatus;
+  TNotifyEvent OnConnectionFailed;
+  // Published by the HTTP client.
+  std::string Proxy;  // when set, the look-up and the connection go to Proxy:ProxyPort
+  int32_t ProxyPort = 0;
+  TNotifyEvent OnPacketRecvd;
+  TNotifyEvent OnPacketSent;
+
+  // --- Public, unpublished.
+  std::string Status;  // last reported status text
+  bool Connected = false;
+  int16_t ReplyNumber = 0;  // leading number of the last Transaction reply, at most 32767
+  std::string LastReply;
+  int32_t LastErrorNo = 0;
+  int32_t BytesTotal = 0;
+  int32_t BytesSent = 0;
+  int32_t BytesRecvd = 0;
+  TOnSocketError OnSocketError;
+
+  // --- Virtual operations, in this order.
+  // Waits for an incoming connection on a listening socket; returns the new descriptor.
+  virtual int Accept();
+  // Resolves the peer and connects; raises ESockError on failure.
+  virtual void Connect();
+  // Closes the connection; a fresh socket takes its place.
+  virtual void Disconnect();
+  // Writeln of the command, ReadLn of the reply; ReplyNumber from its leading digits.
+  virtual std::string Transaction(const std::string& command);
+  // Called when the time-out fires and at destruction; does nothing here.
+  virtual void Abort();
+
+  // --- Operations.
+  void Cancel();
+  // Queues the bytes and waits until they are sent. Length 0: up to the first zero byte, which
+  // must lie within 65536 bytes of data.
+  void SendBuffer(const char* data, uint16_t length);
+  // Sends the text up to its first zero character, at most 16384 characters.
+  void Write(const std::string& text);
+  void Writeln(const std::string& text);
+  // The next line with its terminator (LF, and a CR before it if any).
+  std::string ReadLn();
+  void SendFile(const std::string& fileName);
+  // Everything received until the peer closes goes into a new file.
+  void CaptureFile(const std::string& fileName);
+  // count -1: until the peer closes; 0 or more: until the text holds at least count bytes.
+  void CaptureString(std::string& text, int32_t count);
+  void StatusMessage(uint8_t level, const std::string& text);
+  // The error text, reported as a status first.
+  std::string SocketErrorText(int32_t errorNo);
+
+  // The number of live components in the process.
+  static int WinsockUsers();
+  // The current socket descriptor, -1 when there is none.
+  int SocketHandle() const { return m_socket; }
+
+ protected:
+  bool Canceled = false;        // every wait ends on it
+  bool TimedOut = false;        // the time-out timer fired
+  bool LookupDone = false;      // the name look-up answered
+  bool LastEventOK = true;      // the last notice carried no error
+  bool AllSent = true;          // the send queue is empty
+  bool TransferActive = false;  // SendFile, CaptureFile or CaptureString is running
+
+ private:
+  friend class PowersockReceiver;
+
+  void InitWinsock();
+  void OpenSocket(bool lingerReset);
+  void RenewSocket();
+  void CheckSocketError(int32_t tolerated);
+  uint32_t ResolveHost();
+  void StartLookup(const std::string& name);
+  void TimerOn();
+  void TimerOff();
+  void TimerFired();
+  void ReadToStream();
+  void WriteFromStream();
+  bool SomethingToSend() const;
+  void UpdateWriteWatch();
+  void SwitchNoticesOff();
+  void Dispatch(QEvent* event);
+  void HandleSocketNotice(int code, int32_t error);
+  void OnReadable();
+  void OnWritable();
+  void Post(int type);
+  void RaiseSocketError(int32_t errorNo);
+
+  std::unique_ptr<PowersockReceiver> m_receiver;
+  std::unique_ptr<QSocketNotifier> m_readNotifier;
+  std::unique_ptr<QSocketNotifier> m_writeNotifier;
+  std::unique_ptr<TThreadTimer> m_timer;
+  int m_socket = -1;
+  bool m_connecting = false;  // a connect was issued and has not been answered
+  bool m_noticesOn = false;   // notices of the current socket are delivered
+  bool m_sendFailed = false;  // a send failed other than by would-block
+  bool m_busy = false;        // ReadToStream or WriteFromStream is running
+  bool m_fileMode = false;    // the send queue or the receive buffer is a file
+  bool m_noReopen = false;
+  int m_fileFd = -1;      // the file standing in for a buffer in file mode
+  int m_fileError = 0;    // errno of a failed write to the capture file
+  int64_t m_filePos = 0;  // send position in the file
+  int64_t m_fileSize = 0;
+  uint32_t m_lookupAddress = 0;  // network order, 0 = none
+  int m_lookupId = -1;
+  uint32_t m_remoteAddress = 0;  // network order
+  uint16_t m_remotePort = 0;     // network order
+  std::string m_sendTextBuffer;
+  std::string m_recvBuffer, m_recvSpare;
+  std::string m_sendQueue, m_sendSpare;
+};
+
+}  // namespace ventari
