@@ -118,8 +118,8 @@ class TPowersock : public TComponent {
 
   // --- Operations.
   void Cancel();
-  // Queues the bytes and waits until they are sent. Length 0: up to the first zero byte, which
-  // must lie within 65536 bytes of data.
+  // Queues the bytes and waits until they are sent. Length 0: up to the first zero byte (at
+  // most 65535 bytes are looked at).
   void SendBuffer(const char* data, uint16_t length);
   // Sends the text up to its first zero character, at most 16384 characters.
   void Write(const std::string& text);
@@ -155,25 +155,27 @@ class TPowersock : public TComponent {
   friend class PowersockReceiver;
 
   void InitWinsock();
-  void OpenSocket(bool lingerReset);
+  bool OpenSocket(bool lingerReset);
   void RenewSocket();
-  void CheckSocketError(int32_t tolerated);
+  void CheckSocketError(int32_t tolerated, int32_t errorNo);
   uint32_t ResolveHost();
   void StartLookup(const std::string& name);
+  void AbandonLookup();
   void TimerOn();
   void TimerOff();
   void TimerFired();
   void ReadToStream();
   void WriteFromStream();
+  void AppendReceived(const char* data, size_t n);
   bool SomethingToSend() const;
-  void UpdateWriteWatch();
+  void UpdateWatches();
   void SwitchNoticesOff();
   void Dispatch(QEvent* event);
-  void HandleSocketNotice(int code, int32_t error);
+  void HandleSocketNotice(int code);
+  void SendNotice(int code, int32_t error);
   void OnReadable();
   void OnWritable();
   void Post(int type);
-  void RaiseSocketError(int32_t errorNo);
 
   std::unique_ptr<PowersockReceiver> m_receiver;
   std::unique_ptr<QSocketNotifier> m_readNotifier;
@@ -184,14 +186,16 @@ class TPowersock : public TComponent {
   bool m_noticesOn = false;   // notices of the current socket are delivered
   bool m_sendFailed = false;  // a send failed other than by would-block
   bool m_busy = false;        // ReadToStream or WriteFromStream is running
-  bool m_fileMode = false;    // the send queue or the receive buffer is a file
-  bool m_noReopen = false;
-  int m_fileFd = -1;      // the file standing in for a buffer in file mode
-  int m_fileError = 0;    // errno of a failed write to the capture file
-  int64_t m_filePos = 0;  // send position in the file
+  bool m_noReopen = false;    // RenewSocket makes no fresh socket (destruction)
+  int m_sendFileFd = -1;      // SendFile: the file stands in for the send queue
+  int m_recvFileFd = -1;      // CaptureFile: the file stands in for the receive buffer
+  int m_fileError = 0;        // errno of a failed read or write of that file
+  int64_t m_filePos = 0;      // send position in the file
   int64_t m_fileSize = 0;
+  int m_lookupSeq = 0;           // number of the look-up whose answer is awaited, 0 = none
+  int m_lookupCount = 0;         // look-ups started so far
+  int m_qtLookupId = -1;         // the running name look-up, for abandoning it
   uint32_t m_lookupAddress = 0;  // network order, 0 = none
-  int m_lookupId = -1;
   uint32_t m_remoteAddress = 0;  // network order
   uint16_t m_remotePort = 0;     // network order
   std::string m_sendTextBuffer;
