@@ -139,7 +139,10 @@ SplitUrlResult SplitRequestUrl(std::string_view url, std::string_view host, std:
     result.requestPath = Cut(url.substr(first), kMaxUrlPart);
   }
 
-  if (url.find(':') != std::string_view::npos) {
+  // The text before the first ":" is a scheme (or a host name) only when it holds no "/": a
+  // ":" in the path or query of "/page?t=12:00" says nothing about the port.
+  if (const std::size_t colon = url.find(':');
+      colon != std::string_view::npos && url.substr(0, colon).find('/') == std::string_view::npos) {
     std::string scheme = NthField(url, ':', 1);
     std::transform(scheme.begin(), scheme.end(), scheme.begin(), Lower);
     result.port = scheme == "gopher" ? 70 : scheme == "ftp" ? 21 : 80;

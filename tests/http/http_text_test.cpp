@@ -96,6 +96,10 @@ TEST(SplitRequestUrl, SchemesAndPorts) {
   EXPECT_EQ(SplitRequestUrl("h/f", "", 9999).port, 9999);
   EXPECT_EQ(SplitRequestUrl("h/f", "", 0).port, 80);
   EXPECT_EQ(SplitRequestUrl("ftp://h:2121/", "", 0).port, 2121);
+  // A ":" after the first "/" is part of the path, not a scheme.
+  EXPECT_EQ(SplitRequestUrl("/page?t=12:00", "h", 8080).port, 8080);
+  EXPECT_EQ(SplitRequestUrl("h/page?t=12:00", "", 8080).port, 8080);
+  EXPECT_EQ(SplitRequestUrl("http://h/page?t=12:00", "", 8080).port, 80);
 }
 
 TEST(SplitRequestUrl, Failures) {
