@@ -166,7 +166,7 @@ void TPowersock::RenewSocket() {
   StatusMessage(4, "Request Close Socket");
   Connected = false;
   m_connecting = false;
-  m_sendFailed = false;
+  m_connectFailed = false;
   if (m_socket < 0) return;
   // The notifiers go before their descriptor does.
   m_readNotifier.reset();
@@ -267,6 +267,7 @@ void TPowersock::OnWritable() {
     socklen_t len = sizeof soError;
     if (::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &soError, &len) != 0) soError = errno;
     m_connecting = false;
+    m_connectFailed = soError != 0;
     UpdateWatches();
     SendNotice(NoticeConnect, SocketErrorFromErrno(soError));
   } else {
@@ -347,6 +348,7 @@ void TPowersock::HandleSocketNotice(int code) {
         AppendReceived(chunk, static_cast<size_t>(n));
       }
       Connected = false;
+      if (!AllSent) FailSend("Connection closed before all data was sent");
       RenewSocket();
       break;
     }
@@ -450,6 +452,13 @@ void TPowersock::Connect() {
   LastEventOK = true;
   m_sendFailed = false;
   m_noticesOn = m_socket >= 0;
+  if (m_connectFailed) {
+    // A socket whose connect failed must be dissolved before it can connect again.
+    sockaddr unspec{};
+    unspec.sa_family = AF_UNSPEC;
+    ::connect(m_socket, &unspec, sizeof unspec);
+    m_connectFailed = false;
+  }
 
   sockaddr_in remote{};
   remote.sin_family = AF_INET;
@@ -547,6 +556,11 @@ void TPowersock::ReadToStream() {
   if (static_cast<size_t>(n) == kChunk) Post(WM_READTOSTREAM);
 }
 
+void TPowersock::FailSend(const std::string& message) {
+  m_sendFailed = true;
+  m_sendError = message;
+}
+
 bool TPowersock::SomethingToSend() const {
   return m_sendFileFd >= 0 ? m_filePos < m_fileSize : !m_sendQueue.empty();
 }
@@ -580,7 +594,7 @@ void TPowersock::WriteFromStream() {
     if (got <= 0) {
       // The file shrank or cannot be read: it cannot be sent whole.
       m_fileError = got < 0 ? errno : EIO;
-      m_sendFailed = true;
+      FailSend(IoErrorMessage(IoCodeFromErrno(m_fileError)));
       return;
     }
     data = fileChunk;
@@ -590,11 +604,12 @@ void TPowersock::WriteFromStream() {
   const ssize_t n = ::send(m_socket, data, len, MSG_NOSIGNAL);
   if (n < 0) {
     const int err = m_socket >= 0 ? errno : EBADF;
-    LastErrorNo = SocketErrorFromErrno(err);
+    // Linux answers a send on a socket without connection with EPIPE.
+    LastErrorNo = err == EPIPE && !Connected ? 10057 : SocketErrorFromErrno(err);
     if (!WouldBlock(err)) {
       // The connection is broken: the queued bytes can never reach this peer.
-      m_sendFailed = true;
       if (!fileMode) m_sendQueue.clear();
+      FailSend(SocketErrorText(LastErrorNo));
     }
     return;  // after would-block, the write notice brings us back
   }
@@ -638,7 +653,7 @@ void TPowersock::SendBuffer(const char* data, uint16_t length) {
     Canceled = false;
     throw EAbortError("Socket send aborted");
   }
-  if (m_sendFailed) throw ESockError(SocketErrorText(LastErrorNo));
+  if (m_sendFailed) throw ESockError(m_sendError);
 }
 
 void TPowersock::Write(const std::string& text) {
@@ -693,7 +708,7 @@ void TPowersock::SendFile(const std::string& fileName) {
   }
   if (m_sendFailed) {
     if (m_fileError != 0) throw EInOutError(IoCodeFromErrno(m_fileError));
-    throw ESockError(SocketErrorText(LastErrorNo));
+    throw ESockError(m_sendError);
   }
 }
 

@@ -168,6 +168,7 @@ class TPowersock : public TComponent {
   void WriteFromStream();
   void AppendReceived(const char* data, size_t n);
   bool SomethingToSend() const;
+  void FailSend(const std::string& message);
   void UpdateWatches();
   void SwitchNoticesOff();
   void Dispatch(QEvent* event);
@@ -182,15 +183,17 @@ class TPowersock : public TComponent {
   std::unique_ptr<QSocketNotifier> m_writeNotifier;
   std::unique_ptr<TThreadTimer> m_timer;
   int m_socket = -1;
-  bool m_connecting = false;  // a connect was issued and has not been answered
-  bool m_noticesOn = false;   // notices of the current socket are delivered
-  bool m_sendFailed = false;  // a send failed other than by would-block
-  bool m_busy = false;        // ReadToStream or WriteFromStream is running
-  bool m_noReopen = false;    // RenewSocket makes no fresh socket (destruction)
-  int m_sendFileFd = -1;      // SendFile: the file stands in for the send queue
-  int m_recvFileFd = -1;      // CaptureFile: the file stands in for the receive buffer
-  int m_fileError = 0;        // errno of a failed read or write of that file
-  int64_t m_filePos = 0;      // send position in the file
+  bool m_connecting = false;     // a connect was issued and has not been answered
+  bool m_noticesOn = false;      // notices of the current socket are delivered
+  bool m_connectFailed = false;  // the last connect ended with an error
+  bool m_sendFailed = false;     // the waiting send cannot complete: m_sendError says why
+  std::string m_sendError;
+  bool m_busy = false;      // ReadToStream or WriteFromStream is running
+  bool m_noReopen = false;  // RenewSocket makes no fresh socket (destruction)
+  int m_sendFileFd = -1;    // SendFile: the file stands in for the send queue
+  int m_recvFileFd = -1;    // CaptureFile: the file stands in for the receive buffer
+  int m_fileError = 0;      // errno of a failed read or write of that file
+  int64_t m_filePos = 0;    // send position in the file
   int64_t m_fileSize = 0;
   int m_lookupSeq = 0;           // number of the look-up whose answer is awaited, 0 = none
   int m_lookupCount = 0;         // look-ups started so far
