@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include <cstdlib>
+#include <memory>
 
 #include "core/deadline_fetch.h"
 #include "core/records.h"
@@ -31,14 +32,12 @@ class DeadlineFetchTest : public ::testing::Test {
       static char* argv[] = {name, nullptr};
       new QCoreApplication(argc, argv);
     }
-    server = new test::LeagueServer();
-  }
-  static void TearDownTestSuite() {
-    delete server;
-    server = nullptr;
   }
 
   void SetUp() override {
+    // One server per test: a failure to start it fails the test instead of skipping it.
+    server = std::make_unique<test::LeagueServer>();
+    ASSERT_GT(server->port(), 0);
     records.host.repJeu = dir.path();
     records.game.webFolder = "ligue";
     ASSERT_TRUE(CreateDir(dir.file("alpha")));
@@ -49,7 +48,7 @@ class DeadlineFetchTest : public ::testing::Test {
     return DeadlineFetch(records, http, dialogs, app, server->base());
   }
 
-  static test::LeagueServer* server;
+  std::unique_ptr<test::LeagueServer> server;
   test::TempDir dir;
   ProgramRecords records;
   TNMHTTP http;
@@ -57,10 +56,7 @@ class DeadlineFetchTest : public ::testing::Test {
   EndFlag app;
 };
 
-test::LeagueServer* DeadlineFetchTest::server = nullptr;
-
 TEST_F(DeadlineFetchTest, PageBecomesTheCache) {
-  ASSERT_GT(server->port(), 0);
   auto fetch = Fetch("alpha");
   EXPECT_EQ(fetch.PageUrl(), server->base() + "ligue/travail/ventari.php/nextdl?jeu=alpha");
   EXPECT_EQ(fetch.CachePath(), dir.path() + "/alpha/nextdl.txt");
