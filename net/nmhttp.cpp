@@ -278,6 +278,8 @@ void TNMHTTP::Watched(const char* what, Operation&& operation) {
     throw;
   }
   m_watch->stop();
+  // A watch that fired as the operation finished must not cancel the next one.
+  if (m_watchFired) Canceled = false;
 }
 
 void TNMHTTP::WatchTick() {

@@ -111,6 +111,22 @@ TEST_F(HttpClient, ErrorStatusIsNoErrorButRaisesOnFailure) {
   EXPECT_EQ(http.Body, "<h1>missing</h1>");
   EXPECT_EQ(failures, std::vector<CmdType>{CmdGET});
   EXPECT_FALSE(succeeded);
+
+  // 401 asks for credentials as well; a status line without a number counts as success.
+  ScriptedPeer guarded({{"HTTP/1.0 401 Unauthorized\r\n\r\n"}, {"HTTP/1.0 OK\r\n\r\nodd"}});
+  int authentications = 0;
+  http.OnAuthenticationNeeded = [&](TComponent& sender) {
+    EXPECT_EQ(&sender, &http);
+    ++authentications;
+  };
+  http.Get(guarded.base() + "/private");
+  EXPECT_EQ(authentications, 1);
+  EXPECT_EQ(failures.size(), 2u);
+  http.Get(guarded.base() + "/odd");
+  EXPECT_EQ(http.ReplyNumber, 0);
+  EXPECT_TRUE(succeeded);
+  EXPECT_EQ(http.Body, "odd");
+  EXPECT_EQ(authentications, 1);
 }
 
 TEST_F(HttpClient, RedirectsFollowPathsAndBareNamesAndCarryTheCookie) {
