@@ -78,6 +78,18 @@ TEST_F(DeadlineFetchTest, PageBecomesTheCache) {
   TextFileReader reader;
   ASSERT_TRUE(reader.open(dir.file("multi/nextdl.txt")));
   EXPECT_EQ(reader.readLine(), "2002-08-14 20:30:00");
+
+  // The base address from the environment, with the host given by name as the program does.
+  ASSERT_TRUE(DeleteFileQuiet(dir.file("alpha/nextdl.txt")));
+  ::setenv("VENTARI_LEAGUE_SERVER",
+           ("http://localhost:" + std::to_string(server->port()) + "/").c_str(), 1);
+  records.game.gameName = "alpha";
+  DeadlineFetch byName(records, http, dialogs, app);
+  ::unsetenv("VENTARI_LEAGUE_SERVER");
+  ASSERT_TRUE(byName.FetchDeadlineCache());
+  EXPECT_EQ(http.Host, "localhost");
+  EXPECT_EQ(test::ReadFile(dir.file("alpha/nextdl.txt")), "2002-07-30 18:00:00\r\n");
+  EXPECT_TRUE(dialogs.messages.empty());
 }
 
 TEST_F(DeadlineFetchTest, MissingPageEndsTheProgramWithoutCache) {
