@@ -148,6 +148,9 @@ class TPowersock : public TComponent {
   bool AllSent = true;          // the send queue is empty
   bool TransferActive = false;  // SendFile, CaptureFile or CaptureString is running
 
+  // Bytes received and not yet taken by a read; the HTTP client watches them to bound its waits.
+  std::size_t ReceivedPending() const { return m_recvBuffer.size(); }
+
  private:
   friend class PowersockReceiver;
 

@@ -1,0 +1,79 @@
+#include "core/deadline_fetch.h"
+
+#include <cstdlib>
+
+#include "core/records.h"
+#include "net/nmhttp.h"
+#include "platform/convert.h"
+#include "platform/dialogs.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+
+namespace ventari {
+
+std::string LeagueServerBase() {
+  const char* value = std::getenv("VENTARI_LEAGUE_SERVER");
+  return value && *value ? std::string(value) : std::string("http://localhost/");
+}
+
+bool FetchPage(TNMHTTP& http, Dialogs& dialogs, const std::string& url,
+               const std::string& proxyHost, const std::string& proxyPort, bool useProxy,
+               std::string& headerText, std::string& bodyText) {
+  bodyText.clear();
+  headerText.clear();
+  http.InputFileMode = false;
+  http.OutputFileMode = false;
+  http.ReportLevel = 2;
+  http.TimeOut = 10000;
+  if (useProxy) {
+    http.Proxy = proxyHost;
+    http.ProxyPort = StrToInt(proxyPort);
+  } else {
+    http.Proxy.clear();
+    http.ProxyPort = 80;
+  }
+  try {
+    http.Get(url);
+    bodyText = http.Body;
+    headerText = http.Header;
+    // An error answer (500, 403, ...) is no deadline page either, whatever its text says.
+    const bool found = headerText.find("404 Not") == std::string::npos && http.ReplyNumber < 400;
+    if (!http.ReceivedCookie.empty()) dialogs.ShowMessage("Cookie:\r\n" + http.ReceivedCookie);
+    return found;
+  } catch (const ESockError& e) {
+    dialogs.ShowMessage(std::string("Exception caught : ") + e.what() + "\r\n" +
+                        "(TimeOut)(incorrect proxy name?)");
+    return false;
+  }
+}
+
+DeadlineFetch::DeadlineFetch(ProgramRecords& records, TNMHTTP& http, Dialogs& dialogs,
+                             AppControl& app, std::string baseUrl)
+    : m_records(records),
+      m_http(http),
+      m_dialogs(dialogs),
+      m_app(app),
+      m_baseUrl(std::move(baseUrl)) {}
+
+std::string DeadlineFetch::PageUrl() const {
+  return m_baseUrl + m_records.game.webFolder +
+         "/travail/ventari.php/nextdl?jeu=" + m_records.game.gameName;
+}
+
+std::string DeadlineFetch::CachePath() const {
+  return m_records.host.repJeu + "/" + m_records.game.gameName + "/nextdl.txt";
+}
+
+bool DeadlineFetch::FetchDeadlineCache() {
+  std::string headerText;
+  std::string bodyText;
+  if (!FetchPage(m_http, m_dialogs, PageUrl(), std::string(), std::string(), false, headerText,
+                 bodyText)) {
+    EndApplication(m_dialogs, m_app, "Ventari HTML page not found !!!");
+    return false;
+  }
+  WriteWholeFile(CachePath(), bodyText + "\r\n");
+  return true;
+}
+
+}  // namespace ventari
