@@ -8,7 +8,6 @@
 #include "app/qt_app_control.h"
 #include "app/qt_dialogs.h"
 #include "app/ventari1.h"
-#include "core/cache_makers.h"
 #include "core/generation.h"
 #include "core/records.h"
 #include "core/year_tool.h"
@@ -17,24 +16,7 @@
 #include "platform/process.h"
 #include "platform/sdl_sound.h"
 
-namespace {
-
 using namespace ventari;
-
-class NoDeadlinePage final : public DeadlineCacheMaker {
- public:
-  NoDeadlinePage(Dialogs& dialogs, AppControl& app) : m_dialogs(dialogs), m_app(app) {}
-  bool FetchDeadlineCache() override {
-    EndApplication(m_dialogs, m_app, "Ventari HTML page not found !!!");
-    return false;
-  }
-
- private:
-  Dialogs& m_dialogs;
-  AppControl& m_app;
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
@@ -50,10 +32,9 @@ int main(int argc, char** argv) {
   PosixProgramRunner runner;
   SendmailMailer mailer(dialogs, SendmailCommandFromEnvironment());
   SdlSoundPlayer sound;
-  NoDeadlinePage deadlineMaker(dialogs, app);
   YearTool yearMaker(records, runner, dialogs, app);
 
-  TForm1 form({records, dialogs, app, clock, deadlineMaker, yearMaker, mailer, runner, sound,
+  TForm1 form({records, dialogs, app, clock, nullptr, yearMaker, mailer, runner, sound,
                LeagueSiteAddress()});
   form.show();
   return QApplication::exec();

@@ -9,11 +9,13 @@
 
 #include <exception>
 
+#include "core/deadline_fetch.h"
 #include "core/generation.h"
 #include "core/records.h"
 #include "core/refresh.h"
 #include "core/robot.h"
 #include "core/tick.h"
+#include "net/nmhttp.h"
 #include "platform/dialogs.h"
 
 namespace ventari {
@@ -89,9 +91,16 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
   Button1->installEventFilter(this);
   Button2->installEventFilter(this);
 
+  NMHTTP1 = std::make_unique<TNMHTTP>();
+  if (!m_services.deadlineMaker) {
+    m_deadlineFetch = std::make_unique<DeadlineFetch>(m_services.records, *NMHTTP1,
+                                                      m_services.dialogs, m_services.app);
+    m_services.deadlineMaker = m_deadlineFetch.get();
+  }
+
   m_refresh = std::make_unique<RefreshCycle>(m_services.records, *this, m_services.dialogs,
                                              m_services.app, m_services.clock,
-                                             m_services.deadlineMaker, m_services.yearMaker);
+                                             *m_services.deadlineMaker, m_services.yearMaker);
   m_generation = std::make_unique<Generation>(m_services.records, m_services.runner,
                                               m_services.mailer, m_services.dialogs, m_services.app,
                                               *m_refresh, m_services.leagueSite);

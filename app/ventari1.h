@@ -20,6 +20,7 @@ class AppControl;
 class Clock;
 class Dialogs;
 class DeadlineCacheMaker;
+class DeadlineFetch;
 class Generation;
 class Mailer;
 class ProgramRunner;
@@ -27,6 +28,7 @@ class RefreshCycle;
 class Robot;
 class SoundPlayer;
 class SurveillanceTick;
+class TNMHTTP;
 class YearCacheMaker;
 struct ProgramRecords;
 
@@ -36,7 +38,8 @@ struct FormServices {
   Dialogs& dialogs;
   AppControl& app;
   const Clock& clock;
-  DeadlineCacheMaker& deadlineMaker;
+  // Null: the deadline page is fetched with the window's own HTTP client NMHTTP1.
+  DeadlineCacheMaker* deadlineMaker;
   YearCacheMaker& yearMaker;
   Mailer& mailer;
   ProgramRunner& runner;
@@ -82,6 +85,7 @@ class TForm1 : public QWidget, public MonitorView {
   QPushButton* Button2 = nullptr;
   QWidget* MediaPlayer1 = nullptr;  // hidden: the ready sound plays without a visible control
   QTimer* Timer1 = nullptr;
+  std::unique_ptr<TNMHTTP> NMHTTP1;  // the deadline page fetch's client
 
  protected:
   bool event(QEvent* event) override;
@@ -93,6 +97,7 @@ class TForm1 : public QWidget, public MonitorView {
   QLabel* MakeLabel(const char* text, int left, int top, const char* colour);
 
   FormServices m_services;
+  std::unique_ptr<DeadlineFetch> m_deadlineFetch;
   std::unique_ptr<RefreshCycle> m_refresh;
   std::unique_ptr<Generation> m_generation;
   std::unique_ptr<SurveillanceTick> m_tick;

@@ -32,7 +32,7 @@ class FormTest : public ::testing::Test {
   FormTest() { std::setlocale(LC_TIME, "C"); }
 
   std::unique_ptr<TForm1> MakeForm() {
-    return std::make_unique<TForm1>(FormServices{records, dialogs, app, clock, makers, makers,
+    return std::make_unique<TForm1>(FormServices{records, dialogs, app, clock, &makers, makers,
                                                  mailer, runner, sound, "http://league.test/"});
   }
 
