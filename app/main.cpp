@@ -5,11 +5,13 @@
 
 #include <clocale>
 
+#include "app/abo_ventari.h"
 #include "app/qt_app_control.h"
 #include "app/qt_dialogs.h"
 #include "app/ventari1.h"
 #include "core/cache_makers.h"
 #include "core/records.h"
+#include "mail/mailer.h"
 #include "platform/clock.h"
 
 namespace {
@@ -42,6 +44,25 @@ class NoYearTool final : public YearCacheMaker {
   AppControl& m_app;
 };
 
+// PLACEHOLDER until the real mailer is wired in: behaves as a machine without a mail client,
+// every call ends in the mail error box with result 1.
+class NoMailClient final : public Mailer {
+ public:
+  explicit NoMailClient(Dialogs& dialogs) : m_dialogs(dialogs) {}
+  void SendEmail(const std::string&, const std::string&, const std::string&,
+                 const std::optional<std::string>&, const std::optional<std::string>&,
+                 const std::optional<std::string>&) override {
+    m_dialogs.ShowMailError(1);
+  }
+  void ComposeEmail(const std::string&, const std::string&, const std::string&,
+                    const std::optional<std::string>&) override {
+    m_dialogs.ShowMailError(1);
+  }
+
+ private:
+  Dialogs& m_dialogs;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,8 +77,11 @@ int main(int argc, char** argv) {
   SystemClock clock;
   NoDeadlinePage deadlineMaker(dialogs, app);
   NoYearTool yearMaker(dialogs, app);
+  NoMailClient mailer(dialogs);
 
   TForm1 form({TheProgramRecords(), dialogs, app, clock, deadlineMaker, yearMaker});
+  TAPropos about(mailer, dialogs);
+  form.SetAboutBox(&about);
   form.show();
   return QApplication::exec();
 }
