@@ -1,5 +1,6 @@
 #include "app/abo_ventari.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFontMetrics>
@@ -10,6 +11,7 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QWindow>
 
 #include <algorithm>
 #include <exception>
@@ -218,6 +220,15 @@ void TAPropos::SetHandCursor(bool hand) {
   m_handCursor = hand;
 }
 
+void TAPropos::KeepAboveCaller() {
+  // The box belongs to the application, not to a window; tied to the window that opens it, it
+  // is kept by the window manager above that always-on-top window, which it blocks.
+  QWindow* window = windowHandle();
+  QWidget* caller = QApplication::activeWindow();
+  if (window && caller && caller != this && caller->windowHandle())
+    window->setTransientParent(caller->windowHandle());
+}
+
 void TAPropos::FitFrame() {
   if (m_frameFitted || !isVisible()) return;
   const QRect frame = frameGeometry();
@@ -229,6 +240,7 @@ void TAPropos::FitFrame() {
 }
 
 bool TAPropos::event(QEvent* event) {
+  if (event->type() == QEvent::Show) KeepAboveCaller();
   const bool handled = QDialog::event(event);
   switch (event->type()) {
     case QEvent::Show:

@@ -68,6 +68,7 @@ class TAPropos : public QDialog {
   template <typename Handler>
   void Guarded(Handler&& handler);
   void SetHandCursor(bool hand);
+  void KeepAboveCaller();
   void FitFrame();
 
   Mailer& m_mailer;
