@@ -5,6 +5,7 @@
 
 #include <clocale>
 
+#include "app/abo_ventari.h"
 #include "app/qt_app_control.h"
 #include "app/qt_dialogs.h"
 #include "app/ventari1.h"
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
 
   TForm1 form({records, dialogs, app, clock, nullptr, yearMaker, mailer, runner, sound,
                LeagueSiteAddress()});
+  TAPropos about(mailer, dialogs);
+  form.SetAboutBox(&about);
   form.show();
   return QApplication::exec();
 }
