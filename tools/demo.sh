@@ -46,6 +46,10 @@ for _ in $(seq 100); do [ -s "$demo/league.port" ] && break; sleep 0.1; done
 
 export VENTARI_LEAGUE_SERVER="http://127.0.0.1:$(cat "$demo/league.port")/"
 export VENTARI_SENDMAIL="$top/tools/demo_sendmail.py $demo/outbox"
+# A machine without a sound card plays the ready sound into SDL's silent device.
+if [ -z "${SDL_AUDIODRIVER:-}" ] && ! ls /dev/snd/pcm* >/dev/null 2>&1; then
+  export SDL_AUDIODRIVER=dummy
+fi
 
 wait_for_turn() {
   # The turn is done when both caches are back and the mails are out.
@@ -71,12 +75,10 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 # No display: a virtual one, with a window manager so that the window is activated.
-display=""
-for n in $(seq 90 190); do
-  if ! [ -e "/tmp/.X11-unix/X$n" ] && ! [ -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$demo/display" >/dev/null 2>&1 &
 pids+=($!)
+for _ in $(seq 100); do [ -s "$demo/display" ] && break; sleep 0.1; done
+display=":$(cat "$demo/display")"
 export DISPLAY=$display
 for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 openbox >/dev/null 2>&1 &
@@ -86,8 +88,14 @@ robot=$!
 pids+=($robot)
 if wait_for_turn $robot; then
   sleep 1
-  window=$(xdotool search --name "Ventari surveillance" | head -n 1)
-  import -window "$window" "$demo/screenshot.png" 2>/dev/null || import -window root "$demo/screenshot.png"
+  import -window root "$demo/screen.png"
+  # Cut the window, with its frame, out of the whole screen.
+  for window in $(xdotool search --name "^Ventari surveillance$"); do
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    [ "$WIDTH" -eq 179 ] && break
+  done
+  convert "$demo/screen.png" -crop "$((WIDTH + 20))x$((HEIGHT + 40))+$((X - 10))+$((Y - 30))" +repage \
+    "$demo/screenshot.png" && rm -f "$demo/screen.png"
   python3 "$top/tools/demo_report.py" "$demo" "$game"
   echo "Window:             $demo/screenshot.png"
 else
