@@ -29,8 +29,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < count; ++i) {
       // A short fade in and out keeps the tone free of clicks.
       const double envelope = std::min({1.0, i / 400.0, (count - i) / 400.0});
-      const double value =
-          0.4 * envelope * std::sin(2 * std::numbers::pi * frequency * i / kRate);
+      const double value = 0.4 * envelope * std::sin(2 * std::numbers::pi * frequency * i / kRate);
       samples.push_back(static_cast<std::int16_t>(value * 32767));
     }
   }

@@ -1,0 +1,64 @@
+// The cost of one tick with its refresh, on a real game folder with 12 players and both caches
+// present: the work the robot does every minute.
+
+#include <benchmark/benchmark.h>
+
+#include "core/cache_makers.h"
+#include "core/generation.h"
+#include "core/records.h"
+#include "core/refresh.h"
+#include "core/robot.h"
+#include "core/tick.h"
+#include "tests/support/fakes.h"
+#include "tests/support/game_folder.h"
+
+namespace {
+
+using namespace ventari;
+
+class NoMaker : public DeadlineCacheMaker, public YearCacheMaker {
+ public:
+  bool FetchDeadlineCache() override { return false; }
+  bool RunYearTool() override { return false; }
+};
+
+void BM_TickWithRefresh(benchmark::State& state) {
+  test::GameFolder folder;
+  test::ScopedCurrentDir cwd(folder.root());
+  folder.WriteHostSettings();
+  std::vector<test::PlayerLine> players;
+  for (int n = 1; n <= 12; ++n)
+    players.push_back({"Player" + std::to_string(n), "p" + std::to_string(n) + "@x.org"});
+  folder.WriteGameSettings(players);
+  folder.WriteDeadlineCache("2030-07-30 18:00:00");
+  folder.WriteYearCache("2405");
+  for (int n = 1; n <= 6; ++n)  // half the orders are in
+    test::WriteFile(folder.gameDir() + "/alpha.x" + std::to_string(n), "orders");
+
+  ProgramRecords records;
+  test::RecordingView view;
+  test::ScriptedDialogs dialogs;
+  EndFlag app;
+  test::FakeClock clock;
+  test::FakeSound sound;
+  test::RecordingMailer mailer;
+  test::ScriptedRunner runner;
+  NoMaker makers;
+  RefreshCycle refresh(records, view, dialogs, app, clock, makers, makers);
+  Generation generation(records, runner, mailer, dialogs, app, refresh, "http://l.test/");
+  SurveillanceTick tick(records, view, sound, clock, mailer, generation, refresh);
+  Robot robot(app, refresh, tick, generation);
+  robot.FormCreate();
+  for (auto _ : state) {
+    robot.Timer1Timer();
+    view.lines.clear();
+    view.colours.clear();
+  }
+  if (records.monitor.lateText.empty() || !dialogs.errors.empty())
+    state.SkipWithError("the tick did not run as expected");
+}
+BENCHMARK(BM_TickWithRefresh)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
