@@ -137,28 +137,6 @@ bool WriteAll(int fd, const std::string& bytes) {
 
 }  // namespace
 
-std::vector<std::string> SplitMailCommand(std::string_view commandLine) {
-  std::vector<std::string> args;
-  std::string current;
-  bool inArgument = false;
-  bool quoted = false;
-  for (const char c : commandLine) {
-    if (c == '"') {
-      quoted = !quoted;
-      inArgument = true;
-    } else if (!quoted && (c == ' ' || c == '\t')) {
-      if (inArgument) args.push_back(std::move(current));
-      current.clear();
-      inArgument = false;
-    } else {
-      current += c;
-      inArgument = true;
-    }
-  }
-  if (inArgument) args.push_back(std::move(current));
-  return args;
-}
-
 std::optional<std::string> LocateProgram(std::string_view program) {
   if (program.empty()) return std::nullopt;
   const std::string name(program);

@@ -1,6 +1,6 @@
 #pragma once
-// Running the mail programs: finding them, splitting their command line, feeding a message to
-// one on its standard input and waiting for it. No shell is ever involved.
+// Running the mail programs: finding them, feeding a message to one on its standard input and
+// waiting for it. No shell is ever involved.
 
 #include <optional>
 #include <string>
@@ -8,10 +8,6 @@
 #include <vector>
 
 namespace ventari {
-
-// Splits a command line at blanks and tabs; double quotes group (and are removed), so a quoted
-// program path may hold blanks. Enough for "msmtp -a league"-like settings.
-std::vector<std::string> SplitMailCommand(std::string_view commandLine);
 
 // The absolute path of a program that can be run: a name holding "/" is taken as a path (a
 // relative one from the working folder of the moment), a bare name is looked for along PATH.

@@ -7,12 +7,13 @@
 #include "mail/mail_message.h"
 #include "mail/mail_process.h"
 #include "mail/mail_results.h"
+#include "platform/process.h"
 
 namespace ventari {
 
 std::string SendmailCommandFromEnvironment() {
   const char* value = std::getenv("VENTARI_SENDMAIL");
-  if (value == nullptr || SplitMailCommand(value).empty()) return kDefaultSendmailCommand;
+  if (value == nullptr || SplitCommandLine(value).empty()) return kDefaultSendmailCommand;
   return value;
 }
 
@@ -51,7 +52,7 @@ bool SendmailMailer::MailSystemAvailable() {
     // Whatever the outcome, the program is looked for only once: a mail system installed later
     // is seen by the next run.
     m_lookedForMailSystem = true;
-    std::vector<std::string> args = SplitMailCommand(m_sendmailCommand);
+    std::vector<std::string> args = SplitCommandLine(m_sendmailCommand);
     if (!args.empty()) m_sendmailPath = LocateProgram(args.front());
     if (m_sendmailPath) {
       args.push_back("-t");
