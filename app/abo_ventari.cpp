@@ -1,4 +1,5 @@
 #include "app/abo_ventari.h"
+#include "app/design_font.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -59,14 +60,6 @@ const char* const kMemoLines[] = {
     "lorsque prêt à générer",
     "",
 };
-
-QFont DesignFont() {
-  // "MS Sans Serif" 8 point is 11 pixels high; where it is missing a sans font of that height.
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(11);
-  return font;
-}
 
 void SetColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
   QPalette palette = widget->palette();

@@ -1,4 +1,5 @@
 #include "app/ventari1.h"
+#include "app/design_font.h"
 
 #include <QDialog>
 #include <QEvent>
@@ -26,14 +27,6 @@ constexpr int kClientWidth = 179;
 constexpr int kClientHeight = 81;
 constexpr int kLabelHeight = 13;
 constexpr int kTimerIntervalMs = 60000;
-
-QFont DesignFont() {
-  // "MS Sans Serif" 8 point is 11 pixels high; where it is missing a sans font of that height.
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(11);
-  return font;
-}
 
 }  // namespace
 
