@@ -283,6 +283,20 @@ TEST_F(RobotTest, NoTickActsBeforeADeadlineWasConverted) {
   EXPECT_TRUE(mailer.mails.empty());
 }
 
+TEST_F(RobotTest, AfterAFatalStartTheActivationTickDoesNotAct) {
+  test::GameFolder empty;  // no ventari.def where the robot starts
+  test::ScopedCurrentDir inEmpty(empty.root());
+  Start();
+  EXPECT_EQ(dialogs.messages, std::vector<std::string>{"config file not found !!!"});
+  At(13);  // the zero deadline and no players would otherwise mean "generate now"
+  robot.Timer1Timer();
+  robot.Button1Click();
+  EXPECT_TRUE(sound.played.empty());
+  EXPECT_TRUE(mailer.mails.empty());
+  EXPECT_TRUE(runner.commandLines.empty());
+  EXPECT_EQ(dialogs.messages.size(), 1u);
+}
+
 TEST_F(RobotTest, TheEnteredGameFolderMustExist) {
   folder.WriteGameSettings({{"Ann", "ann@x"}});
   Start();
