@@ -38,6 +38,9 @@ int VirtualKeyCode(int qtKey) {
 TForm1::TForm1(const FormServices& services, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint), m_services(services) {
   setObjectName(QStringLiteral("Form1"));
+  // Qt leaves tool windows out of the last-window count: without this, closing any message
+  // box while only this window is up would end the program.
+  setAttribute(Qt::WA_QuitOnClose, true);
   setWindowTitle(QString::fromUtf8("Ventari surveillance"));
   setFixedSize(kClientWidth, kClientHeight);
   setFont(DesignFont());
