@@ -30,11 +30,12 @@ robot=$!
 pids+=($robot)
 sleep 3  # start-up and the first tick
 
-ticks=$(getconf CLK_TCK)
-cpu() { awk '{print $14 + $15}' "/proc/$robot/stat"; }
+# Time on the CPU in nanoseconds, summed over the program's threads.
+cpu() { cat /proc/$robot/task/*/schedstat | awk '{sum += $1} END {printf "%d", sum}'; }
 rss=$(awk '/VmRSS/ {print $2}' "/proc/$robot/status")
 before=$(cpu)
 sleep "$seconds"
 after=$(cpu)
 echo "resident memory after start-up: ${rss} kB"
-echo "CPU time over ${seconds} s idle: $(( (after - before) * 1000 / ticks )) ms (one tick per minute included)"
+kill -0 $robot || { echo "the robot ended during the measure" >&2; exit 1; }
+echo "CPU time over ${seconds} s idle: $(( (after - before) / 1000 )) µs (one tick per minute included)"
