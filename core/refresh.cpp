@@ -17,14 +17,23 @@ std::string Piece(const std::string& text, std::size_t first, std::size_t count)
   return text.substr(first - 1, count);
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
 bool IsSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
 
 }  // namespace
 
 TDateTime ParseDeadline(const std::string& text) {
-  const std::string joined =
-      Piece(text, 9, 2) + "/" + Piece(text, 6, 2) + "/" + Piece(text, 1, 4) + Piece(text, 11, 9);
-  if (auto value = TryParseDayMonthYear(joined)) return *value;
+  const std::string year = Piece(text, 1, 4);
+  const std::string time = Piece(text, 11, 9);
+  const std::string joined = Piece(text, 9, 2) + "/" + Piece(text, 6, 2) + "/" + year + time;
+  // Joined, nothing marks where the year piece ends: its year must start there (not "    "
+  // before a time piece " 9922") and end there (not " 129" before a time piece "2...").
+  const bool yearInPiece = year.find_first_not_of(' ') != std::string::npos &&
+                           !(IsDigit(year.back()) && !time.empty() && IsDigit(time[0]));
+  if (yearInPiece) {
+    if (auto value = TryParseDayMonthYear(joined)) return *value;
+  }
   throw EConvertError("'" + joined + "' is not a valid date and time");
 }
 

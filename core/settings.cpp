@@ -47,19 +47,14 @@ void ReadInteger(TextFileReader& file, std::int32_t& field) {
 
 }  // namespace
 
-bool LoadHostSettings(HostSettings& settings) {
-  TextFileReader file;
-  if (!file.open("ventari.def")) return false;
+void ReadHostSettings(TextFileReader& file, HostSettings& settings) {
   ReadText(file, settings.binariesDir);
   ReadText(file, settings.executableName);
   ReadText(file, settings.publicationDir);
   ReadText(file, settings.repJeu);
-  return true;
 }
 
-bool LoadGameSettings(GameSettings& settings, const std::string& repJeu) {
-  TextFileReader file;
-  if (!file.open(repJeu + "\\ventari.pla")) return false;
+void ReadGameSettings(TextFileReader& file, GameSettings& settings) {
   ReadText(file, settings.gameName);
   ReadText(file, settings.webFolder);
   ReadText(file, settings.hostAddress);
@@ -72,6 +67,19 @@ bool LoadGameSettings(GameSettings& settings, const std::string& repJeu) {
     const std::string line = file.readLine();
     settings.player(n) = ParsePlayerLine(line);  // row 13 raises the range error
   }
+}
+
+bool LoadHostSettings(HostSettings& settings) {
+  TextFileReader file;
+  if (!file.open("ventari.def")) return false;
+  ReadHostSettings(file, settings);
+  return true;
+}
+
+bool LoadGameSettings(GameSettings& settings, const std::string& repJeu) {
+  TextFileReader file;
+  if (!file.open(repJeu + "\\ventari.pla")) return false;
+  ReadGameSettings(file, settings);
   return true;
 }
 

@@ -51,6 +51,11 @@ bool LoadHostSettings(HostSettings& settings);
 // the file cannot be opened. Raises conversion, range and I/O errors.
 bool LoadGameSettings(GameSettings& settings, const std::string& repJeu);
 
+// The two loads without the opening: read the lines from a file already open, or from text
+// given to the reader, and update `settings` in place. Raise as the loads do.
+void ReadHostSettings(TextFileReader& file, HostSettings& settings);
+void ReadGameSettings(TextFileReader& file, GameSettings& settings);
+
 // Reads the next line as a settings line: the text after its first tab, or false when the line
 // has no tab (the field keeps its value).
 bool ReadSettingValue(TextFileReader& file, std::string& value);

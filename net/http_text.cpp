@@ -25,6 +25,13 @@ std::string Cut(std::string_view text, std::size_t max) {
   return std::string(text.substr(0, std::min(text.size(), max)));
 }
 
+// A kept value ends at its first CR: a stray CR (a script that wrote "\r\r\n", or one inside
+// the value) would otherwise go out again inside the next request's lines.
+std::string HeaderValue(std::string_view rest, std::size_t from) {
+  rest.remove_prefix(std::min(from, rest.size()));
+  return Cut(rest.substr(0, rest.find('\r')), kMaxUrlPart);
+}
+
 // Position of the n-th (from 1) occurrence of `c`, npos when there are fewer.
 std::size_t NthPos(std::string_view text, char c, int n) {
   std::size_t pos = std::string_view::npos;
@@ -154,7 +161,11 @@ SplitUrlResult SplitRequestUrl(std::string_view url, std::string_view host, std:
   else if (url.front() != '/')
     hostPart = NthField(url, '/', 1);
   if (const std::size_t colon = hostPart.find(':'); colon != std::string::npos) {
-    result.port = StrToInt(NthField(hostPart, ':', 2));
+    const std::string written = NthField(hostPart, ':', 2);
+    result.port = StrToInt(written);
+    // The socket keeps only the low 16 bits of a port: 70000 would quietly reach port 4464.
+    if (result.port < 0 || result.port > 65535)
+      throw EConvertError("'" + written + "' is not a valid port number");
     hostPart.resize(colon);
   }
   if (!hostPart.empty()) result.host = hostPart;
@@ -205,13 +216,14 @@ std::string BasicAuthorization(std::string_view userId, std::string_view passwor
 
 std::int16_t ParseStatusCode(std::string_view statusLine) {
   const std::string field = NthField(StripLineEnd(statusLine), ' ', 2);
-  if (field.empty() || field.size() > 5) return 0;
+  if (field.empty()) return 0;
   int value = 0;
   for (char c : field) {
     if (c < '0' || c > '9') return 0;
     value = value * 10 + (c - '0');
+    // Checked at every digit: leading zeros are no reason to refuse "000200".
+    if (value > std::numeric_limits<std::int16_t>::max()) return 0;
   }
-  if (value > std::numeric_limits<std::int16_t>::max()) return 0;
   return static_cast<std::int16_t>(value);
 }
 
@@ -230,10 +242,10 @@ HeaderLineInfo ParseHeaderLine(std::string_view line) {
   const std::string_view rest = StripLineEnd(line);
   if (name == "SET-COOKIE:") {
     info.kind = HeaderLineInfo::SetCookie;
-    info.value = Cut(rest.substr(std::min<std::size_t>(12, rest.size())), kMaxUrlPart);
+    info.value = HeaderValue(rest, 12);
   } else if (name == "LOCATION:") {
     info.kind = HeaderLineInfo::Location;
-    info.value = Cut(rest.substr(std::min<std::size_t>(10, rest.size())), kMaxUrlPart);
+    info.value = HeaderValue(rest, 10);
   } else if (name == "CONTENT-LENGTH:") {
     info.kind = HeaderLineInfo::ContentLength;
     std::size_t i = 15;

@@ -85,7 +85,8 @@ struct SplitUrlResult {
 };
 
 // Splits `url` given the host and port of the previous request (kept when the URL names none).
-// Raises Exception "Empty URL" on an empty URL and EConvertError on a port that is no number.
+// Raises Exception "Empty URL" on an empty URL and EConvertError on a port that is no number or
+// lies outside 0 to 65535.
 SplitUrlResult SplitRequestUrl(std::string_view url, std::string_view host, std::int32_t port);
 
 // What the request lines are built from.
@@ -119,7 +120,7 @@ bool IsHeaderEnd(std::string_view line);
 struct HeaderLineInfo {
   enum Kind { Other, SetCookie, Location, ContentLength };
   Kind kind = Other;
-  std::string value;        // Set-Cookie and Location: the value, at most 256 bytes
+  std::string value;        // Set-Cookie and Location: the value up to a CR, at most 256 bytes
   std::int32_t length = 0;  // Content-Length: the first run of digits, 0 when none
 };
 HeaderLineInfo ParseHeaderLine(std::string_view line);

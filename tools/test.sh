@@ -16,4 +16,10 @@ for preset in default asan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" || status=1
 done
+
+# The fuzzers (clang, libFuzzer from libclang-rt) replay their corpus with a short run each.
+echo "== fuzz =="
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+ctest --preset fuzz || status=1
 exit $status

@@ -221,6 +221,15 @@ TEST(ParseDeadline, TakesThePiecesByPositionAndConvertsDayMonthYear) {
                    *TryEncodeDateTime({2002, 7, 30, 18}));
   EXPECT_THROW(ParseDeadline("2002-13-30"), EConvertError);
   EXPECT_THROW(ParseDeadline("30/07/2002"), EConvertError);
+  // A short year piece must not run on into the time: " 129" and "2" are not the year 1292.
+  try {
+    ParseDeadline(" 129 6 29 2");
+    FAIL() << "no error";
+  } catch (const EConvertError& e) {
+    EXPECT_STREQ(e.what(), "'9 /6 / 1292' is not a valid date and time");
+  }
+  EXPECT_THROW(ParseDeadline("    -07-30 2002"), EConvertError);  // no year in its place
+  EXPECT_DOUBLE_EQ(ParseDeadline("  12-07-30 18:00"), *TryEncodeDateTime({12, 7, 30, 18}));
 }
 
 TEST(MakeDirPath, MakesMissingParentsAndRefusesBareNames) {

@@ -120,6 +120,15 @@ TEST(SplitRequestUrl, Failures) {
     EXPECT_STREQ(e.what(), "'8o' is not a valid integer value");
   }
   EXPECT_THROW(SplitRequestUrl("http://h:/x", "", 0), EConvertError);
+  // The socket keeps 16 bits of a port: a larger one must not quietly become another port.
+  try {
+    SplitRequestUrl("http://h:70000/x", "", 0);
+    FAIL() << "no error";
+  } catch (const EConvertError& e) {
+    EXPECT_STREQ(e.what(), "'70000' is not a valid port number");
+  }
+  EXPECT_THROW(SplitRequestUrl("h:-1/x", "", 0), EConvertError);
+  EXPECT_EQ(SplitRequestUrl("http://h:65535/x", "", 0).port, 65535);
 }
 
 TEST(SplitRequestUrl, PathCutAt256) {
@@ -291,6 +300,8 @@ TEST(ResponseHead, StatusCodes) {
   EXPECT_EQ(ParseStatusCode("HTTP/1.0 2x0 OK\r\n"), 0);
   EXPECT_EQ(ParseStatusCode("HTTP/1.0 99999 OK\r\n"), 0);
   EXPECT_EQ(ParseStatusCode("HTTP/1.0 32767 OK\r\n"), 32767);
+  EXPECT_EQ(ParseStatusCode("HTTP/1.0 000000200 OK\r\n"), 200);
+  EXPECT_EQ(ParseStatusCode("HTTP/1.0 0032768 OK\r\n"), 0);
   EXPECT_EQ(ParseStatusCode("garbage"), 0);
   EXPECT_EQ(ParseStatusCode(""), 0);
 }
@@ -306,6 +317,9 @@ TEST(ResponseHead, HeaderLines) {
   EXPECT_EQ(ParseHeaderLine("Location:\t/x\r\n").kind, HeaderLineInfo::Other);
   EXPECT_EQ(ParseHeaderLine("X-Location: /x\r\n").kind, HeaderLineInfo::Other);
   EXPECT_EQ(ParseHeaderLine("Location: \r\n").value, "");
+  // A stray CR ends the value: it must not reach the next request's lines.
+  EXPECT_EQ(ParseHeaderLine("Location: /next\r\r\n").value, "/next");
+  EXPECT_EQ(ParseHeaderLine("Set-Cookie: a=1\rX-Injected: 1\r\n").value, "a=1");
   EXPECT_EQ(ParseHeaderLine("Location: " + std::string(300, 'l') + "\r\n").value,
             std::string(256, 'l'));
   info = ParseHeaderLine("content-length: 1234\r\n");
