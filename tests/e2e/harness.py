@@ -7,6 +7,7 @@ server that stores what it receives (msmtp is the robot's sendmail), and the rob
 Every process is started in its own session and its whole group is ended on every path.
 """
 
+import ctypes
 import email
 import email.policy
 import os
@@ -69,6 +70,11 @@ def stars_turn(path):
     return struct.unpack_from("<H", header, 12)[0]
 
 
+def _end_with_parent():
+    # Should the test runner itself be killed, its peers go with it (PR_SET_PDEATHSIG).
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL, 0, 0, 0)
+
+
 class ProcessGroup:
     """Processes started in their own sessions; stop() ends each whole group."""
 
@@ -76,7 +82,8 @@ class ProcessGroup:
         self.processes = []
 
     def start(self, args, **kwargs):
-        process = subprocess.Popen(args, start_new_session=True, **kwargs)
+        process = subprocess.Popen(args, start_new_session=True, preexec_fn=_end_with_parent,
+                                   **kwargs)
         self.processes.append(process)
         return process
 
@@ -486,6 +493,12 @@ class RobotTestCase(unittest.TestCase):
         self.addCleanup(self._keep_on_failure)
         self.robot = None
         self._problems = self._problem_count()
+        # What an earlier run of this test left would be taken for this run's.
+        prefix = os.path.basename(self.artifact(""))
+        if os.path.isdir(ARTIFACTS_DIR):
+            for name in os.listdir(ARTIFACTS_DIR):
+                if name.startswith(prefix):
+                    os.remove(os.path.join(ARTIFACTS_DIR, name))
 
     def _problem_count(self):
         result = getattr(self._outcome, "result", None)

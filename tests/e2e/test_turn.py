@@ -165,6 +165,27 @@ class TurnTest(RobotTestCase):
         self.assertEqual(robot.windows(), [window])
         self.assertEqual(self.sink.messages(), [])
 
+    def test_deadline_cache_that_is_not_a_date_holds_the_turn_until_mended(self):
+        robot = self.start(deadline="not a date")
+        # The start-up refresh shows the conversion error; start-up goes on and the first tick
+        # meets the same error. No deadline was ever read: nothing is generated.
+        robot.answer_box(robot.wait_box())
+        box = robot.wait_box()
+        self.assertTrue(robot.running())
+        self.assertTrue(self.display.windows("Ventari surveillance", robot.pid))
+        self.assertEqual(self.sink.messages(), [])
+        self.assertEqual(self.game.host_turn(), 0)
+
+        # The host mends the cache: a tick reads it, the tick after generates the overdue turn
+        # (whether the window's activation after the box runs one of them or not).
+        self.game.set_deadline(PAST)
+        robot.answer_box(box)
+        robot.click_refresh()
+        robot.click_refresh()
+        self.wait_mails(self.sink, 3)
+        self.assertEqual(self.game.host_turn(), 1)
+        self.assertEqual(robot.boxes(), [])
+
     def test_f1_opens_the_about_box_and_closing_the_window_ends(self):
         robot = self.start(deadline=NEXT)
         window = robot.main_window()
