@@ -74,7 +74,7 @@ class LeagueFaultTest(FaultTestCase):
         about = self.display.wait_window("A propos", robot.pid)
         self.display.press(about, "Escape")
         wait_for("the about box to close", lambda: about not in robot.windows())
-        # ... and the buttons answer, but start nothing inside the running generation.
+        # ... and clicks on the buttons start nothing inside the running generation.
         self.assertEqual(robot.boxes(), [], "a message before the fetch's time-out")
         robot.click_generate()
         robot.click_refresh()
