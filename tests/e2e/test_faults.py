@@ -1,0 +1,164 @@
+"""The robot among faulty peers: a league page server that hangs, breaks off or redirects for
+ever, a mail system that is slow and then refuses, a publication folder that cannot take files.
+Each time the host sees the robot's message or error, the robot keeps handling its window, no
+turn is generated twice and no game file is lost."""
+
+import os
+import unittest
+
+from harness import RobotTestCase, read_bytes, stars_turn, wait_for
+
+PAST = "2002-07-30 18:00:00"
+NEXT = "2031-05-06 07:08:09"
+PAGE = "GET /ligue/travail/ventari.php/nextdl?jeu=alpha HTTP/1.0"
+
+
+class FaultTestCase(RobotTestCase):
+
+    def prepare(self):
+        """A game whose turn is due: every order in, the deadline past, automatic mode."""
+        self.game = self.make_game()
+        self.game.hand_in_orders()
+        self.game.set_deadline(PAST)
+        self.game.set_year("2400")
+
+    def assert_generated_once(self):
+        """The game's own files after exactly one generation: the host file and every turn file
+        at turn 1, the orders taken by the game."""
+        names = sorted(os.listdir(self.game.dir))
+        for name in ("alpha.hst", "alpha.m1", "alpha.m2", "alpha.m3"):
+            self.assertIn(name, names)
+            self.assertEqual(stars_turn(self.game.path(name)), 1, name)
+        self.assertEqual([n for n in names if n.startswith("alpha.x")], [])
+
+
+class LeagueFaultTest(FaultTestCase):
+    """The new deadline cannot be had after a generation: the robot says so and ends."""
+
+    def generate_against(self, fault):
+        self.prepare()
+        self.league = self.start_league("alpha", fault=fault)
+        self.sink = self.start_sink()
+        robot = self.start_robot(self.game, self.league, self.sink)
+        self.wait_mails(self.sink, 3)
+        wait_for("the deadline page asked for", lambda: self.league.requests())
+        return robot
+
+    def answer_both_messages(self, robot):
+        """The fetch's own message (two lines), then "page not found" (one line), each waiting
+        for OK; after the second the program ends."""
+        box = robot.wait_box()
+        _, exception_height = self.display.window_size(box)
+        self.assertTrue(robot.running())
+        robot.answer_box(box)
+        box = robot.wait_box()
+        _, not_found_height = self.display.window_size(box)
+        self.assertGreater(exception_height, not_found_height)
+        self.assertTrue(robot.running())
+        robot.answer_box(box)
+        self.assertEqual(robot.wait_end(), 0, "the exit status")
+
+    def assert_ended_after_one_turn(self):
+        self.assertFalse(os.path.exists(self.game.path("nextdl.txt")))
+        self.assert_generated_once()
+        self.assertEqual(len(self.sink.messages()), 3)
+        for name in ("alpha.m1", "alpha.m2", "alpha.m3", "alpha.hst"):
+            self.assertEqual(read_bytes(os.path.join(self.game.pub_dir, name)),
+                             read_bytes(self.game.path(name)))
+
+    def test_server_that_never_answers(self):
+        robot = self.generate_against("hang")
+        window = robot.main_window()
+        # While the fetch waits the window is alive: F1 opens the about box...
+        self.display.press(window, "F1")
+        about = self.display.wait_window("A propos", robot.pid)
+        self.display.press(about, "Escape")
+        wait_for("the about box to close", lambda: about not in robot.windows())
+        # ... and clicks on the buttons start nothing inside the running generation.
+        self.assertEqual(robot.boxes(), [], "a message before the fetch's time-out")
+        robot.click_generate()
+        robot.click_refresh()
+        self.answer_both_messages(robot)
+        self.assertEqual(self.league.requests(), [PAGE])
+        self.assert_ended_after_one_turn()
+
+    def test_server_that_closes_inside_the_header(self):
+        robot = self.generate_against("close-mid-header")
+        self.answer_both_messages(robot)
+        self.assertEqual(self.league.requests(), [PAGE])
+        self.assert_ended_after_one_turn()
+
+    def test_server_that_redirects_for_ever(self):
+        robot = self.generate_against("redirect-forever")
+        self.answer_both_messages(robot)
+        requests = self.league.requests()
+        self.assertGreater(len(requests), 1, "the redirection was not followed")
+        self.assertLessEqual(len(requests), 100, "the redirections were not bounded")
+        self.assertEqual(set(requests), {PAGE})
+        self.assert_ended_after_one_turn()
+
+
+class GenerationFaultTest(FaultTestCase):
+    """Faults met while the turn is distributed: each shows its error box and the generation
+    goes on to its end; the robot keeps running."""
+
+    def test_mail_system_that_is_slow_then_refuses(self):
+        self.prepare()
+        sendmail = os.path.join(self.tmp, "slow-sendmail")
+        calls = sendmail + ".calls"
+        with open(sendmail, "w", encoding="ascii") as f:
+            f.write('#!/bin/sh\necho "$*" >>"%s"\ncat >/dev/null\nsleep 2\nexit 75\n' % calls)
+        os.chmod(sendmail, 0o755)
+        league = self.start_league("alpha", deadline=NEXT)
+        robot = self.start_robot(self.game, league, sendmail=sendmail)
+
+        # One error box per mail: two players and the host's report.
+        for n in range(3):
+            box = robot.wait_box("Error")
+            self.assertEqual(len(read_bytes(calls).splitlines()), n + 1)
+            robot.answer_box(box)
+        wait_for("the new year", lambda: self.game.line("curyear.txt") == "2401")
+        self.assertEqual(self.game.line("nextdl.txt"), NEXT)
+        self.assertEqual(league.requests(), [PAGE])
+        self.assert_generated_once()
+        self.assertEqual(sorted(os.listdir(self.game.pub_dir)),
+                         ["alpha.hst", "alpha.m1", "alpha.m2", "alpha.m3"])
+        self.assertEqual(read_bytes(calls).decode().splitlines(), ["-t -oi"] * 3)
+        # The robot goes on: its next ticks run as usual.
+        self.tick(robot, self.game)
+        self.assert_generated_once()
+        self.assertEqual(len(read_bytes(calls).splitlines()), 3)
+        self.assertEqual(robot.windows(), [robot.main_window()])
+
+    def test_publication_folder_that_cannot_take_files(self):
+        self.prepare()
+        # A plain file where the game's publication folder should be: every copy into it fails,
+        # even for root.
+        with open(self.game.pub_dir, "wb") as f:
+            f.write(b"not a folder")
+        league = self.start_league("alpha", deadline=NEXT)
+        sink = self.start_sink()
+        robot = self.start_robot(self.game, league, sink)
+
+        # The players' attachments are missing: one error box each; the report goes out.
+        for _ in range(2):
+            robot.answer_box(robot.wait_box("Error"))
+        mails = self.wait_mails(sink, 1)
+        wait_for("the new year", lambda: self.game.line("curyear.txt") == "2401")
+        self.assertEqual([m["Subject"] for m in sink.messages()],
+                         ["Ventari : jeu alpha année 2400"])
+        self.assertEqual(mails[0]["To"].addresses[0].addr_spec, "host@localhost")
+        self.assert_generated_once()
+        self.assertEqual(read_bytes(self.game.pub_dir), b"not a folder")
+        self.assertEqual(league.requests(), [PAGE])
+
+        # The next ticks find nothing to do: the new turn's orders are not in.
+        self.tick(robot, self.game)
+        self.assert_generated_once()
+        self.assertEqual(len(sink.messages()), 1)
+        self.assertTrue(robot.running())
+        self.assertEqual(robot.boxes("Error"), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
