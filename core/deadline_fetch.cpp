@@ -60,9 +60,7 @@ std::string DeadlineFetch::PageUrl() const {
          "/travail/ventari.php/nextdl?jeu=" + m_records.game.gameName;
 }
 
-std::string DeadlineFetch::CachePath() const {
-  return m_records.host.repJeu + "/" + m_records.game.gameName + "/nextdl.txt";
-}
+std::string DeadlineFetch::CachePath() const { return DeadlineCachePath(m_records); }
 
 bool DeadlineFetch::FetchDeadlineCache() {
   std::string headerText;

@@ -78,8 +78,8 @@ void Generation::Run() {
                          kParagraph + "le robot Ventari de service.",
                      std::nullopt, std::nullopt);
 
-  DeleteFileQuiet(host.repJeu + "/" + g + "/curyear.txt");
-  DeleteFileQuiet(host.repJeu + "/" + g + "/nextdl.txt");
+  DeleteFileQuiet(YearCachePath(m_records));
+  DeleteFileQuiet(DeadlineCachePath(m_records));
   // The deadline read so far belongs to the turn just generated: no tick may act on it again.
   state.deadlineKnown = false;
 

@@ -24,6 +24,11 @@ struct ProgramRecords {
   MonitorState monitor;
 };
 
+// The per-game folder's two caches: repJeu + "/" + gameName + "/nextdl.txt" (the deadline) and
+// "/curyear.txt" (the year).
+std::string DeadlineCachePath(const ProgramRecords& records);
+std::string YearCachePath(const ProgramRecords& records);
+
 // The one instance of the running program. Components take the records by reference, so tests
 // give them their own.
 ProgramRecords& TheProgramRecords();

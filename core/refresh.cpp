@@ -61,14 +61,6 @@ RefreshCycle::RefreshCycle(ProgramRecords& records, MonitorView& view, Dialogs& 
       m_deadlineMaker(deadlineMaker),
       m_yearMaker(yearMaker) {}
 
-std::string RefreshCycle::DeadlineCachePath() const {
-  return m_records.host.repJeu + "/" + m_records.game.gameName + "/nextdl.txt";
-}
-
-std::string RefreshCycle::YearCachePath() const {
-  return m_records.host.repJeu + "/" + m_records.game.gameName + "/curyear.txt";
-}
-
 bool RefreshCycle::Fatal(const char* text) {
   EndApplication(m_dialogs, m_app, text);
   return false;
@@ -95,19 +87,19 @@ void RefreshCycle::Run() {
   if (!DirectoryExists(gameDir)) MakeDirPath(gameDir);
 
   TextFileReader cache;
-  if (!cache.open(DeadlineCachePath())) {
+  if (!cache.open(DeadlineCachePath(m_records))) {
     if (!m_deadlineMaker.FetchDeadlineCache()) return;
-    if (!cache.open(DeadlineCachePath())) throw EInOutError(cache.errorCode());
+    if (!cache.open(DeadlineCachePath(m_records))) throw EInOutError(cache.errorCode());
   }
   state.deadlineText = cache.readLine();
   cache.close();
   state.deadline = ParseDeadline(state.deadlineText);
   state.deadlineKnown = true;
 
-  if (!FileExists(YearCachePath())) {
+  if (!FileExists(YearCachePath(m_records))) {
     if (!m_yearMaker.RunYearTool()) return;
   }
-  if (!cache.open(YearCachePath())) throw EInOutError(cache.errorCode());
+  if (!cache.open(YearCachePath(m_records))) throw EInOutError(cache.errorCode());
   state.yearText = cache.readLine();
   cache.close();
 

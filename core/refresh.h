@@ -32,9 +32,6 @@ class RefreshCycle {
   // failures are raised to the caller.
   void Run();
 
-  std::string DeadlineCachePath() const;
-  std::string YearCachePath() const;
-
  private:
   bool Fatal(const char* text);
 
