@@ -8,6 +8,7 @@
 #include "mail/mailer.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "stars/stars_file.h"
 
 namespace ventari {
 
@@ -15,6 +16,27 @@ namespace {
 
 constexpr char kParagraph[] = "\n\r\n\r";
 constexpr char kDefaultLeagueSite[] = "http://www.stars-ligue.example/";
+
+// The game generated the turn: the host file went one turn on, in the same game, and every
+// human player's turn file is his, of that game and that turn. The game's exit status says
+// nothing reliable; its files do.
+bool TurnGenerated(const GameSettings& game, const std::string& stem,
+                   const stars::FileHeader& before) {
+  stars::FileHeader after;
+  if (!stars::ReadHostHeader(stem + ".hst", after) || after.gameId != before.gameId ||
+      after.turn != before.turn + 1)
+    return false;
+  for (int n = 1; n <= game.playerCount; ++n) {
+    const PlayerEntry& player = game.player(n);  // row 13 raises the range error
+    if (player.isComputer()) continue;
+    stars::FileHeader turnFile;
+    if (stars::ReadFileHeader(stem + ".m" + std::to_string(n), turnFile) !=
+            stars::HeaderRead::kOk ||
+        !stars::IsTurnFileFor(turnFile, after, n))
+      return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -44,15 +66,22 @@ void Generation::Run() {
   state.savedDir = GetCurrentDir();
   SetCurrentDir(host.repJeu + "\\" + g);
 
-  if (!m_runner.RunProgram(host.binariesDir + "\\" + host.executableName + " -g " + g + ".hst",
-                           true)) {
+  const std::string source = host.repJeu + "/" + g + "/" + g;
+  // Without a readable host file no result could be judged: the game is not run at all.
+  stars::FileHeader before;
+  const bool hostRead = stars::ReadHostHeader(source + ".hst", before);
+  const bool started =
+      hostRead && m_runner.RunProgram(
+                      host.binariesDir + "\\" + host.executableName + " -g " + g + ".hst", true);
+  if (!started || !TurnGenerated(game, source, before)) {
     m_mailer.SendEmail(hostName, game.hostAddress, "ERREUR Ventari : jeu " + g,
                        "impossible de générer", std::nullopt, std::nullopt);
-    EndApplication(m_dialogs, m_app, "Stars! EXE unlaunchable !!!");
+    EndApplication(
+        m_dialogs, m_app,
+        hostRead && !started ? "Stars! EXE unlaunchable !!!" : "Stars! turn not generated !!!");
     return;
   }
 
-  const std::string source = host.repJeu + "/" + g + "/" + g;
   const std::string published = host.publicationDir + "/" + g + "/" + g;
   for (int n = 1; n <= game.playerCount; ++n) {
     const std::string suffix = ".m" + std::to_string(n);

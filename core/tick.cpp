@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/sound.h"
+#include "stars/stars_file.h"
 
 namespace ventari {
 
@@ -30,10 +31,17 @@ void SurveillanceTick::Run() {
 
   state.lateText.clear();
   bool allIn = true;
+  // An order file counts only when it is this turn's, of this game and of this player: last
+  // turn's file or a cut-off upload would otherwise have the turn generated without him.
+  const std::string stem = host.repJeu + "/" + g + "/" + g;
+  stars::FileHeader hostHeader;
+  const bool hostRead = stars::ReadHostHeader(stem + ".hst", hostHeader);
   for (int n = 1; n <= game.playerCount; ++n) {
     const PlayerEntry& player = game.player(n);  // row 13 raises the range error
     if (player.isComputer()) continue;
-    if (FileExists(host.repJeu + "/" + g + "/" + g + ".x" + std::to_string(n))) continue;
+    if (hostRead && stars::JudgeOrderFile(stem + ".x" + std::to_string(n), hostHeader, n) ==
+                        stars::OrderVerdict::kIn)
+      continue;
     allIn = false;
     state.lateText += std::to_string(n) + "(" + player.name + ")";
   }

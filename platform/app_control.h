@@ -1,8 +1,11 @@
 #pragma once
 // The request to end the application. The application ends once control is back in its event
-// loop; until then nothing may act on its behalf.
+// loop; until then nothing may act on its behalf. A requested end always follows a failure: the
+// program's exit status is then kFailureExitStatus.
 
 namespace ventari {
+
+inline constexpr int kFailureExitStatus = 1;
 
 class AppControl {
  public:

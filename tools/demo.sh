@@ -32,7 +32,8 @@ printf 'binaires\t%s\r\nexecutable\tstars.exe\r\npublication\t%s\r\njeux\t%s\r\n
 printf 'jeu\t%s\r\nweb\tligue\r\nhote\thost@localhost\r\nreserve\t0\r\nauto\t1\r\nheures\t48\r\nnb\t3\r\nJ1\tAnn,ann@localhost\r\nJ2\tBob,bob@localhost\r\nJ3\tRobot,COMPUTER\r\n' \
   "$game" >"$demo/jeux/ventari.pla"
 (cd "$demo/jeux/$game" && "$top/build/bin/starsgen" --new "$game.hst" --players 3)
-for n in 1 2; do printf 'orders of player %s\n' "$n" >"$demo/jeux/$game/$game.x$n"; done
+# The two human players submit their orders, as their game clients would.
+for n in 1 2; do (cd "$demo/jeux/$game" && "$top/build/bin/starsgen" --orders "$game.hst" --player "$n"); done
 printf '2002-07-30 18:00:00\r\n' >"$demo/jeux/$game/nextdl.txt"
 
 # The league's deadline page, on a free loopback port.

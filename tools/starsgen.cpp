@@ -1,11 +1,13 @@
 // starsgen: a stand-in for the Stars! game executable, so that a turn can be generated where the
 // real game is not installed.
 //
-//   starsgen -g <game>.hst [--players N]        generate the next turn
-//   starsgen --new <game>.hst --players N       create a game at turn 0
+//   starsgen -g <game>.hst [--players N]          generate the next turn
+//   starsgen --new <game>.hst --players N         create a game at turn 0
+//   starsgen --orders <game>.hst --player N       player N submits his orders for this turn
 //
 // Generating adds one to the host file's turn (the rest of the file is kept), writes a turn file
-// <game>.m<n> for every player n and then deletes the order files <game>.x<n>, as the game does.
+// <game>.m<n> for every player n and then deletes the order files <game>.x<n> it used, as the
+// game does: an order file of another game, turn or player is not used and stays.
 // The players are 1 to N with --players, otherwise those with an order file or a turn file.
 // The turn and order files sit beside the host file. Exit status 0 on success; otherwise a
 // one-line message on standard error, and no order file is deleted.
@@ -19,9 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include <unistd.h>
-
-#include "tools/stars_file.h"
+#include "stars/stars_file.h"
 #include "tools/tool_files.h"
 
 namespace {
@@ -33,8 +33,10 @@ constexpr int kMaxPlayers = 16;
 struct Options {
   bool generate = false;
   bool create = false;
+  bool orders = false;
   std::string hostFile;
   std::optional<int> players;
+  std::optional<int> player;
 };
 
 int Fail(const std::string& message) {
@@ -45,10 +47,14 @@ int Fail(const std::string& message) {
 int Usage(const std::string& message) {
   std::fprintf(stderr,
                "starsgen: %s (usage: starsgen -g <game>.hst [--players N] | "
-               "starsgen --new <game>.hst --players N)\n",
+               "starsgen --new <game>.hst --players N | "
+               "starsgen --orders <game>.hst --player N)\n",
                message.c_str());
   return 2;
 }
+
+// "--players=3" -> "--players"; an argument without "=" is its own name.
+std::string_view OptionName(std::string_view arg) { return arg.substr(0, arg.find('=')); }
 
 std::optional<int> ParsePlayers(std::string_view text) {
   int value = 0;
@@ -117,6 +123,7 @@ int Create(const Options& options, const std::string& stem) {
   const std::size_t slash = stem.rfind('/');
   header.gameId = GameIdFor(slash == std::string::npos ? stem : stem.substr(slash + 1));
   header.fileType = kHostFile;
+  header.setPlayerIndex(kHostPlayerIndex);
   std::string error;
   if (!WriteTurnFiles(stem, header, PlayerList(options, stem), error)) return Fail(error);
   if (!WriteFileAtomically(options.hostFile, EncodeFileHeader(header), error))
@@ -124,16 +131,48 @@ int Create(const Options& options, const std::string& stem) {
   return 0;
 }
 
+// The host file's bytes and header; false after the message.
+bool ReadHost(const std::string& hostFile, std::string& bytes, FileHeader& header, int& status) {
+  std::string error;
+  if (!ReadFileStart(hostFile, std::numeric_limits<std::size_t>::max(), bytes, error)) {
+    status = Fail(hostFile + ": " + error);
+    return false;
+  }
+  const HeaderError headerError = ParseFileHeader(bytes, header);
+  if (headerError != HeaderError::kNone) {
+    status = Fail(hostFile + ": " + HeaderErrorText(headerError));
+    return false;
+  }
+  if (header.fileType != kHostFile) {
+    status = Fail(hostFile + ": not a host file");
+    return false;
+  }
+  return true;
+}
+
+int SubmitOrders(const Options& options, const std::string& stem) {
+  if (!options.player) return Usage("--orders needs --player N");
+  std::string bytes;
+  FileHeader header;
+  int status = 0;
+  if (!ReadHost(options.hostFile, bytes, header, status)) return status;
+  FileHeader orders = header;
+  orders.fileType = kOrderFile;
+  orders.flags = kSubmittedFlag;
+  orders.setPlayerIndex(*options.player - 1);
+  std::string error;
+  const std::string path = OrderFile(stem, *options.player);
+  if (!WriteFileAtomically(path, EncodeFileHeader(orders), error)) return Fail(path + ": " + error);
+  return 0;
+}
+
 int Generate(const Options& options, const std::string& stem) {
   std::string bytes;
   std::string error;
-  if (!ReadFileStart(options.hostFile, std::numeric_limits<std::size_t>::max(), bytes, error))
-    return Fail(options.hostFile + ": " + error);
   FileHeader header;
-  const HeaderError headerError = ParseFileHeader(bytes, header);
-  if (headerError != HeaderError::kNone)
-    return Fail(options.hostFile + ": " + HeaderErrorText(headerError));
-  if (header.fileType != kHostFile) return Fail(options.hostFile + ": not a host file");
+  int status = 0;
+  if (!ReadHost(options.hostFile, bytes, header, status)) return status;
+  const FileHeader before = header;
   if (header.turn == std::numeric_limits<std::uint16_t>::max())
     return Fail(options.hostFile + ": the turn cannot go further");
   ++header.turn;
@@ -146,7 +185,7 @@ int Generate(const Options& options, const std::string& stem) {
   // Orders go only once everything is written, so a failed run loses none.
   for (const int n : players) {
     const std::string order = OrderFile(stem, n);
-    if (PathExists(order) && ::unlink(order.c_str()) != 0)
+    if (JudgeOrderFile(order, before, n) == OrderVerdict::kIn && !RemoveFile(order))
       return Fail(order + ": cannot be deleted");
   }
   return 0;
@@ -160,27 +199,34 @@ int Run(int argc, char** argv) {
       options.generate = true;
     } else if (arg == "--new") {
       options.create = true;
-    } else if (arg == "--players" || arg.starts_with("--players=")) {
+    } else if (arg == "--orders") {
+      options.orders = true;
+    } else if (const std::string_view name = OptionName(arg);
+               name == "--players" || name == "--player") {
       std::string_view value;
-      if (arg == "--players") {
-        if (i + 1 >= argc) return Usage("--players needs a number");
+      if (name == arg) {
+        if (i + 1 >= argc) return Usage(std::string(name) + " needs a number");
         value = argv[++i];
       } else {
-        value = arg.substr(std::string_view("--players=").size());
+        value = arg.substr(name.size() + 1);
       }
-      options.players = ParsePlayers(value);
-      if (!options.players) return Usage("--players takes a number from 1 to 16");
+      std::optional<int>& target = name == "--players" ? options.players : options.player;
+      target = ParsePlayers(value);
+      if (!target) return Usage(std::string(name) + " takes a number from 1 to 16");
     } else if (options.hostFile.empty() && !arg.empty() && !arg.starts_with("-")) {
       options.hostFile = ToolPath(std::string(arg));
     } else {
       return Usage("unexpected argument \"" + std::string(arg) + "\"");
     }
   }
-  if (options.generate == options.create) return Usage("give one of -g and --new");
+  if (options.generate + options.create + options.orders != 1)
+    return Usage("give one of -g, --new and --orders");
   if (options.hostFile.empty()) return Usage("no host file given");
   const std::optional<std::string> stem = GameStem(options.hostFile);
   if (!stem) return Usage("the host file's name must end in .hst");
-  return options.create ? Create(options, *stem) : Generate(options, *stem);
+  if (options.create) return Create(options, *stem);
+  if (options.orders) return SubmitOrders(options, *stem);
+  return Generate(options, *stem);
 }
 
 }  // namespace

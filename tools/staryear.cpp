@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/stars_file.h"
+#include "stars/stars_file.h"
 #include "tools/tool_files.h"
 
 namespace {

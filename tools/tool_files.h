@@ -7,7 +7,7 @@
 
 namespace ventari::stars {
 
-// The path with every "\" read as "/", as everywhere in this system.
+// The path with every "\" read as "/", as everywhere in this system (kept as it is on Windows).
 std::string ToolPath(std::string path);
 
 bool PathExists(const std::string& path);
@@ -19,5 +19,8 @@ bool ReadFileStart(const std::string& path, std::size_t maxBytes, std::string& b
 // Writes beside the target and renames over it, so no reader ever sees a torn or partial file
 // and a failure leaves no file behind.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error);
+
+// Deletes a file; false when it could not be deleted.
+bool RemoveFile(const std::string& path);
 
 }  // namespace ventari::stars

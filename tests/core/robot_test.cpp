@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <filesystem>
+#include <functional>
 
 #include "core/cache_makers.h"
 #include "core/generation.h"
@@ -14,6 +16,7 @@
 #include "platform/files.h"
 #include "tests/support/fakes.h"
 #include "tests/support/game_folder.h"
+#include "tests/support/stars_game.h"
 
 namespace ventari {
 namespace {
@@ -52,19 +55,23 @@ class RobotTest : public ::testing::Test {
     folder.WriteHostSettings();
     folder.WriteDeadlineCache("2026-12-07 12:00:00");
     folder.WriteYearCache("2405");
-    // The stand-in game: writes a turn file for every player and removes the order files.
+    test::WriteHostFile(stem(), 5, "host file");
+    // The stand-in game: the next turn, a turn file for every player, the orders taken.
     runner.start = [this](const std::string&) {
-      for (int n = 1; n <= 3; ++n) {
-        WriteFile(folder.gameDir() + "/alpha.m" + std::to_string(n), "turn " + std::to_string(n));
-        DeleteFileQuiet(folder.gameDir() + "/alpha.x" + std::to_string(n));
-      }
-      WriteFile(folder.gameDir() + "/alpha.hst", "host file");
+      test::GenerateTurn(stem(), 3);
       return true;
     };
   }
 
+  std::string stem() const { return folder.gameDir() + "/alpha"; }
+  std::string game(const std::string& name) const {
+    return ReadFile(folder.gameDir() + "/" + name);
+  }
+  std::string published(const std::string& name) const {
+    return ReadFile(folder.pubGameDir() + "/" + name);
+  }
   void Orders(std::initializer_list<int> rows) {
-    for (int n : rows) WriteFile(folder.gameDir() + "/alpha.x" + std::to_string(n), "orders");
+    for (int n : rows) test::WriteOrderFile(stem(), n);
   }
   void At(int hour, int minute = 0, int second = 0) {
     clock.now = *TryEncodeDateTime({2026, 12, 7, hour, minute, second});
@@ -135,10 +142,13 @@ TEST_F(RobotTest, AutomaticGenerationPublishesMailsAndRebuildsTheCaches) {
 
   ASSERT_EQ(runner.commandLines.size(), 1u);
   EXPECT_EQ(runner.commandLines[0], folder.binDir() + "\\stars.exe -g alpha.hst");
-  for (int n = 1; n <= 3; ++n)
-    EXPECT_EQ(ReadFile(folder.pubGameDir() + "/alpha.m" + std::to_string(n)),
-              "turn " + std::to_string(n));
-  EXPECT_EQ(ReadFile(folder.pubGameDir() + "/alpha.hst"), "host file");
+  for (int n = 1; n <= 3; ++n) {
+    const std::string name = "alpha.m" + std::to_string(n);
+    EXPECT_EQ(published(name), game(name));
+    EXPECT_EQ(test::TurnOf(folder.pubGameDir() + "/" + name), 6);
+  }
+  EXPECT_EQ(published("alpha.hst"), game("alpha.hst"));
+  EXPECT_EQ(test::TurnOf(folder.pubGameDir() + "/alpha.hst"), 6);
 
   ASSERT_EQ(mailer.mails.size(), 3u);  // Ann, Bob, the host's report; not the computer
   const auto& ann = mailer.mails[0];
@@ -228,6 +238,150 @@ TEST_F(RobotTest, AGameExecutableThatCannotStartSendsOneNoticeAndEnds) {
   EXPECT_EQ(mailer.mails.size(), 1u);
 }
 
+TEST_F(RobotTest, OnlyThisTurnsOrderFileOfThePlayerCounts) {
+  folder.WriteGameSettings({{"P1", "p1@x"},
+                            {"P2", "p2@x"},
+                            {"P3", "p3@x"},
+                            {"P4", "p4@x"},
+                            {"P5", "p5@x"},
+                            {"P6", "p6@x"},
+                            {"P7", "p7@x"},
+                            {"P8", "p8@x"}},
+                           /*autoGenerate=*/false);
+  Start();
+  const std::string x = stem() + ".x";
+  Orders({1});
+  test::WriteGameFile(x + "2", test::GameHeader(stars::kOrderFile, 5, 1, test::kGameId + 1));
+  test::WriteGameFile(x + "3", test::GameHeader(stars::kOrderFile, 4, 2));  // last turn's
+  test::WriteGameFile(x + "4", test::GameHeader(stars::kOrderFile, 5, 0));  // saved as row 4
+  WriteFile(x + "5", "");
+  WriteFile(x + "6",
+            stars::EncodeFileHeader(test::GameHeader(stars::kOrderFile, 5, 5)).substr(0, 10));
+  ASSERT_TRUE(CreateDir(x + "7"));
+  test::WriteGameFile(x + "8", test::GameHeader(stars::kTurnFile, 5, 7));  // a turn file renamed
+  At(13);
+  robot.Timer1Timer();
+  EXPECT_EQ(records.monitor.lateText, "2(P2)3(P3)4(P4)5(P5)6(P6)7(P7)8(P8)");
+  EXPECT_EQ(view.line(WindowLine::State), "en retard");
+
+  // Each row handed in properly: the turn is due.
+  for (int n = 2; n <= 8; ++n) DeleteFileQuiet(x + std::to_string(n));
+  ASSERT_TRUE(std::filesystem::remove(x + "7"));
+  Orders({2, 3, 4, 5, 6, 7, 8});
+  robot.Timer1Timer();
+  EXPECT_EQ(records.monitor.lateText, "");
+  EXPECT_EQ(view.line(WindowLine::State), "devrait générer");
+
+  // Without a host file that can be read as one, no order counts.
+  WriteFile(stem() + ".hst", "not a host file");
+  robot.Timer1Timer();
+  EXPECT_EQ(records.monitor.lateText, "1(P1)2(P2)3(P3)4(P4)5(P5)6(P6)7(P7)8(P8)");
+  EXPECT_EQ(view.line(WindowLine::State), "en retard");
+  test::WriteGameFile(stem() + ".hst", test::GameHeader(stars::kTurnFile, 5, 31));
+  robot.Timer1Timer();
+  EXPECT_EQ(records.monitor.lateText.substr(0, 10), "1(P1)2(P2)");
+  ASSERT_TRUE(std::filesystem::remove(stem() + ".hst"));
+  robot.Timer1Timer();
+  EXPECT_EQ(records.monitor.lateText.substr(0, 10), "1(P1)2(P2)");
+  EXPECT_EQ(mailer.mails.size(), 1u);  // the reminder of the one tick that found all in
+}
+
+// One generation with boxes, mails and an end request of its own, on the fixture's folder.
+struct GenerationAttempt {
+  GenerationAttempt(ProgramRecords& records, test::RecordingView& view, test::FakeClock& clock,
+                    CacheWriter& caches, test::ScriptedRunner& runner)
+      : refresh{records, view, dialogs, app, clock, caches, caches},
+        generation{records, runner, mailer, dialogs, app, refresh, "http://league.test/"} {
+    generation.Run();
+  }
+  EndFlag app;
+  test::ScriptedDialogs dialogs;
+  test::RecordingMailer mailer;
+  RefreshCycle refresh;
+  Generation generation;
+};
+
+TEST_F(RobotTest, AGenerationCountsOnlyWhenTheGameGeneratedTheTurn) {
+  folder.WriteGameSettings({{"Ann", "ann@x"}, {"Robot", "COMPUTER"}, {"Bob", "bob@x"}});
+  Start();
+  struct Case {
+    const char* what;
+    std::function<void()> game;  // what the game executable does to the folder
+  };
+  const std::vector<Case> cases{
+      {"nothing generated", [] {}},
+      {"a human's turn file missing",
+       [this] {
+         test::GenerateTurn(stem(), 3);
+         DeleteFileQuiet(stem() + ".m3");
+       }},
+      {"a human's turn file of the old turn",
+       [this] {
+         test::GenerateTurn(stem(), 3);
+         test::WriteGameFile(stem() + ".m1", test::GameHeader(stars::kTurnFile, 5, 0));
+       }},
+      {"another player's turn file",
+       [this] {
+         test::GenerateTurn(stem(), 3);
+         test::WriteGameFile(stem() + ".m3", test::GameHeader(stars::kTurnFile, 6, 0));
+       }},
+      {"another game's host file",
+       [this] {
+         test::GenerateTurn(stem(), 3);
+         test::WriteGameFile(stem() + ".hst",
+                             test::GameHeader(stars::kHostFile, 6, 31, test::kGameId + 1));
+       }},
+      {"the host file two turns on",
+       [this] {
+         test::GenerateTurn(stem(), 3);
+         test::GenerateTurn(stem(), 3);
+       }},
+  };
+  for (const Case& c : cases) {
+    test::WriteHostFile(stem(), 5, "host file");
+    Orders({1, 3});
+    runner.start = [&c](const std::string&) {
+      c.game();
+      return true;
+    };
+    const GenerationAttempt attempt(records, view, clock, caches, runner);
+    ASSERT_EQ(attempt.mailer.mails.size(), 1u) << c.what;
+    EXPECT_EQ(attempt.mailer.mails[0].address, "host@example.org") << c.what;
+    EXPECT_EQ(attempt.mailer.mails[0].subject, "ERREUR Ventari : jeu alpha") << c.what;
+    EXPECT_EQ(*attempt.mailer.mails[0].body, "impossible de générer") << c.what;
+    EXPECT_EQ(attempt.dialogs.messages, std::vector<std::string>{"Stars! turn not generated !!!"})
+        << c.what;
+    EXPECT_TRUE(attempt.app.EndRequested()) << c.what;
+    EXPECT_FALSE(FileExists(folder.pubGameDir() + "/alpha.hst")) << c.what;
+    EXPECT_FALSE(FileExists(folder.pubGameDir() + "/alpha.m1")) << c.what;
+    EXPECT_TRUE(FileExists(folder.gameDir() + "/nextdl.txt")) << c.what;
+    EXPECT_TRUE(FileExists(folder.gameDir() + "/curyear.txt")) << c.what;
+    SetCurrentDir(folder.root());  // the ending generation leaves it in the game folder
+  }
+
+  // Without a host file to judge by, the game is not even run.
+  WriteFile(stem() + ".hst", "damaged");
+  const std::size_t runs = runner.commandLines.size();
+  const GenerationAttempt attempt(records, view, clock, caches, runner);
+  EXPECT_EQ(runner.commandLines.size(), runs);
+  EXPECT_EQ(attempt.dialogs.messages, std::vector<std::string>{"Stars! turn not generated !!!"});
+  ASSERT_EQ(attempt.mailer.mails.size(), 1u);
+  EXPECT_EQ(attempt.mailer.mails[0].subject, "ERREUR Ventari : jeu alpha");
+
+  // Once the game does generate, the turn goes out as usual.
+  test::WriteHostFile(stem(), 5, "host file");
+  runner.start = [this](const std::string&) {
+    test::GenerateTurn(stem(), 3);
+    return true;
+  };
+  SetCurrentDir(folder.root());
+  const GenerationAttempt good(records, view, clock, caches, runner);
+  EXPECT_TRUE(good.dialogs.messages.empty());
+  EXPECT_FALSE(good.app.EndRequested());
+  EXPECT_EQ(good.mailer.mails.size(), 3u);
+  EXPECT_EQ(published("alpha.m3"), game("alpha.m3"));
+}
+
 TEST_F(RobotTest, NoPlayersMeansEveryOrderIsIn) {
   folder.WriteGameSettings({});
   Start();
@@ -236,17 +390,17 @@ TEST_F(RobotTest, NoPlayersMeansEveryOrderIsIn) {
   EXPECT_EQ(sound.played.size(), 1u);
   ASSERT_EQ(mailer.mails.size(), 1u);  // the report only
   EXPECT_EQ(mailer.mails[0].name, "alpha human host");
-  EXPECT_EQ(ReadFile(folder.pubGameDir() + "/alpha.hst"), "host file");
+  EXPECT_EQ(published("alpha.hst"), game("alpha.hst"));
   EXPECT_FALSE(FileExists(folder.pubGameDir() + "/alpha.m1"));
 }
 
-TEST_F(RobotTest, ThirteenPlayersRaiseTheRangeErrorAfterTheCopies) {
+TEST_F(RobotTest, ThirteenPlayersRaiseTheRangeErrorBeforeAnythingIsPublished) {
   folder.WriteGameSettings({{"Ann", "ann@x"}});
   Start();
   records.game.playerCount = 13;  // as a refresh that failed on row 13 leaves it
   for (int n = 1; n <= 12; ++n) records.game.player(n) = {"P", "COMPUTER"};
-  EXPECT_THROW(robot.Button1Click(), ERangeError);
-  EXPECT_EQ(ReadFile(folder.pubGameDir() + "/alpha.m3"), "turn 3");
+  EXPECT_THROW(robot.Button1Click(), ERangeError);  // judging the game's files reaches row 13
+  EXPECT_FALSE(FileExists(folder.pubGameDir() + "/alpha.m1"));
   EXPECT_TRUE(mailer.mails.empty());
   EXPECT_THROW(robot.Timer1Timer(), ERangeError);  // the tick stops at row 13 too
 }

@@ -21,6 +21,7 @@
 #include "tests/mail/mail_test_support.h"
 #include "tests/support/fakes.h"
 #include "tests/support/game_folder.h"
+#include "tests/support/stars_game.h"
 
 namespace ventari {
 namespace {
@@ -51,32 +52,50 @@ std::vector<std::string> Outbox(const std::string& dir) {
   return files;
 }
 
-TEST(TurnRoad, AGenerationWithTheRealProgramsPublishesAndMailsEachTurnFile) {
-  std::setlocale(LC_TIME, "C");
-  GameFolder folder;
-  test::ScopedCurrentDir cwd(folder.root());
-  folder.WriteHostSettings();
-  folder.WriteGameSettings({{"Ann", "ann@x.org"}, {"Robot", "COMPUTER"}, {"Bob", "bob@x.org"}});
-  // The real programs: the game executable and the year tool.
-  std::filesystem::remove(folder.binDir() + "/stars.exe");
-  std::filesystem::create_symlink(test::BinDir() + "/starsgen", folder.binDir() + "/stars.exe");
-  std::filesystem::create_symlink(test::BinDir() + "/staryear",
-                                  folder.gameRoot() + "/staryear.EXE");
-  ::mkdir(folder.gameDir().c_str(), 0777);
-  {
-    test::ScopedCurrentDir inGame(folder.gameDir());
-    ASSERT_TRUE(PosixProgramRunner().RunProgram(
-        test::BinDir() + "/starsgen --new alpha.hst --players 3", true));
+// A host's installation with the real game stand-in, year tool and a sendmail that stores
+// each message in the outbox.
+class TurnRoad : public ::testing::Test {
+ protected:
+  TurnRoad() {
+    std::setlocale(LC_TIME, "C");
+    folder.WriteHostSettings();
+    folder.WriteGameSettings({{"Ann", "ann@x.org"}, {"Robot", "COMPUTER"}, {"Bob", "bob@x.org"}});
+    // The real programs: the game executable and the year tool.
+    std::filesystem::remove(folder.binDir() + "/stars.exe");
+    std::filesystem::create_symlink(test::BinDir() + "/starsgen", folder.binDir() + "/stars.exe");
+    std::filesystem::create_symlink(test::BinDir() + "/staryear",
+                                    folder.gameRoot() + "/staryear.EXE");
+    ::mkdir(folder.gameDir().c_str(), 0777);
+    InGame(" --new alpha.hst --players 3");
+    folder.WriteDeadlineCache("2026-12-07 12:00:00");
+    ::mkdir(outbox.c_str(), 0777);
+    WriteFile(
+        folder.root() + "/sendmail",
+        "#!/bin/sh\nn=$(ls \"" + outbox + "\" | wc -l)\ncat > \"" + outbox + "/mail-$n.eml\"\n");
+    test::MakeExecutable(folder.root() + "/sendmail");
   }
-  WriteFile(folder.gameDir() + "/alpha.x1", "orders 1");
-  WriteFile(folder.gameDir() + "/alpha.x3", "orders 3");
-  folder.WriteDeadlineCache("2026-12-07 12:00:00");
-  const std::string outbox = folder.root() + "/outbox";
-  ::mkdir(outbox.c_str(), 0777);
-  WriteFile(folder.root() + "/sendmail", "#!/bin/sh\nn=$(ls \"" + outbox + "\" | wc -l)\ncat > \"" +
-                                             outbox + "/mail-$n.eml\"\n");
-  test::MakeExecutable(folder.root() + "/sendmail");
 
+  // Runs starsgen with the arguments in the per-game folder, as a player's client would.
+  void InGame(const std::string& arguments) {
+    test::ScopedCurrentDir inGame(folder.gameDir());
+    ASSERT_TRUE(runner.RunProgram(test::BinDir() + "/starsgen" + arguments, true));
+  }
+  void Orders(std::initializer_list<int> rows) {
+    for (int n : rows) InGame(" --orders alpha.hst --player " + std::to_string(n));
+  }
+  // The game executable becomes a script around the stand-in.
+  void GameScript(const std::string& body) {
+    const std::string exe = folder.binDir() + "/stars.exe";
+    std::filesystem::remove(exe);
+    WriteFile(exe, "#!/bin/sh\n" + body + "\n");
+    test::MakeExecutable(exe);
+  }
+  std::string Starsgen() const { return test::BinDir() + "/starsgen"; }
+  int HostTurn() const { return test::TurnOf(folder.gameDir() + "/alpha.hst"); }
+
+  GameFolder folder;
+  test::ScopedCurrentDir cwd{folder.root()};
+  const std::string outbox = folder.root() + "/outbox";
   ProgramRecords records;
   test::RecordingView view;
   test::ScriptedDialogs dialogs;
@@ -84,14 +103,17 @@ TEST(TurnRoad, AGenerationWithTheRealProgramsPublishesAndMailsEachTurnFile) {
   test::FakeClock clock;
   test::FakeSound sound;
   PosixProgramRunner runner;
-  SendmailMailer mailer(dialogs, folder.root() + "/sendmail");
-  FixedDeadline deadline(folder);
-  YearTool year(records, runner, dialogs, app);
-  RefreshCycle refresh(records, view, dialogs, app, clock, deadline, year);
-  Generation generation(records, runner, mailer, dialogs, app, refresh, "http://league.test/");
-  SurveillanceTick tick(records, view, sound, clock, mailer, generation, refresh);
-  Robot robot(app, refresh, tick, generation);
+  SendmailMailer mailer{dialogs, folder.root() + "/sendmail"};
+  FixedDeadline deadline{folder};
+  YearTool year{records, runner, dialogs, app};
+  RefreshCycle refresh{records, view, dialogs, app, clock, deadline, year};
+  Generation generation{records, runner, mailer, dialogs, app, refresh, "http://league.test/"};
+  SurveillanceTick tick{records, view, sound, clock, mailer, generation, refresh};
+  Robot robot{app, refresh, tick, generation};
+};
 
+TEST_F(TurnRoad, AGenerationWithTheRealProgramsPublishesAndMailsEachTurnFile) {
+  Orders({1, 3});
   robot.FormCreate();
   EXPECT_EQ(view.line(WindowLine::Year), "2400");  // the year tool read turn 0
   clock.now = *TryEncodeDateTime({2026, 12, 7, 13, 0, 0});
@@ -126,6 +148,65 @@ TEST(TurnRoad, AGenerationWithTheRealProgramsPublishesAndMailsEachTurnFile) {
   robot.Timer1Timer();  // the orders are gone: no second generation
   EXPECT_EQ(Outbox(outbox).size(), 3u);
   EXPECT_EQ(view.line(WindowLine::State), "incomplet");
+}
+
+TEST_F(TurnRoad, OnlyAGameThatGeneratedTheTurnCounts) {
+  Orders({1, 3});
+  robot.FormCreate();
+  clock.now = *TryEncodeDateTime({2026, 12, 7, 13, 0, 0});
+
+  // The game failed without a word and with exit status 0.
+  GameScript("exit 0");
+  robot.Timer1Timer();
+  EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Stars! turn not generated !!!"});
+  EXPECT_TRUE(app.EndRequested());
+  EXPECT_EQ(HostTurn(), 0);
+  ASSERT_EQ(Outbox(outbox).size(), 1u);
+  const auto notice = test::ParseMail(ReadFile(Outbox(outbox)[0]));
+  EXPECT_EQ(notice.at("to_address"), "host@example.org");
+  EXPECT_EQ(notice.at("subject"), "ERREUR Ventari : jeu alpha");
+  EXPECT_FALSE(FileExists(folder.pubGameDir() + "/alpha.hst"));
+  EXPECT_TRUE(FileExists(folder.gameDir() + "/nextdl.txt"));
+  EXPECT_TRUE(FileExists(folder.gameDir() + "/curyear.txt"));
+}
+
+TEST_F(TurnRoad, AGameThatForgetsAPlayersTurnFileDidNotGenerate) {
+  Orders({1, 3});
+  robot.FormCreate();
+  clock.now = *TryEncodeDateTime({2026, 12, 7, 13, 0, 0});
+  GameScript("\"" + Starsgen() + "\" \"$@\" && rm alpha.m3");
+  robot.Timer1Timer();
+  EXPECT_EQ(HostTurn(), 1);
+  EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Stars! turn not generated !!!"});
+  EXPECT_EQ(Outbox(outbox).size(), 1u);  // the notice, no player mail
+  EXPECT_FALSE(FileExists(folder.pubGameDir() + "/alpha.m1"));
+}
+
+TEST_F(TurnRoad, TheGamesExitStatusIsNotJudged) {
+  Orders({1, 3});
+  robot.FormCreate();
+  clock.now = *TryEncodeDateTime({2026, 12, 7, 13, 0, 0});
+  GameScript("\"" + Starsgen() + "\" \"$@\"\nexit 3");
+  robot.Timer1Timer();
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_FALSE(app.EndRequested());
+  EXPECT_EQ(HostTurn(), 1);
+  EXPECT_EQ(Outbox(outbox).size(), 3u);
+  EXPECT_EQ(view.line(WindowLine::Year), "2401");
+}
+
+TEST_F(TurnRoad, StaleOrMisplacedOrderFilesLeaveThePlayerLate) {
+  robot.FormCreate();
+  clock.now = *TryEncodeDateTime({2026, 12, 7, 11, 0, 0});
+  Orders({1});
+  // Bob's client saved his orders as row 1's file: wrong player for row 3.
+  std::filesystem::copy_file(folder.gameDir() + "/alpha.x1", folder.gameDir() + "/alpha.x3");
+  robot.Timer1Timer();
+  EXPECT_EQ(records.monitor.lateText, "3(Bob)");
+  Orders({3});
+  robot.Timer1Timer();
+  EXPECT_EQ(records.monitor.lateText, "");
+  EXPECT_EQ(view.line(WindowLine::State), "prêt à générer");
 }
 
 }  // namespace

@@ -358,8 +358,10 @@ class GameFolder:
         return [n for n, (_, address) in enumerate(self.players, 1) if address != "COMPUTER"]
 
     def hand_in_orders(self, rows=None):
+        """Each player's client saves his orders for the current turn."""
         for n in rows if rows is not None else self.humans():
-            self.write(self.path("%s.x%d" % (self.game, n)), "orders of player %d\n" % n)
+            subprocess.run([os.path.join(BIN_DIR, "starsgen"), "--orders", self.game + ".hst",
+                            "--player", str(n)], cwd=self.dir, check=True)
 
     def set_deadline(self, text):
         self.write(self.path("nextdl.txt"), text + "\r\n")

@@ -56,7 +56,7 @@ class LeagueFaultTest(FaultTestCase):
         self.assertGreater(exception_height, not_found_height)
         self.assertTrue(robot.running())
         robot.answer_box(box)
-        self.assertEqual(robot.wait_end(), 0, "the exit status")
+        self.assertEqual(robot.wait_end(), 1, "the exit status")
 
     def assert_ended_after_one_turn(self):
         self.assertFalse(os.path.exists(self.game.path("nextdl.txt")))

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/stars_file.h"
+#include "stars/stars_file.h"
 
 namespace {
 

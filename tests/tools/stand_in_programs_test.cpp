@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "stars/stars_file.h"
 #include "tests/support/temp_dir.h"
-#include "tools/stars_file.h"
 
 extern char** environ;
 
@@ -174,10 +174,24 @@ TEST(StarsGen, CreatesAGameAndAdvancesItsTurn) {
   }
   EXPECT_EQ(StarYear(dir, {"alpha.hst"}).out, "2400\r\n");
 
+  EXPECT_EQ(created.playerIndex(), kHostPlayerIndex);
+
+  // The players submit their orders for this turn: order files of this game, turn and player.
+  for (const char* player : {"1", "3"}) {
+    run = StarsGen(dir, {"--orders", "alpha.hst", "--player", player});
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  const FileHeader orders = HeaderOf(dir.file("alpha.x3"));
+  EXPECT_EQ(orders.fileType, kOrderFile);
+  EXPECT_EQ(orders.gameId, created.gameId);
+  EXPECT_EQ(orders.turn, 0);
+  EXPECT_EQ(orders.playerIndex(), 2);
+  EXPECT_EQ(orders.flags & kSubmittedFlag, kSubmittedFlag);
+  // An order file of another game is not used and stays.
+  WriteFile(dir.file("alpha.x2"), HeaderBytes(0, kOrderFile, 1));
+
   // The host's own data after the header survives the generation.
   WriteFile(dir.file("alpha.hst"), ReadFile(dir.file("alpha.hst")) + "universe");
-  WriteFile(dir.file("alpha.x1"), HeaderBytes(0, kOrderFile, 0));
-  WriteFile(dir.file("alpha.x3"), HeaderBytes(0, kOrderFile, 2));
   run = StarsGen(dir, {"-g", "alpha.hst"});
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string host = ReadFile(dir.file("alpha.hst"));
@@ -191,10 +205,22 @@ TEST(StarsGen, CreatesAGameAndAdvancesItsTurn) {
   }
   EXPECT_FALSE(Exists(dir, "alpha.x1"));
   EXPECT_FALSE(Exists(dir, "alpha.x3"));
+  EXPECT_EQ(ReadFile(dir.file("alpha.x2")), HeaderBytes(0, kOrderFile, 1));
+
+  // Orders kept from an earlier turn (1, used at the generation of turn 2) are not used either.
+  ASSERT_EQ(StarsGen(dir, {"--orders", "alpha.hst", "--player", "1"}).status, 0);
+  const std::string lastTurns = ReadFile(dir.file("alpha.x1"));
+  ASSERT_EQ(StarsGen(dir, {"-g", "alpha.hst"}).status, 0);
+  EXPECT_FALSE(Exists(dir, "alpha.x1"));
+  ASSERT_EQ(StarsGen(dir, {"-g", "alpha.hst"}).status, 0);
+  WriteFile(dir.file("alpha.x1"), lastTurns);
+  ASSERT_EQ(StarsGen(dir, {"-g", "alpha.hst"}).status, 0);
+  EXPECT_EQ(ReadFile(dir.file("alpha.x1")), lastTurns);
+  EXPECT_EQ(HeaderOf(dir.file("alpha.hst")).turn, 4);
 
   run = StarYear(dir, {"alpha.hst", "/q", ">", "curyear.txt"});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(ReadFile(dir.file("curyear.txt")), "2401\r\n");
+  EXPECT_EQ(ReadFile(dir.file("curyear.txt")), "2404\r\n");
 }
 
 TEST(StarsGen, ThePlayersComeFromTheOptionOrFromTheFiles) {
@@ -256,6 +282,10 @@ TEST(StarsGen, FailuresChangeNothingAndKeepTheOrders) {
   EXPECT_EQ(ReadFile(dir.file("last.hst")), last);
   EXPECT_FALSE(Exists(dir, "last.m1"));
 
+  EXPECT_NE(StarsGen(dir, {"--orders", "missing.hst", "--player", "1"}).status, 0);
+  EXPECT_FALSE(Exists(dir, "missing.x1"));
+  EXPECT_NE(StarsGen(dir, {"--orders", "alpha.hst"}).status, 0) << "needs --player";
+  EXPECT_NE(StarsGen(dir, {"-g", "--new", "alpha.hst", "--players", "2"}).status, 0);
   EXPECT_NE(StarsGen(dir, {"--new", "gamma.hst"}).status, 0) << "needs --players";
   EXPECT_NE(StarsGen(dir, {"--new", "gamma.hst", "--players", "17"}).status, 0);
   EXPECT_FALSE(Exists(dir, "gamma.hst"));

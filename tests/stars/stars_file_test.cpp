@@ -1,10 +1,14 @@
 // The Stars! file header block, read and written as bytes.
 
-#include "tools/stars_file.h"
+#include "stars/stars_file.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+
+#include "tests/support/stars_game.h"
+#include "tests/support/temp_dir.h"
 
 namespace ventari::stars {
 namespace {
@@ -73,6 +77,58 @@ TEST(FileHeader, WritesTheBytesItReads) {
   ASSERT_EQ(ParseFileHeader(EncodeFileHeader(fresh), back), HeaderError::kNone);
   EXPECT_EQ(back.turn, 41);
   EXPECT_EQ(back.fileType, kTurnFile);
+}
+
+TEST(GameFiles, AnOrderFileIsInOnlyForItsGameTurnAndPlayer) {
+  test::TempDir dir;
+  const FileHeader host = test::GameHeader(kHostFile, 7, kHostPlayerIndex);
+  const std::string valid = EncodeFileHeader(test::GameHeader(kOrderFile, 7, 2)) + "orders";
+  auto verdict = [&](const std::string& bytes) {
+    test::WriteFile(dir.file("alpha.x3"), bytes);
+    return JudgeOrderFile(dir.file("alpha.x3"), host, 3);
+  };
+  EXPECT_EQ(verdict(valid), OrderVerdict::kIn);
+  EXPECT_EQ(verdict(valid.substr(0, kHeaderBlockBytes)), OrderVerdict::kIn);
+  EXPECT_EQ(verdict(EncodeFileHeader(test::GameHeader(kOrderFile, 7, 2, test::kGameId ^ 1))),
+            OrderVerdict::kOtherGame);
+  EXPECT_EQ(verdict(EncodeFileHeader(test::GameHeader(kOrderFile, 6, 2))),
+            OrderVerdict::kOtherTurn);
+  EXPECT_EQ(verdict(EncodeFileHeader(test::GameHeader(kOrderFile, 8, 2))),
+            OrderVerdict::kOtherTurn);
+  EXPECT_EQ(verdict(EncodeFileHeader(test::GameHeader(kOrderFile, 7, 3))),
+            OrderVerdict::kOtherPlayer);
+  EXPECT_EQ(verdict(EncodeFileHeader(test::GameHeader(kTurnFile, 7, 2))),
+            OrderVerdict::kNotOrderFile);
+  EXPECT_EQ(verdict(""), OrderVerdict::kNotOrderFile);
+  EXPECT_EQ(verdict(valid.substr(0, 10)), OrderVerdict::kNotOrderFile);
+  EXPECT_EQ(verdict("orders of player 3\n"), OrderVerdict::kNotOrderFile);
+
+  std::filesystem::remove(dir.file("alpha.x3"));
+  EXPECT_EQ(JudgeOrderFile(dir.file("alpha.x3"), host, 3), OrderVerdict::kMissing);
+  std::filesystem::create_directory(dir.file("alpha.x3"));
+  EXPECT_EQ(JudgeOrderFile(dir.file("alpha.x3"), host, 3), OrderVerdict::kMissing);
+  FileHeader header;
+  EXPECT_EQ(ReadFileHeader(dir.file("alpha.x3"), header), HeaderRead::kNotPlainFile);
+  EXPECT_EQ(ReadFileHeader(dir.file("none"), header), HeaderRead::kMissing);
+  EXPECT_STREQ(OrderVerdictText(OrderVerdict::kOtherTurn), "other turn");
+}
+
+TEST(GameFiles, HostAndTurnFilesAreKnownByTheirHeader) {
+  test::TempDir dir;
+  const std::string stem = dir.file("alpha");
+  FileHeader host;
+  EXPECT_FALSE(ReadHostHeader(stem + ".hst", host));
+  test::WriteGameFile(stem + ".hst", test::GameHeader(kTurnFile, 7, 0));
+  EXPECT_FALSE(ReadHostHeader(stem + ".hst", host)) << "a turn file is no host file";
+  test::WriteHostFile(stem, 7, "universe");
+  ASSERT_TRUE(ReadHostHeader(stem + ".hst", host));
+  EXPECT_EQ(host.turn, 7);
+
+  EXPECT_TRUE(IsTurnFileFor(test::GameHeader(kTurnFile, 7, 4), host, 5));
+  EXPECT_FALSE(IsTurnFileFor(test::GameHeader(kTurnFile, 7, 4), host, 4));
+  EXPECT_FALSE(IsTurnFileFor(test::GameHeader(kTurnFile, 6, 4), host, 5));
+  EXPECT_FALSE(IsTurnFileFor(test::GameHeader(kTurnFile, 7, 4, 99), host, 5));
+  EXPECT_FALSE(IsTurnFileFor(test::GameHeader(kOrderFile, 7, 4), host, 5));
 }
 
 }  // namespace
