@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <optional>
 
@@ -162,6 +163,9 @@ class SpawnSettings {
     ::posix_spawnattr_setsigmask(&m_attr, &set);
     sigaddset(&set, SIGPIPE);
     ::posix_spawnattr_setsigdefault(&m_attr, &set);
+    // Nothing to read: a program of our own process group's session reading the terminal
+    // would be stopped (SIGTTIN) and waited for without end.
+    ::posix_spawn_file_actions_addopen(&m_actions, 0, "/dev/null", O_RDONLY, 0);
     // No handles are inherited beyond the standard three.
     ::posix_spawn_file_actions_addclosefrom_np(&m_actions, 3);
   }
@@ -180,38 +184,95 @@ class SpawnSettings {
   posix_spawn_file_actions_t m_actions;
 };
 
+// The wine command: VENTARI_WINE split as a command line, its program found on the PATH.
+std::optional<std::vector<std::string>> WineCommand() {
+  const char* configured = std::getenv("VENTARI_WINE");
+  std::vector<std::string> command =
+      configured && *configured ? SplitCommandLine(configured) : std::vector<std::string>{"wine"};
+  if (command.empty()) return std::nullopt;
+  const std::optional<Program> wine = FindProgram(NativePath(command[0]), false);
+  if (!wine) return std::nullopt;
+  command[0] = wine->path;
+  return command;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
 }  // namespace
+
+std::optional<ResolvedCommand> ResolveCommandLine(std::string_view commandLine) {
+  // The line ends at its first NUL, as a zero-terminated string would.
+  commandLine = commandLine.substr(0, commandLine.find('\0'));
+  std::vector<std::string> args = SplitCommandLine(commandLine);
+  if (args.empty()) return std::nullopt;
+
+  std::optional<Program> program = FindProgram(NativePath(args[0]), true);
+  std::size_t start = 0;
+  while (start < commandLine.size() && IsBlank(commandLine[start])) ++start;
+  if (!program && commandLine[start] != '"') {
+    // Each blank after the first word ends a longer candidate; the rest are the arguments.
+    for (std::size_t end = start; end <= commandLine.size() && !program; ++end) {
+      if (end < commandLine.size() && !IsBlank(commandLine[end])) continue;
+      if (end > start && IsBlank(commandLine[end - 1])) continue;  // inside a run of blanks
+      const std::string_view candidate = commandLine.substr(start, end - start);
+      if (candidate.find('"') != std::string_view::npos) break;
+      program = FindProgram(NativePath(candidate), true);
+      if (program) {
+        args = SplitCommandLine(commandLine.substr(end));
+        args.insert(args.begin(), std::string(candidate));
+      }
+    }
+  }
+  if (!program) return std::nullopt;
+
+  ResolvedCommand resolved;
+  resolved.program = program->path;
+  args[0] = program->path;
+  if (program->kind == ProgramKind::kWindows) {
+    std::optional<std::vector<std::string>> wine = WineCommand();
+    if (!wine) return std::nullopt;
+    resolved.throughWine = true;
+    args.insert(args.begin(), wine->begin(), wine->end());
+  }
+  resolved.argv = std::move(args);
+  return resolved;
+}
+
+std::vector<std::string> WineEnvironment(const std::vector<std::string>& environment) {
+  std::vector<std::string> result = environment;
+  for (const char* setting : {"WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="}) {
+    const std::string_view name(setting, std::strchr(setting, '=') - setting + 1);
+    const bool set = std::any_of(environment.begin(), environment.end(),
+                                 [&](const std::string& entry) { return entry.starts_with(name); });
+    if (!set) result.emplace_back(setting);
+  }
+  return result;
+}
 
 bool PosixProgramRunner::RunProgram(const std::string& commandLine, bool wait) {
   ReapFinishedChildren();
 
-  // The line ends at its first NUL, as a zero-terminated string would.
-  std::vector<std::string> args = SplitCommandLine(std::string_view(commandLine.c_str()));
-  if (args.empty()) return false;
-  args[0] = NativePath(args[0]);
-
-  const std::optional<Program> program = FindProgram(args[0], true);
-  if (!program) return false;
-
-  std::string executable = program->path;
-  if (program->kind == ProgramKind::kWindows) {
-    const std::optional<Program> wine = FindProgram("wine", false);
-    if (!wine) return false;
-    executable = wine->path;
-    args[0] = program->path;
-    args.insert(args.begin(), wine->path);
-  }
+  std::optional<ResolvedCommand> command = ResolveCommandLine(commandLine);
+  if (!command) return false;
 
   std::vector<char*> argv;
-  argv.reserve(args.size() + 1);
-  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.reserve(command->argv.size() + 1);
+  for (std::string& arg : command->argv) argv.push_back(arg.data());
   argv.push_back(nullptr);
+
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
+  if (command->throughWine) environment = WineEnvironment(environment);
+  std::vector<char*> envp;
+  envp.reserve(environment.size() + 1);
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
 
   SpawnSettings settings;
   pid_t pid = 0;
   // glibc reports a failed exec as the result of posix_spawn itself.
-  if (::posix_spawn(&pid, executable.c_str(), settings.actions(), settings.attr(), argv.data(),
-                    environ) != 0)
+  if (::posix_spawn(&pid, argv[0], settings.actions(), settings.attr(), argv.data(), envp.data()) !=
+      0)
     return false;
 
   if (!wait) {

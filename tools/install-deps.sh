@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox xdotool x11-apps x11-utils imagemagick fonts-dejavu-core
   msmtp python3 python3-aiosmtpd curl
+  wine wine64 g++-mingw-w64-x86-64-posix
 )
 
 missing=()

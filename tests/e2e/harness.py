@@ -317,7 +317,7 @@ class GameFolder:
     def __init__(self, root, game="alpha", players=(("Ann", "ann@localhost"),
                                                     ("Bob", "bob@localhost"),
                                                     ("Robot", "COMPUTER")),
-                 host="host@localhost", auto=True, hours=48):
+                 host="host@localhost", auto=True, hours=48, executable="starsgen"):
         self.root = root
         self.game = game
         self.players = list(players)
@@ -329,7 +329,7 @@ class GameFolder:
         self.pub_dir = os.path.join(self.pub, game)
         for folder in (self.stars, self.dir, self.pub):
             os.makedirs(folder)
-        os.symlink(os.path.join(BIN_DIR, "starsgen"), os.path.join(self.stars, "stars.exe"))
+        os.symlink(os.path.join(BIN_DIR, executable), os.path.join(self.stars, "stars.exe"))
         os.symlink(os.path.join(BIN_DIR, "staryear"), os.path.join(self.jeux, "staryear.EXE"))
         shutil.copy(os.path.join(BIN_DIR, "pret.wav"), os.path.join(root, "pret.wav"))
         self.write(os.path.join(root, "ventari.def"),
@@ -387,7 +387,7 @@ class GameFolder:
 class Robot:
     """The program started in the host's folder, as the host starts it."""
 
-    def __init__(self, group, display, game, league, sink=None, sendmail=None):
+    def __init__(self, group, display, game, league, sink=None, sendmail=None, env=None):
         if sendmail is None:
             rc = os.path.join(game.root, "msmtprc")
             with open(rc, "w"):
@@ -407,7 +407,7 @@ class Robot:
                                  "VENTARI_LEAGUE_SERVER": league.url,
                                  "SDL_AUDIODRIVER": "dummy",
                                  "LSAN_OPTIONS": lsan + ":" + suppressions if lsan
-                                                 else suppressions}))
+                                                 else suppressions, **(env or {})}))
 
     def sanitizer_report(self):
         """The program's output from the first sanitizer report on, or None."""
@@ -542,8 +542,8 @@ class RobotTestCase(unittest.TestCase):
     def start_sink(self):
         return SmtpSink(self.group, os.path.join(self.tmp, "mails"))
 
-    def start_robot(self, game, league, sink=None, sendmail=None):
-        self.robot = Robot(self.group, self.display, game, league, sink, sendmail)
+    def start_robot(self, game, league, sink=None, sendmail=None, env=None):
+        self.robot = Robot(self.group, self.display, game, league, sink, sendmail, env)
         return self.robot
 
     def tick(self, robot, game):

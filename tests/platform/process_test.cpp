@@ -226,5 +226,99 @@ TEST(PosixProgramRunner, WindowsProgramsRunThroughWineFromThePath) {
   }
 }
 
+TEST(PosixProgramRunner, WineComesFromTheEnvironmentAndRunsQuietWithoutDialogs) {
+  TempDir dir;
+  TempDir bin;
+  ScopedCurrentDir inDir(dir.path());
+  const std::string record = dir.file("wine-run.txt");
+  Script(bin, "mywine",
+         "{ for a in \"$@\"; do printf '%s\\n' \"$a\"; done\n"
+         "  echo \"debug=$WINEDEBUG overrides=$WINEDLLOVERRIDES prefix=$WINEPREFIX\"; } > '" +
+             record + "'\n");
+  WriteFile(dir.file("stars.exe"), std::string("MZ\x90\0", 4));
+  PosixProgramRunner runner;
+  ScopedEnv path("PATH", bin.path() + ":" + std::getenv("PATH"));
+  ScopedEnv prefix("WINEPREFIX", dir.file("prefix"));
+
+  {
+    // A command line: its program is looked for on the PATH, its arguments come first.
+    ScopedEnv wine("VENTARI_WINE", "mywine --with \"two words\"");
+    ASSERT_TRUE(runner.RunProgram(dir.file("stars.exe") + " -g alpha.hst", true));
+    EXPECT_EQ(ReadFile(record), "--with\ntwo words\n" + dir.file("stars.exe") +
+                                    "\n-g\nalpha.hst\n"
+                                    "debug=-all overrides=mscoree,mshtml= prefix=" +
+                                    dir.file("prefix") + "\n");
+    const std::optional<ResolvedCommand> resolved = ResolveCommandLine(dir.file("stars.exe"));
+    ASSERT_TRUE(resolved);
+    EXPECT_TRUE(resolved->throughWine);
+    EXPECT_EQ(resolved->program, dir.file("stars.exe"));
+    EXPECT_EQ(resolved->argv[0], bin.file("mywine"));
+  }
+  {
+    // What the host set himself is kept.
+    ScopedEnv wine("VENTARI_WINE", bin.file("mywine"));
+    ScopedEnv debug("WINEDEBUG", "+relay");
+    ScopedEnv overrides("WINEDLLOVERRIDES", "");
+    ASSERT_TRUE(runner.RunProgram(dir.file("stars.exe"), true));
+    EXPECT_EQ(ReadFile(record), dir.file("stars.exe") + "\ndebug=+relay overrides= prefix=" +
+                                    dir.file("prefix") + "\n");
+  }
+  {
+    // A wine that cannot be found: nothing starts.
+    ScopedEnv wine("VENTARI_WINE", dir.file("no-such-wine") + " --x");
+    std::filesystem::remove(record);
+    EXPECT_FALSE(runner.RunProgram(dir.file("stars.exe"), true));
+    EXPECT_FALSE(ResolveCommandLine(dir.file("stars.exe")));
+    EXPECT_FALSE(std::filesystem::exists(record));
+  }
+  // Native programs get the environment as it is.
+  Script(dir, "native.sh", "echo \"debug=$WINEDEBUG\" > '" + record + "'\n");
+  ASSERT_TRUE(runner.RunProgram(dir.file("native.sh"), true));
+  EXPECT_EQ(ReadFile(record), "debug=\n");
+}
+
+TEST(PosixProgramRunner, AnUnquotedProgramPathWithBlanksIsFoundByItsLongerPrefixes) {
+  TempDir dir;
+  ScopedCurrentDir inDir(dir.path());
+  const std::string folder = dir.file("Program Files/Stars  game");
+  std::filesystem::create_directories(folder);
+  Script(dir, "Program Files/Stars  game/stars.sh",
+         "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > args.txt\n");
+  PosixProgramRunner runner;
+  ASSERT_TRUE(runner.RunProgram(Backslashed(folder) + "\\stars.sh -g \"my game.hst\"", true));
+  EXPECT_EQ(ReadFile(dir.file("args.txt")), "-g\nmy game.hst\n");
+
+  // The shortest prefix that is a program wins, as on Windows.
+  Script(dir, "Program", "echo short > args.txt\n");
+  ASSERT_TRUE(runner.RunProgram(folder + "/stars.sh -g x", true));
+  EXPECT_EQ(ReadFile(dir.file("args.txt")), "short\n");
+  const std::optional<ResolvedCommand> resolved = ResolveCommandLine(folder + "/stars.sh");
+  ASSERT_TRUE(resolved);
+  EXPECT_EQ(resolved->program, dir.file("Program"));
+
+  // A quoted program is taken as it stands, and a line none of whose prefixes is a program
+  // starts nothing.
+  EXPECT_FALSE(runner.RunProgram("\"" + dir.file("Program") + " Files\" -g", true));
+  std::filesystem::remove(dir.file("Program"));
+  EXPECT_FALSE(ResolveCommandLine(folder + "/none.sh -g x"));
+  EXPECT_TRUE(ResolveCommandLine("\"" + folder + "/stars.sh\" -g x"));
+}
+
+TEST(PosixProgramRunner, ProgramsReadNothingFromTheRobotsInput) {
+  TempDir dir;
+  ScopedCurrentDir inDir(dir.path());
+  Script(dir, "reads.sh", "if read line; then echo \"read $line\"; else echo eof; fi > in.txt\n");
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const int savedInput = ::dup(0);
+  ASSERT_EQ(::write(pipeFds[1], "typed\n", 6), 6);
+  ::dup2(pipeFds[0], 0);
+  const bool ran = PosixProgramRunner().RunProgram(dir.file("reads.sh"), true);
+  ::dup2(savedInput, 0);
+  for (int fd : {pipeFds[0], pipeFds[1], savedInput}) ::close(fd);
+  ASSERT_TRUE(ran);
+  EXPECT_EQ(ReadFile(dir.file("in.txt")), "eof\n");
+}
+
 }  // namespace
 }  // namespace ventari
