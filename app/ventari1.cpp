@@ -79,7 +79,7 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
   Timer1->setInterval(kTimerIntervalMs);
 
   connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
-  connect(Button2, &QPushButton::clicked, this, &TForm1::Timer1Timer);
+  connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   Label8->setMouseTracking(true);
   Label8->installEventFilter(this);
@@ -105,8 +105,10 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
                                               *m_refresh);
   m_robot = std::make_unique<Robot>(m_services.app, *m_refresh, *m_tick, *m_generation);
 
-  Timer1->start();
+  // The minute's ticks start once the first refresh is over: a start-up box left open for a
+  // minute must not let a tick run before it.
   FormCreate();
+  Timer1->start();
 }
 
 TForm1::~TForm1() = default;
@@ -183,6 +185,10 @@ void TForm1::FormActivate() { Timer1Timer(); }
 
 void TForm1::Timer1Timer() {
   Guarded([this] { m_robot->Timer1Timer(); });
+}
+
+void TForm1::Button2Click() {
+  Guarded([this] { m_robot->Button2Click(); });
 }
 
 void TForm1::Button1Click() {

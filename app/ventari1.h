@@ -65,6 +65,7 @@ class TForm1 : public QWidget, public MonitorView {
   void FormActivate();
   void Timer1Timer();
   void Button1Click();
+  void Button2Click();
   void FormKeyDown(int keyCode);
   void Label8MouseMove();
 

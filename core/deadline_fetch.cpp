@@ -70,7 +70,8 @@ bool DeadlineFetch::FetchDeadlineCache() {
     EndApplication(m_dialogs, m_app, "Ventari HTML page not found !!!");
     return false;
   }
-  WriteWholeFile(CachePath(), bodyText + "\r\n");
+  // Whole or not at all: a torn cache would stop every later refresh on its conversion error.
+  ReplaceFileContents(CachePath(), bodyText + "\r\n");
   return true;
 }
 

@@ -3,9 +3,11 @@
 #include <cstdlib>
 
 #include "core/cache_makers.h"
+#include "core/game_checks.h"
 #include "core/records.h"
 #include "core/refresh.h"
 #include "mail/mailer.h"
+#include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "stars/stars_file.h"
@@ -62,6 +64,7 @@ void Generation::Run() {
   MonitorState& state = m_records.monitor;
   const std::string& g = game.gameName;
   const std::string hostName = g + " human host";
+  CheckGameSettings(game);
 
   state.savedDir = GetCurrentDir();
   SetCurrentDir(host.repJeu + "\\" + g);
@@ -71,8 +74,9 @@ void Generation::Run() {
   stars::FileHeader before;
   const bool hostRead = stars::ReadHostHeader(source + ".hst", before);
   const bool started =
-      hostRead && m_runner.RunProgram(
-                      host.binariesDir + "\\" + host.executableName + " -g " + g + ".hst", true);
+      hostRead &&
+      m_runner.RunProgram(
+          host.binariesDir + "\\" + host.executableName + " -g " + QuoteArgument(g + ".hst"), true);
   if (!started || !TurnGenerated(game, source, before)) {
     m_mailer.SendEmail(hostName, game.hostAddress, "ERREUR Ventari : jeu " + g,
                        "impossible de générer", std::nullopt, std::nullopt);
@@ -107,10 +111,14 @@ void Generation::Run() {
                          kParagraph + "le robot Ventari de service.",
                      std::nullopt, std::nullopt);
 
-  DeleteFileQuiet(YearCachePath(m_records));
-  DeleteFileQuiet(DeadlineCachePath(m_records));
-  // The deadline read so far belongs to the turn just generated: no tick may act on it again.
+  // The deadline read so far belongs to the turn just generated: no tick may act on it again,
+  // nor on a cache of it that stays behind.
   state.deadlineKnown = false;
+  state.deadlineCacheTrusted = false;
+  for (const std::string& cache : {YearCachePath(m_records), DeadlineCachePath(m_records)}) {
+    if (!DeleteFileQuiet(cache) && FileExists(cache))
+      m_dialogs.ShowMessage("cache file not deleted: " + cache);
+  }
 
   SetCurrentDir(state.savedDir);
   m_refresh.Run();

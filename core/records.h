@@ -16,6 +16,9 @@ struct MonitorState {
   TDateTime deadline = kZeroDateTime;
   // A deadline of the current turn has been converted; until then no tick acts on it.
   bool deadlineKnown = false;
+  // The deadline cache belongs to the current turn: false from a generation until the refresh
+  // has fetched the new turn's page.
+  bool deadlineCacheTrusted = true;
 };
 
 struct ProgramRecords {

@@ -1,11 +1,13 @@
 #include "core/refresh.h"
 
 #include "core/cache_makers.h"
+#include "core/game_checks.h"
 #include "core/monitor_view.h"
 #include "core/records.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/process.h"
 
 namespace ventari {
 
@@ -73,13 +75,22 @@ void RefreshCycle::Run() {
 
   state.savedDir = GetCurrentDir();
   if (!LoadHostSettings(host)) return (void)Fatal("config file not found !!!");
+  for (std::string* folder : {&host.binariesDir, &host.publicationDir, &host.repJeu})
+    *folder = AbsoluteFolder(*folder, state.savedDir);
   if (!DirectoryExists(host.binariesDir))
     return (void)Fatal("Stars! binaries directory not found !!!");
-  if (!FileExists(host.binariesDir + "\\" + host.executableName))
-    return (void)Fatal("Stars! executable file not found !!!");
+  const std::string executable = host.binariesDir + "\\" + host.executableName;
+  if (!FileExists(executable)) return (void)Fatal("Stars! executable file not found !!!");
+  // Resolved as the generation's start will resolve it, so that an executable that cannot be
+  // started (no execute bit, no wine, a shorter path with blanks that is another program) is
+  // reported now rather than when the turn is due.
+  const std::optional<ResolvedCommand> gameCommand = ResolveCommandLine(executable);
+  if (!gameCommand || gameCommand->program != NativePath(executable))
+    return (void)Fatal("Stars! EXE unlaunchable !!!");
   if (!DirectoryExists(host.publicationDir)) MakeDirPath(host.publicationDir);
   if (!DirectoryExists(host.repJeu)) MakeDirPath(host.repJeu);
   if (!LoadGameSettings(game, host.repJeu)) return (void)Fatal("config file not found !!!");
+  CheckGameSettings(game);
 
   const std::string publicationGameDir = host.publicationDir + "/" + game.gameName;
   if (!DirectoryExists(publicationGameDir)) MakeDirPath(publicationGameDir);
@@ -89,12 +100,15 @@ void RefreshCycle::Run() {
   TextFileReader cache;
   if (!cache.open(DeadlineCachePath(m_records))) {
     if (!m_deadlineMaker.FetchDeadlineCache()) return;
+    state.deadlineCacheTrusted = true;
     if (!cache.open(DeadlineCachePath(m_records))) throw EInOutError(cache.errorCode());
   }
   state.deadlineText = cache.readLine();
   cache.close();
   state.deadline = ParseDeadline(state.deadlineText);
-  state.deadlineKnown = true;
+  // After a generation, a cache that could not be deleted still holds the old turn's deadline,
+  // long past: acted on, it would generate a turn every minute.
+  state.deadlineKnown = state.deadlineCacheTrusted;
 
   if (!FileExists(YearCachePath(m_records))) {
     if (!m_yearMaker.RunYearTool()) return;

@@ -31,6 +31,12 @@ void Robot::Timer1Timer() {
   m_tick.Run();
 }
 
+void Robot::Button2Click() {
+  Entry entry(*this);
+  if (!entry.granted()) return;
+  m_tick.Run(/*hostAsked=*/true);
+}
+
 void Robot::Button1Click() {
   Entry entry(*this);
   if (!entry.granted()) return;

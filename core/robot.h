@@ -17,8 +17,10 @@ class Robot {
 
   // The window's FormCreate: one run of the refresh cycle.
   void FormCreate();
-  // One surveillance tick (timer, "rafraîchit", activation).
+  // One surveillance tick (timer, activation).
   void Timer1Timer();
+  // One surveillance tick asked for by the host ("rafraîchit").
+  void Button2Click();
   // One generation ("génère").
   void Button1Click();
 

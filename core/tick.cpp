@@ -1,9 +1,11 @@
 #include "core/tick.h"
 
+#include "core/game_checks.h"
 #include "core/generation.h"
 #include "core/monitor_view.h"
 #include "core/records.h"
 #include "core/refresh.h"
+#include "core/turn_record.h"
 #include "mail/mailer.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -23,17 +25,19 @@ SurveillanceTick::SurveillanceTick(ProgramRecords& records, MonitorView& view, S
       m_generation(generation),
       m_refresh(refresh) {}
 
-void SurveillanceTick::Run() {
+void SurveillanceTick::Run(bool hostAsked) {
   const HostSettings& host = m_records.host;
   const GameSettings& game = m_records.game;
   MonitorState& state = m_records.monitor;
   const std::string& g = game.gameName;
+  CheckGameSettings(game);
 
   state.lateText.clear();
   bool allIn = true;
   // An order file counts only when it is this turn's, of this game and of this player: last
   // turn's file or a cut-off upload would otherwise have the turn generated without him.
-  const std::string stem = host.repJeu + "/" + g + "/" + g;
+  const std::string gameDir = host.repJeu + "/" + g;
+  const std::string stem = gameDir + "/" + g;
   stars::FileHeader hostHeader;
   const bool hostRead = stars::ReadHostHeader(stem + ".hst", hostHeader);
   for (int n = 1; n <= game.playerCount; ++n) {
@@ -74,13 +78,21 @@ void SurveillanceTick::Run() {
     m_generation.Run();  // ends with its own refresh
     return;
   }
-  state.savedDir = GetCurrentDir();
-  m_mailer.SendEmail(g + " human host", game.hostAddress,
-                     "Ventari : jeu " + g + " année " + state.yearText,
-                     "génération année " + state.yearText +
-                         " prête à être effectuée manuellement\n\r\n\rle robot Ventari de service.",
-                     std::nullopt, std::nullopt);
-  SetCurrentDir(state.savedDir);
+  // Once per turn (every box closed re-activates the window and runs a tick), and again
+  // whenever the host asks with "rafraîchit".
+  const std::string record = ReminderRecordPath(gameDir);
+  const std::string turnKey =
+      hostRead ? "turn " + std::to_string(hostHeader.turn) : "year " + state.yearText;
+  if (hostAsked || !TurnRecordHolds(record, turnKey)) {
+    state.savedDir = GetCurrentDir();
+    m_mailer.SendEmail(
+        g + " human host", game.hostAddress, "Ventari : jeu " + g + " année " + state.yearText,
+        "génération année " + state.yearText +
+            " prête à être effectuée manuellement\n\r\n\rle robot Ventari de service.",
+        std::nullopt, std::nullopt);
+    SetCurrentDir(state.savedDir);
+    WriteTurnRecord(record, turnKey);
+  }
   m_refresh.Run();
 }
 

@@ -18,8 +18,9 @@ class SurveillanceTick {
                    const Clock& clock, Mailer& mailer, Generation& generation,
                    RefreshCycle& refresh);
 
-  // One tick (Timer1Timer). Raises the runtime's errors.
-  void Run();
+  // One tick (Timer1Timer). `hostAsked`: the host clicked "rafraîchit", which sends the
+  // manual-mode reminder again. Raises the runtime's errors.
+  void Run(bool hostAsked = false);
 
  private:
   ProgramRecords& m_records;

@@ -20,8 +20,9 @@ bool YearTool::RunYearTool() {
   state.savedDir = GetCurrentDir();
   SetCurrentDir(host.repJeu + "\\" + game.gameName);
   // No shell: "> curyear.txt" reaches the tool as two arguments and the tool writes the file.
-  const std::string commandLine =
-      host.repJeu + "\\staryear.EXE " + game.gameName + ".hst /q > curyear.txt";
+  // A blank in a folder or in the game's name stays inside its argument.
+  const std::string commandLine = QuoteArgument(host.repJeu + "\\staryear.EXE") + " " +
+                                  QuoteArgument(game.gameName + ".hst") + " /q > curyear.txt";
   if (!m_runner.RunProgram(commandLine, true)) {
     EndApplication(m_dialogs, m_app, "Staryear EXE unlaunchable !!!");
     return false;

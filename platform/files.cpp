@@ -100,12 +100,19 @@ bool DeleteFileQuiet(std::string_view path) {
   return !path.empty() && ::unlink(NativePath(path).c_str()) == 0;
 }
 
-std::string ReadWholeFile(std::string_view path) {
+namespace {
+
+// Opens a file for reading; a folder cannot be opened as a file. Raises EInOutError.
+UniqueFd OpenForReading(std::string_view path) {
   UniqueFd fd(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) RaiseLastIoError();
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) RaiseLastIoError();
   if (S_ISDIR(st.st_mode)) throw EInOutError(5);
+  return fd;
+}
+
+std::string ReadAll(const UniqueFd& fd) {
   std::string content;
   char buffer[65536];
   for (;;) {
@@ -118,6 +125,24 @@ std::string ReadWholeFile(std::string_view path) {
   return content;
 }
 
+}  // namespace
+
+std::string ReadWholeFile(std::string_view path) { return ReadAll(OpenForReading(path)); }
+
+void ReplaceFileContents(std::string_view path, std::string_view bytes) {
+  const std::string finalPath = NativePath(path);
+  const std::string tempPath = finalPath + ".ventari-new";
+  UniqueFd fd(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!fd.valid()) RaiseLastIoError();
+  if (!WriteAll(fd.get(), bytes.data(), bytes.size()) || ::fsync(fd.get()) != 0 ||
+      ::close(fd.release()) != 0 || ::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(tempPath.c_str());
+    errno = error;
+    RaiseLastIoError();
+  }
+}
+
 void WriteWholeFile(std::string_view path, std::string_view bytes) {
   UniqueFd fd(::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (!fd.valid()) RaiseLastIoError();
@@ -127,12 +152,14 @@ void WriteWholeFile(std::string_view path, std::string_view bytes) {
 
 bool TextFileReader::open(std::string_view path) {
   close();
+  UniqueFd fd;
   try {
-    m_text = ReadWholeFile(path);
+    fd = OpenForReading(path);
   } catch (const EInOutError& error) {
     m_errorCode = error.code();
     return false;
   }
+  m_text = ReadAll(fd);  // a file that opens but cannot be read raises its I/O error
   m_errorCode = 0;
   m_open = true;
   return true;

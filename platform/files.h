@@ -31,13 +31,17 @@ bool DeleteFileQuiet(std::string_view path);
 std::string ReadWholeFile(std::string_view path);
 // Creates (or empties) the file and writes the bytes; raises EInOutError.
 void WriteWholeFile(std::string_view path, std::string_view bytes);
+// Writes the bytes beside the file, flushes them to the disk and renames them over it: the file
+// holds its old content or the new one, never a part. Raises EInOutError, leaving no new file.
+void ReplaceFileContents(std::string_view path, std::string_view bytes);
 
 // Reads a text file line by line. A line ends at CR LF, at a CR alone or at an LF alone; Ctrl-Z
 // or the end of the file ends the text, and every line read after that is empty.
 class TextFileReader {
  public:
   TextFileReader() = default;
-  // Opens and reads the file; false (with errorCode() set) when it cannot be opened or read.
+  // Opens and reads the file; false (with errorCode() set) when it cannot be opened. Raises
+  // EInOutError when it opens but cannot be read.
   bool open(std::string_view path);
   // Takes the text from memory, as if read from a file.
   void openText(std::string text);

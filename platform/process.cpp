@@ -72,6 +72,26 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
   return args;
 }
 
+std::string QuoteArgument(std::string_view argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string_view::npos)
+    return std::string(argument);
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (const char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes are plain unless a quote follows them: then each is doubled.
+    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted.push_back(c);
+  }
+  quoted.append(2 * backslashes, '\\');  // before the closing quote
+  quoted.push_back('"');
+  return quoted;
+}
+
 namespace {
 
 enum class ProgramKind { kNone, kNative, kWindows };

@@ -21,6 +21,10 @@ class ProgramRunner {
 // quotes group and are removed, backslashes before a double quote follow the doubling rules.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
+// The argument as a command line carries it: as it is when it has no blank, tab or quote,
+// otherwise quoted so that SplitCommandLine gives it back whole.
+std::string QuoteArgument(std::string_view argument);
+
 // How a command line is started: the program it names and what is executed for it. A Windows
 // executable ("MZ" at its start) runs through wine: VENTARI_WINE (a command line) when set,
 // otherwise `wine` from the PATH.

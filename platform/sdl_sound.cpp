@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "platform/errors.h"
@@ -26,6 +27,14 @@ SdlSoundPlayer::~SdlSoundPlayer() {
   if (m_audioStarted) SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
+void SdlSoundPlayer::NoDevice() {
+  if (m_noDeviceSaid) return;
+  m_noDeviceSaid = true;
+  const char* text = SDL_GetError();
+  std::fprintf(stderr, "ventari: no sound device (%s): the ready sound is not played\n",
+               text && *text ? text : "unknown error");
+}
+
 void SdlSoundPlayer::Close() {
   if (m_device != 0) SDL_CloseAudioDevice(m_device);
   m_device = 0;
@@ -34,17 +43,20 @@ void SdlSoundPlayer::Close() {
 void SdlSoundPlayer::Play(const std::string& fileName) {
   Close();  // stops a sound that is still playing
   SDL_ClearError();
-  if (!m_audioStarted) {
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) RaiseSdlError();
-    m_audioStarted = true;
-  }
+  // The file first: a missing or damaged sound is the host's to mend, and says so.
   SDL_AudioSpec spec{};
   Uint8* raw = nullptr;
   Uint32 length = 0;
   if (SDL_LoadWAV(fileName.c_str(), &spec, &raw, &length) == nullptr) RaiseSdlError();
   std::unique_ptr<Uint8, WavFree> samples(raw);
+  // A machine without a free sound device (a server, a busy card) plays nothing: the robot's
+  // work must not stop on it.
+  if (!m_audioStarted) {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return NoDevice();
+    m_audioStarted = true;
+  }
   m_device = SDL_OpenAudioDevice(nullptr, 0, &spec, nullptr, 0);
-  if (m_device == 0) RaiseSdlError();
+  if (m_device == 0) return NoDevice();
   if (SDL_QueueAudio(m_device, samples.get(), length) != 0) RaiseSdlError();
   SDL_PauseAudioDevice(m_device, 0);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The ready sound on SDL2 audio: load the wave file, open an output device, queue the sound and
-// start it without waiting. The device stays open until the next play.
+// start it without waiting. The device stays open until the next play. Without a sound device
+// nothing is played, and that is said once on standard error.
 
 #include <cstdint>
 
@@ -19,9 +20,11 @@ class SdlSoundPlayer final : public SoundPlayer {
 
  private:
   void Close();
+  void NoDevice();
 
   bool m_audioStarted = false;
   std::uint32_t m_device = 0;
+  bool m_noDeviceSaid = false;
 };
 
 }  // namespace ventari

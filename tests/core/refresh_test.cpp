@@ -1,6 +1,7 @@
 #include "core/refresh.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <clocale>
 #include <functional>
@@ -106,6 +107,21 @@ TEST_F(RefreshTest, FatalSetUpFailuresShowTheirMessageAndAskToEnd) {
          ::mkdir((folder.binDir() + "/subfolder").c_str(), 0777);
        },
        "Stars! executable file not found !!!"},
+      {[&] {
+         folder.WriteHostSettings();
+         ::chmod((folder.binDir() + "/stars.exe").c_str(), 0644);
+       },
+       "Stars! EXE unlaunchable !!!"},  // reported now, not when the turn is due
+      {[&] {
+         // A shorter path up to a blank is another program: the game would not be the one run.
+         ::mkdir((folder.binDir() + "/my games").c_str(), 0777);
+         test::WriteFile(folder.binDir() + "/my", "#!/bin/sh\n");
+         test::MakeExecutable(folder.binDir() + "/my");
+         folder.WriteHostSettings("my games/stars.exe");
+         test::WriteFile(folder.binDir() + "/my games/stars.exe", "#!/bin/sh\n");
+         test::MakeExecutable(folder.binDir() + "/my games/stars.exe");
+       },
+       "Stars! EXE unlaunchable !!!"},
       {[&] { folder.WriteHostSettings(); }, "config file not found !!!"},  // no ventari.pla
   };
   for (const Case& c : cases) {
@@ -122,7 +138,8 @@ TEST_F(RefreshTest, FatalSetUpFailuresShowTheirMessageAndAskToEnd) {
 }
 
 TEST_F(RefreshTest, MissingFoldersAreMadeWithTheirParentsBeforeTheGameSettingsAreRead) {
-  test::WriteFile(folder.binDir() + "/stars.exe", "");
+  test::WriteFile(folder.binDir() + "/stars.exe", "#!/bin/sh\n");
+  test::MakeExecutable(folder.binDir() + "/stars.exe");
   const std::string pub = folder.root() + "/deep/er/pub";
   const std::string jeux = folder.root() + "/games/jeux";
   test::WriteFile("ventari.def", "b\t" + folder.binDir() + "\r\ne\tstars.exe\r\np\t" + pub +
@@ -131,6 +148,51 @@ TEST_F(RefreshTest, MissingFoldersAreMadeWithTheirParentsBeforeTheGameSettingsAr
   EXPECT_TRUE(DirectoryExists(pub));
   EXPECT_TRUE(DirectoryExists(jeux));
   EXPECT_EQ(dialogs.messages, std::vector<std::string>{"config file not found !!!"});
+}
+
+TEST_F(RefreshTest, RelativeFoldersMeanTheFolderTheRobotStartedIn) {
+  folder.WriteHostSettings();
+  test::WriteFile("ventari.def", "b\tbin\r\ne\tstars.exe\r\np\tpub\r\nj\tjeux\r\n");
+  folder.WriteGameSettings({});
+  folder.WriteDeadlineCache("2030-07-30 18:00:00");
+  folder.WriteYearCache("2405");
+  Run();
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_EQ(records.host.binariesDir, folder.root() + "/bin");
+  EXPECT_EQ(records.host.publicationDir, folder.root() + "/pub");
+  EXPECT_EQ(records.host.repJeu, folder.root() + "/jeux");
+  EXPECT_EQ(view.line(WindowLine::Year), "2405");
+}
+
+TEST_F(RefreshTest, GameNamesAndPlayerCountsThatCannotBeActedOnAreRefused) {
+  folder.WriteHostSettings();
+  folder.WriteDeadlineCache("2030-07-30 18:00:00");
+  folder.WriteYearCache("2405");
+  for (const std::string& name :
+       std::vector<std::string>{"..", ".", "", "a/b", "..\\x", "al\x01pha", "al\x7Fpha"}) {
+    folder.game = name;
+    folder.WriteGameSettings({});
+    try {
+      Run();
+      ADD_FAILURE() << "accepted '" << name << "'";
+    } catch (const Exception& error) {
+      EXPECT_NE(std::string(error.what()).find("is not a valid game name"), std::string::npos);
+      EXPECT_EQ(std::string(error.what()).find_first_of("\x01\x7F"), std::string::npos);
+    }
+  }
+  EXPECT_FALSE(DirectoryExists(folder.pubDir() + "/a"));  // nothing made for a refused name
+  folder.game = "alpha";
+  folder.WriteGameSettings({});
+  ASSERT_NO_THROW(Run());
+
+  // Counts beyond the table's 12 rows, or below 0, are a range error: nothing may loop on them.
+  for (const char* count : {"-1", "13", "2147483647"}) {
+    test::WriteFile(folder.gameRoot() + "/ventari.pla",
+                    "j\talpha\r\nw\tligue\r\nh\th@x\r\nr\t0\r\na\t1\r\nh\t48\r\nn\t" +
+                        std::string(count) + "\r\n");
+    EXPECT_THROW(Run(), ERangeError) << count;
+  }
+  EXPECT_TRUE(dialogs.messages.empty());
 }
 
 TEST_F(RefreshTest, MissingCachesAreMadeByTheirMakers) {

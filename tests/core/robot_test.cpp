@@ -15,6 +15,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "tests/support/fakes.h"
+#include "tests/support/fs_faults.h"
 #include "tests/support/game_folder.h"
 #include "tests/support/stars_game.h"
 
@@ -188,23 +189,48 @@ TEST_F(RobotTest, AutomaticGenerationPublishesMailsAndRebuildsTheCaches) {
   EXPECT_EQ(view.line(WindowLine::State), "incomplet");
 }
 
-TEST_F(RobotTest, ManualModeRemindsTheHostOnEveryTickUntilTheHostGenerates) {
+TEST_F(RobotTest, ManualModeRemindsTheHostOncePerTurnAndWhenTheHostAsks) {
   folder.WriteGameSettings({{"Ann", "ann@x"}}, /*autoGenerate=*/false);
   Start();
   Orders({1});
   At(13);
   robot.Timer1Timer();
-  robot.Timer1Timer();
-  ASSERT_EQ(mailer.mails.size(), 2u);
+  robot.Timer1Timer();  // the next minute, or a box closed: no second mail
+  ASSERT_EQ(mailer.mails.size(), 1u);
   EXPECT_EQ(mailer.mails[0].subject, "Ventari : jeu alpha année 2405");
   EXPECT_EQ(*mailer.mails[0].body,
             "génération année 2405 prête à être effectuée manuellement\n\r\n\r"
             "le robot Ventari de service.");
+  EXPECT_EQ(view.line(WindowLine::State), "devrait générer");
   EXPECT_TRUE(runner.commandLines.empty());
 
-  robot.Button1Click();  // "génère"
+  robot.Button2Click();  // "rafraîchit": the host asks again
+  EXPECT_EQ(mailer.mails.size(), 2u);
+
+  {
+    // A robot started anew on the same folder knows the reminder went out.
+    ProgramRecords records2;
+    test::RecordingMailer mailer2;
+    RefreshCycle refresh2{records2, view, dialogs, app, clock, caches, caches};
+    Generation generation2{records2, runner, mailer2, dialogs, app, refresh2, "http://x/"};
+    SurveillanceTick tick2{records2, view, sound, clock, mailer2, generation2, refresh2};
+    Robot robot2{app, refresh2, tick2, generation2};
+    robot2.FormCreate();
+    robot2.Timer1Timer();
+    EXPECT_TRUE(mailer2.mails.empty());
+  }
+
+  caches.nextDeadline = "2026-12-07 12:30:00";  // the new turn is due at once too
+  robot.Button1Click();                         // "génère"
   EXPECT_EQ(runner.commandLines.size(), 1u);
-  EXPECT_EQ(mailer.mails.size(), 4u);
+  EXPECT_EQ(mailer.mails.size(), 4u);  // Ann's turn and the report
+
+  // The new turn gets its own reminder, once.
+  Orders({1});
+  robot.Timer1Timer();
+  robot.Timer1Timer();
+  ASSERT_EQ(mailer.mails.size(), 5u);
+  EXPECT_EQ(mailer.mails[4].subject, "Ventari : jeu alpha année 2406");
 }
 
 TEST_F(RobotTest, AMissingReadySoundStopsTheTickBeforeAnyGeneration) {
@@ -380,6 +406,37 @@ TEST_F(RobotTest, AGenerationCountsOnlyWhenTheGameGeneratedTheTurn) {
   EXPECT_FALSE(good.app.EndRequested());
   EXPECT_EQ(good.mailer.mails.size(), 3u);
   EXPECT_EQ(published("alpha.m3"), game("alpha.m3"));
+}
+
+TEST_F(RobotTest, ACacheThatCannotBeDeletedNeverGeneratesASecondTurn) {
+  folder.WriteGameSettings({{"Robot", "COMPUTER"}});  // every order always in
+  Start();
+  test::ImmutableFile stuck(folder.gameDir() + "/nextdl.txt");
+  if (!stuck.held()) GTEST_SKIP() << "an immutable file needs root on a file system that has it";
+  At(13);
+  robot.Timer1Timer();
+  ASSERT_EQ(runner.commandLines.size(), 1u);
+  EXPECT_EQ(dialogs.messages, std::vector<std::string>{
+                                  "cache file not deleted: " + folder.gameDir() + "/nextdl.txt"});
+  EXPECT_EQ(caches.deadlineCalls, 0);  // the old cache was read, not fetched anew
+  for (int minute = 1; minute <= 3; ++minute) {
+    At(13, minute);
+    robot.Timer1Timer();
+  }
+  EXPECT_EQ(runner.commandLines.size(), 1u) << "the old turn's deadline was acted on";
+  EXPECT_EQ(dialogs.messages.size(), 1u) << "told once, not every minute";
+  EXPECT_EQ(mailer.mails.size(), 1u);  // the one report
+
+  // The host deletes it: the new turn's deadline is fetched and counts.
+  stuck.Release();
+  ASSERT_TRUE(DeleteFileQuiet(folder.gameDir() + "/nextdl.txt"));
+  caches.nextDeadline = "2026-12-07 13:30:00";
+  robot.Timer1Timer();
+  EXPECT_EQ(caches.deadlineCalls, 1);
+  EXPECT_EQ(runner.commandLines.size(), 1u);
+  At(13, 31);
+  robot.Timer1Timer();
+  EXPECT_EQ(runner.commandLines.size(), 2u);
 }
 
 TEST_F(RobotTest, NoPlayersMeansEveryOrderIsIn) {

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/errors.h"
+#include "tests/support/fs_faults.h"
 #include "tests/support/temp_dir.h"
 
 namespace ventari {
@@ -69,6 +71,39 @@ TEST(Files, WriteWholeFileReportsAFolderThatIsNotThere) {
   EXPECT_THROW(WriteWholeFile(dir.file("no/such/file"), "x"), EInOutError);
   WriteWholeFile(dir.file("w"), "abc\r\n");
   EXPECT_EQ(ReadFile(dir.file("w")), "abc\r\n");
+}
+
+TEST(Files, ReplacedContentsAreWholeOrNotThereEvenOnAFullDisk) {
+  test::SmallDisk disk(64 * 1024);
+  if (!disk.mounted()) GTEST_SKIP() << "mounting a small disk needs root";
+  const std::string cache = disk.path() + "/nextdl.txt";
+  ReplaceFileContents(cache, "2030-07-30 18:00:00\r\n");
+  EXPECT_EQ(ReadFile(cache), "2030-07-30 18:00:00\r\n");
+  disk.Fill();
+  try {
+    ReplaceFileContents(cache, std::string(8192, 'x'));
+    ADD_FAILURE() << "a full disk took the file";
+  } catch (const EInOutError& error) {
+    EXPECT_EQ(error.code(), 101);
+    EXPECT_STREQ(error.what(), "Disk full");
+  }
+  EXPECT_EQ(ReadFile(cache), "2030-07-30 18:00:00\r\n") << "the old content stays whole";
+  ::unlink(cache.c_str());
+  EXPECT_THROW(ReplaceFileContents(cache, std::string(8192, 'x')), EInOutError);
+  EXPECT_FALSE(FileExists(cache)) << "no empty or torn file is left";
+  EXPECT_FALSE(FileExists(cache + ".ventari-new"));
+}
+
+TEST(Files, ATextFileThatOpensButCannotBeReadRaisesItsError) {
+  TempDir dir;
+  TextFileReader reader;
+  EXPECT_FALSE(reader.open(dir.file("missing")));
+  EXPECT_EQ(reader.errorCode(), 2);
+  ASSERT_TRUE(CreateDir(dir.file("folder")));
+  EXPECT_FALSE(reader.open(dir.file("folder")));  // a folder cannot be opened as a file
+  // The kernel's memory file of a process opens, and its first page cannot be read.
+  ASSERT_EQ(::symlink("/proc/self/mem", dir.file("ventari.def").c_str()), 0);
+  EXPECT_THROW(reader.open(dir.file("ventari.def")), EInOutError);
 }
 
 }  // namespace

@@ -13,7 +13,9 @@ void GameFolder::WriteHostSettings(const std::string& executableName) {
   WriteFile(root() + "/ventari.def", "bin\t" + binDir() + "\r\nexe\t" + executableName +
                                          "\r\npub\t" + pubDir() + "\r\njeu\t" + gameRoot() +
                                          "\r\n");
-  WriteFile(binDir() + "/stars.exe", "");
+  // A program that starts: the refresh checks that the game executable would.
+  WriteFile(binDir() + "/stars.exe", "#!/bin/sh\nexit 0\n");
+  MakeExecutable(binDir() + "/stars.exe");
 }
 
 void GameFolder::WriteGameSettings(const std::vector<PlayerLine>& players, bool autoGenerate,

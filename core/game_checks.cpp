@@ -1,0 +1,40 @@
+#include "core/game_checks.h"
+
+#include <algorithm>
+
+#include "core/settings.h"
+#include "platform/errors.h"
+
+namespace ventari {
+
+namespace {
+
+bool IsControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
+// The name as the message shows it: control characters as "?".
+std::string Shown(std::string name) {
+  for (char& c : name)
+    if (IsControl(c)) c = '?';
+  return name;
+}
+
+}  // namespace
+
+void CheckGameSettings(const GameSettings& game) {
+  if (game.playerCount < 0 || game.playerCount > kPlayerRows) throw ERangeError();
+  const std::string& name = game.gameName;
+  const bool valid = !name.empty() && name != "." && name != ".." &&
+                     name.find_first_of("/\\") == std::string::npos &&
+                     std::none_of(name.begin(), name.end(), IsControl);
+  if (!valid) throw Exception("'" + Shown(name) + "' is not a valid game name");
+}
+
+std::string AbsoluteFolder(const std::string& folder, const std::string& workingFolder) {
+  if (folder.empty() || folder[0] == '/' || folder[0] == '\\') return folder;
+  return workingFolder + "/" + folder;
+}
+
+}  // namespace ventari

@@ -1,0 +1,20 @@
+#pragma once
+// What the robot refuses to act on, whatever the settings files say: every folder and file name
+// of the game is built from its name, and every loop over the players from their count.
+
+#include <string>
+
+namespace ventari {
+
+struct GameSettings;
+
+// Raises ERangeError for a player count below 0 or above 12, and Exception for a game name that
+// would lead outside the game's folders: empty, "." or "..", with "/" or "\", or with a control
+// character.
+void CheckGameSettings(const GameSettings& game);
+
+// A folder named in a settings file, relative to the folder the robot works in: the robot
+// changes into the game's folder to run the game, and the name must still mean the same folder.
+std::string AbsoluteFolder(const std::string& folder, const std::string& workingFolder);
+
+}  // namespace ventari
