@@ -99,7 +99,7 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
                                              *m_services.deadlineMaker, m_services.yearMaker);
   m_generation = std::make_unique<Generation>(m_services.records, m_services.runner,
                                               m_services.mailer, m_services.dialogs, m_services.app,
-                                              *m_refresh, m_services.leagueSite);
+                                              *m_refresh, m_services.leagueSite, GameTimeLimit());
   m_tick = std::make_unique<SurveillanceTick>(m_services.records, *this, m_services.sound,
                                               m_services.clock, m_services.mailer, *m_generation,
                                               *m_refresh);

@@ -23,23 +23,29 @@ void Robot::FormCreate() {
   Entry entry(*this);
   if (!entry.granted()) return;
   m_refresh.Run();
+  // A generation cut off by a killed robot is finished before any tick.
+  if (!m_app.EndRequested() && m_generation.JournalPending()) m_generation.Resume();
 }
 
 void Robot::Timer1Timer() {
   Entry entry(*this);
   if (!entry.granted()) return;
+  if (m_generation.JournalPending()) return m_generation.Resume();
   m_tick.Run();
 }
 
 void Robot::Button2Click() {
   Entry entry(*this);
   if (!entry.granted()) return;
+  if (m_generation.JournalPending()) return m_generation.Resume();
   m_tick.Run(/*hostAsked=*/true);
 }
 
 void Robot::Button1Click() {
   Entry entry(*this);
   if (!entry.granted()) return;
+  // A turn half distributed is finished, never generated a second time.
+  if (m_generation.JournalPending()) return m_generation.Resume();
   m_generation.Run();
 }
 

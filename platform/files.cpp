@@ -141,6 +141,11 @@ void ReplaceFileContents(std::string_view path, std::string_view bytes) {
     errno = error;
     RaiseLastIoError();
   }
+  // The rename itself reaches the disk with its folder.
+  const std::size_t slash = finalPath.rfind('/');
+  UniqueFd folder(::open(slash == std::string::npos ? "." : finalPath.substr(0, slash + 1).c_str(),
+                         O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.valid()) ::fsync(folder.get());
 }
 
 void WriteWholeFile(std::string_view path, std::string_view bytes) {

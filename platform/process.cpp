@@ -1,9 +1,11 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/unique_fd.h"
 
@@ -269,20 +272,96 @@ std::vector<std::string> WineEnvironment(const std::vector<std::string>& environ
   return result;
 }
 
-bool PosixProgramRunner::RunProgram(const std::string& commandLine, bool wait) {
-  ReapFinishedChildren();
+ProgramOutcome ProgramRunner::RunProgramWithin(
+    const std::string& commandLine, std::chrono::milliseconds /*limit*/,
+    const std::function<void(const ProcessIdentity&)>& /*started*/) {
+  return RunProgram(commandLine, true) ? ProgramOutcome::kEnded : ProgramOutcome::kNotStarted;
+}
 
-  std::optional<ResolvedCommand> command = ResolveCommandLine(commandLine);
-  if (!command) return false;
+std::optional<unsigned long long> ProcessStartTime(int pid) {
+  std::string stat;
+  try {
+    stat = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
+  } catch (const EInOutError&) {
+    return std::nullopt;
+  }
+  // The name in parentheses may hold blanks; the fields after it are plain. The start time is
+  // the 22nd field, the 20th after the closing parenthesis.
+  const std::size_t close = stat.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::size_t at = close + 1;
+  for (int field = 0; field < 20 && at != std::string::npos; ++field) at = stat.find(' ', at + 1);
+  if (at == std::string::npos) return std::nullopt;
+  return std::strtoull(stat.c_str() + at + 1, nullptr, 10);
+}
 
+namespace {
+
+bool SameProcess(const ProcessIdentity& process) {
+  const std::optional<unsigned long long> start = ProcessStartTime(process.pid);
+  if (!start) return false;
+  if (*start != process.startTime) return false;
+  // A zombie (ended, not yet reaped by its parent) has finished its work.
+  const std::string stat = ReadWholeFile("/proc/" + std::to_string(process.pid) + "/stat");
+  const std::size_t close = stat.rfind(')');
+  return !(close != std::string::npos && stat.compare(close, 3, ") Z") == 0);
+}
+
+UniqueFd OpenPidFd(int pid) {
+  return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+}
+
+// Waits on a pidfd until its process ends or the time is up; true when it ended.
+bool PollEnd(const UniqueFd& pidfd, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd entry{pidfd.get(), POLLIN, 0};
+    const int ready = ::poll(&entry, 1, static_cast<int>(std::max<long long>(0, left.count())));
+    if (ready > 0) return true;
+    if (ready == 0) return false;
+    if (errno != EINTR) return false;
+  }
+}
+
+constexpr std::chrono::seconds kTermGrace{5};
+
+// `wineserver -k` for the prefix the game ran in: wine's server outlives the game otherwise.
+void StopWineServer(const ResolvedCommand& command) {
+  const std::string wine = command.argv[0];
+  const std::string beside = wine.substr(0, wine.rfind('/') + 1) + "wineserver";
+  const std::string server = ::access(beside.c_str(), X_OK) == 0 ? beside : "wineserver";
+  PosixProgramRunner runner;
+  runner.RunProgramWithin(QuoteArgument(server) + " -k", std::chrono::seconds(30), {});
+}
+
+}  // namespace
+
+bool WaitForProcessEnd(const ProcessIdentity& process, std::chrono::milliseconds limit) {
+  const UniqueFd pidfd = OpenPidFd(process.pid);
+  if (!pidfd.valid() || !SameProcess(process)) return true;
+  return PollEnd(pidfd, std::chrono::steady_clock::now() + limit) || !SameProcess(process);
+}
+
+void EndProcessGroup(const ProcessIdentity& leader) {
+  if (SameProcess(leader)) {
+    ::kill(-leader.pid, SIGTERM);
+    WaitForProcessEnd(leader, kTermGrace);
+  }
+  // Whatever of the group is left, the leader gone or not.
+  ::kill(-leader.pid, SIGKILL);
+}
+
+std::optional<int> PosixProgramRunner::Spawn(const ResolvedCommand& command) {
+  std::vector<std::string> args = command.argv;
   std::vector<char*> argv;
-  argv.reserve(command->argv.size() + 1);
-  for (std::string& arg : command->argv) argv.push_back(arg.data());
+  argv.reserve(args.size() + 1);
+  for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
   std::vector<std::string> environment;
   for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
-  if (command->throughWine) environment = WineEnvironment(environment);
+  if (command.throughWine) environment = WineEnvironment(environment);
   std::vector<char*> envp;
   envp.reserve(environment.size() + 1);
   for (std::string& entry : environment) envp.push_back(entry.data());
@@ -293,7 +372,43 @@ bool PosixProgramRunner::RunProgram(const std::string& commandLine, bool wait) {
   // glibc reports a failed exec as the result of posix_spawn itself.
   if (::posix_spawn(&pid, argv[0], settings.actions(), settings.attr(), argv.data(), envp.data()) !=
       0)
-    return false;
+    return std::nullopt;
+  return pid;
+}
+
+ProgramOutcome PosixProgramRunner::RunProgramWithin(
+    const std::string& commandLine, std::chrono::milliseconds limit,
+    const std::function<void(const ProcessIdentity&)>& started) {
+  ReapFinishedChildren();
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const std::optional<ResolvedCommand> command = ResolveCommandLine(commandLine);
+  if (!command) return ProgramOutcome::kNotStarted;
+  const std::optional<int> pid = Spawn(*command);
+  if (!pid) return ProgramOutcome::kNotStarted;
+  const ProcessIdentity identity{*pid, ProcessStartTime(*pid).value_or(0)};
+  if (started) started(identity);
+
+  // The child stays a zombie until reaped, so the pidfd and its id remain ours meanwhile.
+  const UniqueFd pidfd = OpenPidFd(*pid);
+  const bool ended = pidfd.valid() && PollEnd(pidfd, deadline);
+  if (!ended) {
+    EndProcessGroup(identity);
+    if (command->throughWine) StopWineServer(*command);
+  }
+  int status = 0;
+  while (::waitpid(*pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return ended ? ProgramOutcome::kEnded : ProgramOutcome::kTimedOut;
+}
+
+bool PosixProgramRunner::RunProgram(const std::string& commandLine, bool wait) {
+  ReapFinishedChildren();
+
+  std::optional<ResolvedCommand> command = ResolveCommandLine(commandLine);
+  if (!command) return false;
+  const std::optional<int> spawned = Spawn(*command);
+  if (!spawned) return false;
+  const pid_t pid = *spawned;
 
   if (!wait) {
     RememberUnwaited(pid);

@@ -2,6 +2,8 @@
 // Starting outside programs: the command line is split by the Windows command-line rules and
 // started without a shell, in its own process group.
 
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,13 +11,35 @@
 
 namespace ventari {
 
+// A process as a journal names it: its id and its start time (clock ticks after boot), so that a
+// later run does not take another process that got the same id for it.
+struct ProcessIdentity {
+  int pid = 0;
+  unsigned long long startTime = 0;
+};
+
+enum class ProgramOutcome { kNotStarted, kEnded, kTimedOut };
+
 class ProgramRunner {
  public:
   virtual ~ProgramRunner() = default;
   // Starts the command line; with `wait`, returns after the process has ended (without limit and
   // without dispatching events). False when the process could not be created.
   virtual bool RunProgram(const std::string& commandLine, bool wait) = 0;
+  // Starts the command line and waits for it at most `limit`; past it the program's whole
+  // process group is ended (and wine's server with it). `started` learns the process first.
+  virtual ProgramOutcome RunProgramWithin(
+      const std::string& commandLine, std::chrono::milliseconds limit,
+      const std::function<void(const ProcessIdentity&)>& started);
 };
+
+// The start time of a running process, or nothing when there is no such process.
+std::optional<unsigned long long> ProcessStartTime(int pid);
+// Waits until the process is gone, at most `limit`, without polling; true once it is gone (or
+// when the id now names another process).
+bool WaitForProcessEnd(const ProcessIdentity& process, std::chrono::milliseconds limit);
+// Ends a process group: TERM, then KILL after a few seconds for what is left.
+void EndProcessGroup(const ProcessIdentity& leader);
 
 // Splits a command line into arguments by the Windows rules: blanks and tabs separate, double
 // quotes group and are removed, backslashes before a double quote follow the doubling rules.
@@ -48,6 +72,13 @@ std::vector<std::string> WineEnvironment(const std::vector<std::string>& environ
 class PosixProgramRunner final : public ProgramRunner {
  public:
   bool RunProgram(const std::string& commandLine, bool wait) override;
+  ProgramOutcome RunProgramWithin(
+      const std::string& commandLine, std::chrono::milliseconds limit,
+      const std::function<void(const ProcessIdentity&)>& started) override;
+
+ private:
+  // Spawns the resolved command; nothing when it could not be created.
+  std::optional<int> Spawn(const ResolvedCommand& command);
 };
 
 }  // namespace ventari

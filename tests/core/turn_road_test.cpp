@@ -174,9 +174,15 @@ TEST_F(TurnRoad, AGameThatForgetsAPlayersTurnFileDidNotGenerate) {
   Orders({1, 3});
   robot.FormCreate();
   clock.now = *TryEncodeDateTime({2026, 12, 7, 13, 0, 0});
+  const std::string before = ReadFile(folder.gameDir() + "/alpha.hst");
   GameScript("\"" + Starsgen() + "\" \"$@\" && rm alpha.m3");
   robot.Timer1Timer();
-  EXPECT_EQ(HostTurn(), 1);
+  // The files are put back from the backup: the next try starts from the same turn.
+  EXPECT_EQ(ReadFile(folder.gameDir() + "/alpha.hst"), before);
+  EXPECT_TRUE(FileExists(folder.gameDir() + "/alpha.x1"));
+  EXPECT_EQ(test::TurnOf(folder.gameDir() + "/alpha.m3"), 0);
+  EXPECT_TRUE(FileExists(folder.gameDir() + "/backup/2400/alpha.hst"));
+  EXPECT_FALSE(FileExists(folder.gameDir() + "/ventari-turn.journal"));
   EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Stars! turn not generated !!!"});
   EXPECT_EQ(Outbox(outbox).size(), 1u);  // the notice, no player mail
   EXPECT_FALSE(FileExists(folder.pubGameDir() + "/alpha.m1"));

@@ -1,0 +1,67 @@
+#include "core/turn_journal.h"
+
+#include <algorithm>
+
+#include "platform/convert.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+
+namespace ventari {
+
+std::string JournalPath(const std::string& gameDir) { return gameDir + "/ventari-turn.journal"; }
+
+std::optional<TurnJournal> ReadJournal(const std::string& path) {
+  TextFileReader file;
+  if (!file.open(path)) return std::nullopt;
+  TurnJournal journal;
+  bool started = false;
+  for (std::string line = file.readLine(); !line.empty(); line = file.readLine()) {
+    const std::size_t blank = line.find(' ');
+    const std::string key = line.substr(0, blank);
+    const std::string value = blank == std::string::npos ? "" : line.substr(blank + 1);
+    try {
+      if (key == "old-turn") {
+        journal.oldTurn = StrToInt(value);
+        started = true;
+      } else if (key == "backup") {
+        journal.backupDir = value;
+      } else if (key == "year") {
+        journal.yearText = value;
+      } else if (key == "game") {
+        const std::size_t at = value.find(' ');
+        journal.gamePid = StrToInt(value.substr(0, at));
+        journal.gameStart = at == std::string::npos ? 0 : std::stoull(value.substr(at + 1));
+      } else if (key == "game-done") {
+        journal.gameDone = true;
+      } else if (key == "published") {
+        journal.published = true;
+      } else if (key == "mailed") {
+        journal.mailed.push_back(StrToInt(value));
+      } else if (key == "reported") {
+        journal.reported = true;
+      } else if (key == "caches-deleted") {
+        journal.cachesDeleted = true;
+      }
+    } catch (const std::exception&) {
+      throw Exception("damaged turn journal " + path);
+    }
+  }
+  if (!started || journal.backupDir.empty()) throw Exception("damaged turn journal " + path);
+  return journal;
+}
+
+void WriteJournal(const std::string& path, const TurnJournal& journal) {
+  std::string text = "old-turn " + std::to_string(journal.oldTurn) + "\r\nbackup " +
+                     journal.backupDir + "\r\nyear " + journal.yearText + "\r\n";
+  if (journal.gamePid != 0)
+    text += "game " + std::to_string(journal.gamePid) + " " + std::to_string(journal.gameStart) +
+            "\r\n";
+  if (journal.gameDone) text += "game-done\r\n";
+  if (journal.published) text += "published\r\n";
+  for (const int row : journal.mailed) text += "mailed " + std::to_string(row) + "\r\n";
+  if (journal.reported) text += "reported\r\n";
+  if (journal.cachesDeleted) text += "caches-deleted\r\n";
+  ReplaceFileContents(path, text);
+}
+
+}  // namespace ventari
