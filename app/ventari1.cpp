@@ -88,6 +88,10 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
   Button2->installEventFilter(this);
 
   NMHTTP1 = std::make_unique<TNMHTTP>();
+  // An error inside the client's time-out timer shows like any other, in the error box.
+  NMHTTP1->OnException = [this](const std::string& message) {
+    m_services.dialogs.ShowError(message);
+  };
   if (!m_services.deadlineMaker) {
     m_deadlineFetch = std::make_unique<DeadlineFetch>(m_services.records, *NMHTTP1,
                                                       m_services.dialogs, m_services.app);
