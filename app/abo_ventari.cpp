@@ -7,6 +7,8 @@
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -20,6 +22,7 @@
 #include <utility>
 
 #include "app/jpeg_image.h"
+#include "app/program_icon.h"
 #include "mail/mailer.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
@@ -76,11 +79,20 @@ QString MemoText() {
 
 }  // namespace
 
+QIcon ProgramIcon() {
+  RegisterAboutResources();
+  QFile logo(QString::fromLatin1(kLogoResource));
+  const std::optional<QImage> image =
+      DecodeJpeg(logo.open(QIODevice::ReadOnly) ? logo.readAll() : QByteArray());
+  return image ? QIcon(QPixmap::fromImage(*image)) : QIcon();
+}
+
 TAPropos::TAPropos(Mailer& mailer, Dialogs& dialogs, QWidget* parent, UrlOpener openUrl)
     : QDialog(parent), m_mailer(mailer), m_dialogs(dialogs), m_openUrl(std::move(openUrl)) {
   RegisterAboutResources();
   setObjectName(QStringLiteral("APropos"));
   setWindowTitle(QStringLiteral("A propos"));
+  setWindowIcon(ProgramIcon());
   setFont(DesignFont());
   setAutoFillBackground(true);
   SetColour(this, QPalette::Window, QPalette().color(QPalette::Button));
@@ -117,6 +129,7 @@ TAPropos::TAPropos(Mailer& mailer, Dialogs& dialogs, QWidget* parent, UrlOpener 
   Image1->installEventFilter(this);
 
   Label6 = new QLabel(QStringLiteral("et"), this);
+  Label6->setTextFormat(Qt::PlainText);
   Label6->setObjectName(QStringLiteral("Label6"));
   Label6->move(kEtLeft, kLinksTop);
   Label6->adjustSize();
@@ -152,6 +165,7 @@ TAPropos::UrlOpener TAPropos::DesktopOpener() {
 
 QLabel* TAPropos::MakeLink(const char* text, int left, int top) {
   auto* label = new QLabel(QString::fromUtf8(text), this);
+  label->setTextFormat(Qt::PlainText);
   SetColour(label, QPalette::WindowText, QColor(0x80, 0x00, 0x80));
   QFont font = label->font();
   font.setUnderline(true);
@@ -202,6 +216,15 @@ void TAPropos::Panel1MouseMove() { SetHandCursor(true); }
 void TAPropos::FormMouseMove() { SetHandCursor(false); }
 
 void TAPropos::Button1Click() { accept(); }
+
+void TAPropos::keyPressEvent(QKeyEvent* event) {
+  // Only the OK button closes the box; a dialog would otherwise close itself on Escape.
+  if (event->key() == Qt::Key_Escape) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
 
 void TAPropos::SetHandCursor(bool hand) {
   // One entry of ours at most on the application's override stack.

@@ -61,6 +61,7 @@ class TAPropos : public QDialog {
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 
  private:

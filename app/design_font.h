@@ -1,13 +1,18 @@
 #pragma once
-// The windows' design font: "MS Sans Serif" 8 point, 11 pixels high; where it is missing, a
-// sans font of that height.
+// The windows' design font: "MS Sans Serif" 8 point, 11 pixels high. Where it is missing, the
+// families of the same widths come next: the window's lines are laid out for those widths, and
+// a wider sans font would push them past their boxes.
 
 #include <QFont>
+#include <QStringList>
 
 namespace ventari {
 
 inline QFont DesignFont() {
-  QFont font(QStringLiteral("MS Sans Serif"));
+  QFont font;
+  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                    QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                    QStringLiteral("Arial")});
   font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(11);
   return font;

@@ -13,6 +13,8 @@ namespace {
 void RunBox(QMessageBox::Icon icon, const QString& caption, const QString& text, bool centre) {
   QMessageBox box(icon, caption, text, QMessageBox::Ok);
   box.setObjectName(QStringLiteral("VentariBox"));
+  // A message may quote a league page or a file: its text is shown as it is, never as markup.
+  box.setTextFormat(Qt::PlainText);
   box.setWindowFlag(Qt::WindowStaysOnTopHint);
   if (centre) {
     box.adjustSize();

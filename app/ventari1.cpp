@@ -1,8 +1,10 @@
 #include "app/ventari1.h"
 #include "app/design_font.h"
+#include "app/program_icon.h"
 
 #include <QDialog>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -27,6 +29,22 @@ constexpr int kClientWidth = 179;
 constexpr int kClientHeight = 81;
 constexpr int kLabelHeight = 13;
 constexpr int kTimerIntervalMs = 60000;
+constexpr int kGap = 2;         // a text stops this short of the next control
+constexpr int kSmallestPx = 9;  // a line too long for its box is drawn smaller, down to this
+
+// Sets the text and, when it would run past `rightBound` at the design size, the largest
+// smaller size at which it fits: a 12-hour clock line needs one pixel less than the design's.
+void FitLine(QLabel* label, const QString& text, int rightBound) {
+  label->setText(text);
+  QFont font = DesignFont();
+  for (int px = font.pixelSize(); px >= kSmallestPx; --px) {
+    font.setPixelSize(px);
+    if (label->x() + QFontMetrics(font).horizontalAdvance(text) <= rightBound) break;
+  }
+  label->setFont(font);
+  label->adjustSize();
+  label->setFixedHeight(kLabelHeight);
+}
 
 }  // namespace
 
@@ -42,6 +60,7 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
   // box while only this window is up would end the program.
   setAttribute(Qt::WA_QuitOnClose, true);
   setWindowTitle(QString::fromUtf8("Ventari surveillance"));
+  setWindowIcon(ProgramIcon());
   setFixedSize(kClientWidth, kClientHeight);
   setFont(DesignFont());
   setAutoFillBackground(true);
@@ -88,6 +107,10 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
   Button2->installEventFilter(this);
 
   NMHTTP1 = std::make_unique<TNMHTTP>();
+  // An error inside the client's time-out timer shows like any other, in the error box.
+  NMHTTP1->OnException = [this](const std::string& message) {
+    m_services.dialogs.ShowError(message);
+  };
   if (!m_services.deadlineMaker) {
     m_deadlineFetch = std::make_unique<DeadlineFetch>(m_services.records, *NMHTTP1,
                                                       m_services.dialogs, m_services.app);
@@ -115,6 +138,8 @@ TForm1::~TForm1() = default;
 
 QLabel* TForm1::MakeLabel(const char* text, int left, int top, const char* colour) {
   auto* label = new QLabel(QString::fromUtf8(text), this);
+  // Texts from files and the league page are shown as they are, never read as markup.
+  label->setTextFormat(Qt::PlainText);
   label->setMargin(0);
   label->setIndent(0);
   label->move(left, top);
@@ -140,30 +165,33 @@ void TForm1::Guarded(Handler&& handler) {
 }
 
 void TForm1::SetLine(WindowLine line, const std::string& text) {
+  // Each line ends before the control to its right, or at the client edge.
   QLabel* label = nullptr;
+  int rightBound = kClientWidth;
   switch (line) {
     case WindowLine::Clock:
       label = Label9;
+      rightBound = Label10->x() - kGap;
       break;
     case WindowLine::Game:
       label = Label5;
       break;
     case WindowLine::Year:
       label = Label6;
+      rightBound = Button1->x() - kGap;
       break;
     case WindowLine::Deadline:
       label = Label7;
       break;
     case WindowLine::Period:
       label = Label10;
+      rightBound = Button2->x() - kGap;
       break;
     case WindowLine::State:
       label = Label8;
       break;
   }
-  label->setText(QString::fromStdString(text));
-  label->adjustSize();
-  label->setFixedHeight(kLabelHeight);
+  FitLine(label, QString::fromStdString(text), rightBound);
 }
 
 void TForm1::SetColour(WindowColour colour) {

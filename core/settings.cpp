@@ -6,6 +6,82 @@
 
 namespace ventari {
 
+namespace {
+
+// Length of the valid UTF-8 sequence at `at`, 0 when there is none (overlong forms, surrogates
+// and values beyond U+10FFFF included).
+std::size_t Utf8SequenceAt(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i)
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  return length;
+}
+
+bool IsValidUtf8(const std::string& text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = Utf8SequenceAt(text, at);
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
+// The code points of 0x80 to 0x9F in Windows-1252; its five unassigned bytes keep their own
+// value, as Windows itself converts them.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::string Windows1252ToUtf8(const std::string& text) {
+  std::string result;
+  result.reserve(text.size() * 2);
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const char32_t code = byte < 0x80 ? byte : byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte;
+    if (code < 0x80) {
+      result += static_cast<char>(code);
+    } else if (code < 0x800) {
+      result += static_cast<char>(0xC0 | (code >> 6));
+      result += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      result += static_cast<char>(0xE0 | (code >> 12));
+      result += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      result += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  return result;
+}
+
+// A settings line in the program's UTF-8: files brought from the old Windows host are in
+// Windows-1252, and a line that is not valid UTF-8 is read as such.
+std::string ReadSettingsLine(TextFileReader& file) {
+  std::string line = file.readLine();
+  return IsValidUtf8(line) ? line : Windows1252ToUtf8(line);
+}
+
+}  // namespace
+
 PlayerEntry& GameSettings::player(int n) {
   if (n < 1 || n > kPlayerRows) throw ERangeError();
   return m_players[static_cast<std::size_t>(n - 1)];
@@ -17,7 +93,7 @@ const PlayerEntry& GameSettings::player(int n) const {
 }
 
 bool ReadSettingValue(TextFileReader& file, std::string& value) {
-  const std::string line = file.readLine();
+  const std::string line = ReadSettingsLine(file);
   const auto tab = line.find('\t');
   if (tab == std::string::npos) return false;
   value = line.substr(tab + 1);
@@ -64,7 +140,7 @@ void ReadGameSettings(TextFileReader& file, GameSettings& settings) {
   ReadInteger(file, settings.hoursToDeadline);
   ReadInteger(file, settings.playerCount);
   for (int n = 1; n <= settings.playerCount; ++n) {
-    const std::string line = file.readLine();
+    const std::string line = ReadSettingsLine(file);
     settings.player(n) = ParsePlayerLine(line);  // row 13 raises the range error
   }
 }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <memory>
 
 #include "mail/mail_results.h"
@@ -52,6 +53,8 @@ int ReadAttachment(const std::string& path, std::string& bytes) {
                                                : kMailAttachmentOpenFailure;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return kMailAttachmentOpenFailure;
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxAttachmentBytes)
+    return kMailAttachmentOpenFailure;
   bytes.clear();
   char buffer[65536];
   for (;;) {
@@ -62,6 +65,8 @@ int ReadAttachment(const std::string& path, std::string& bytes) {
       return kMailAttachmentOpenFailure;
     }
     bytes.append(buffer, static_cast<std::size_t>(n));
+    // A file growing while it is read is held to the same bound.
+    if (bytes.size() > kMaxAttachmentBytes) return kMailAttachmentOpenFailure;
   }
   return kMailSuccess;
 }
@@ -131,6 +136,19 @@ std::string CanonicalLineBreaks(std::string_view text) {
       ++i;
   }
   return result;
+}
+
+bool IsPlainAddress(std::string_view address) {
+  const std::size_t at = address.find('@');
+  if (at == std::string_view::npos || at == 0 || at + 1 == address.size() ||
+      address.find('@', at + 1) != std::string_view::npos)
+    return false;
+  for (const char c : address) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte == 0x7F) return false;
+    if (std::string_view("<>()[],;:\\\"").find(c) != std::string_view::npos) return false;
+  }
+  return true;
 }
 
 BuiltMessage BuildMailMessage(const std::string& name, const std::string& address,

@@ -3,6 +3,7 @@
 // subject, date, a UTF-8 text body and at most one attached file. No From: the mail system's own
 // configuration gives the sender.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,8 +13,17 @@ namespace ventari {
 // Each "\r\n", "\n\r", lone "\n" and lone "\r" becomes one "\n", so "\n\r\n\r" is one blank line.
 std::string CanonicalLineBreaks(std::string_view text);
 
+// The largest file taken as an attachment; a turn file is a few KiB.
+inline constexpr std::size_t kMaxAttachmentBytes = std::size_t{16} << 20;
+
+// True for one bare address, local part "@" domain: no display name, brackets, list separator,
+// blank, quote or control character.
+bool IsPlainAddress(std::string_view address);
+
 struct BuiltMessage {
-  int result = 0;     // kMailSuccess, or 11 / 12 when the attachment could not be taken
+  // kMailSuccess, or 11 / 12 when the attachment could not be taken (12 also for a file larger
+  // than kMaxAttachmentBytes, refused before it is read)
+  int result = 0;
   std::string bytes;  // the whole message with "\n" line ends; empty when result is not 0
 };
 

@@ -2,6 +2,7 @@
 // Running the mail programs: finding them, feeding a message to one on its standard input and
 // waiting for it. No shell is ever involved.
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,12 +18,34 @@ std::optional<std::string> LocateProgram(std::string_view program);
 enum class RunOutcome {
   kNotStarted,  // the process could not be created
   kFailed,      // it exited non-zero, was killed, or did not take all of its input
+  kTimedOut,    // it had not finished within the limit: its whole process group was killed
   kSucceeded,   // it took all of its input and exited with 0
 };
 
-// Starts `programPath` with `argv` (argv[0] included), writes `input` to its standard input when
-// given (otherwise it inherits ours), closes it and waits for the process without limit.
+// Starts `programPath` with `argv` (argv[0] included) in a process group of its own, writes
+// `input` to its standard input when given (otherwise it inherits ours), closes it and waits
+// for the process. The writing and the waiting together last at most `limit`; a program still
+// running then is killed with its whole group.
 RunOutcome RunAndWait(const std::string& programPath, const std::vector<std::string>& argv,
-                      const std::optional<std::string>& input);
+                      const std::optional<std::string>& input, std::chrono::milliseconds limit);
+
+// Programs started without waiting for them (a desktop's mail client may stay open for hours).
+// Each runs in a session of its own with its standard input on /dev/null; those that have ended
+// are reaped at the next start and when the owner goes, the others are left running.
+class DetachedPrograms {
+ public:
+  DetachedPrograms() = default;
+  DetachedPrograms(const DetachedPrograms&) = delete;
+  DetachedPrograms& operator=(const DetachedPrograms&) = delete;
+  ~DetachedPrograms();
+
+  // True when the program was started.
+  bool Start(const std::string& programPath, const std::vector<std::string>& argv);
+
+ private:
+  void ReapEnded();
+
+  std::vector<int> m_pids;
+};
 
 }  // namespace ventari

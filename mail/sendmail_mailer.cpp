@@ -1,7 +1,9 @@
 #include "mail/sendmail_mailer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
+#include <string_view>
 #include <utility>
 
 #include "mail/mail_message.h"
@@ -17,11 +19,23 @@ std::string SendmailCommandFromEnvironment() {
   return value;
 }
 
+std::chrono::milliseconds MailTimeoutFromEnvironment() {
+  const char* value = std::getenv("VENTARI_MAIL_TIMEOUT");
+  if (value == nullptr) return kDefaultMailTimeout;
+  const std::string_view text(value);
+  if (text.empty() || text.size() > 6 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return kDefaultMailTimeout;
+  const long seconds = std::strtol(value, nullptr, 10);
+  return seconds > 0 ? std::chrono::milliseconds(seconds * 1000) : kDefaultMailTimeout;
+}
+
 SendmailMailer::SendmailMailer(Dialogs& dialogs, std::string sendmailCommand,
-                               std::string composeProgram)
+                               std::string composeProgram, std::chrono::milliseconds sendTimeout)
     : m_dialogs(dialogs),
       m_sendmailCommand(std::move(sendmailCommand)),
-      m_composeProgram(std::move(composeProgram)) {}
+      m_composeProgram(std::move(composeProgram)),
+      m_sendTimeout(sendTimeout) {}
 
 void SendmailMailer::SendEmail(const std::string& name, const std::string& address,
                                const std::string& subject, const std::optional<std::string>& body,
@@ -68,10 +82,14 @@ int SendmailMailer::Send(const std::string& name, const std::string& address,
                          const std::optional<std::string>& attachmentPath,
                          const std::optional<std::string>& attachmentName) {
   if (!MailSystemAvailable()) return kMailNoMailSystem;
+  // One plain address or nothing: a list or a name in brackets would make another To header.
+  if (!IsPlainAddress(address)) return kMailFailure;
   const BuiltMessage message =
       BuildMailMessage(name, address, subject, body, attachmentPath, attachmentName);
   if (message.result != kMailSuccess) return message.result;
-  return RunAndWait(*m_sendmailPath, m_sendmailArgs, message.bytes) == RunOutcome::kSucceeded
+  // A timed-out hand-over is a failed send: the generation goes on with the next player.
+  return RunAndWait(*m_sendmailPath, m_sendmailArgs, message.bytes, m_sendTimeout) ==
+                 RunOutcome::kSucceeded
              ? kMailSuccess
              : kMailFailure;
 }
@@ -80,6 +98,7 @@ int SendmailMailer::Compose(const std::string& name, const std::string& address,
                             const std::string& subject, const std::optional<std::string>& body) {
   const std::optional<std::string> program = LocateProgram(m_composeProgram);
   if (!program) return kMailNoMailSystem;
+  if (!IsPlainAddress(address)) return kMailFailure;
   // Our texts are UTF-8 whatever the locale says, hence --utf8.
   std::vector<std::string> argv{m_composeProgram, "--utf8", "--subject", subject};
   if (body) {
@@ -87,8 +106,8 @@ int SendmailMailer::Compose(const std::string& name, const std::string& address,
     argv.push_back(CanonicalLineBreaks(*body));
   }
   argv.push_back(name.empty() ? address : name + " <" + address + ">");
-  return RunAndWait(*program, argv, std::nullopt) == RunOutcome::kSucceeded ? kMailSuccess
-                                                                            : kMailFailure;
+  // The mail client may stay in the foreground until the user closes it: only its start counts.
+  return m_composers.Start(*program, argv) ? kMailSuccess : kMailFailure;
 }
 
 void SendmailMailer::Report(int result) {

@@ -3,10 +3,12 @@
 // program (postfix, exim, msmtp, ...) with "-t -oi"; the compose window is the desktop's mail
 // composer, opened through xdg-email. Failures go to the mail error box, never to the caller.
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "mail/mail_process.h"
 #include "mail/mailer.h"
 #include "platform/dialogs.h"
 
@@ -14,15 +16,23 @@ namespace ventari {
 
 inline constexpr char kDefaultSendmailCommand[] = "/usr/sbin/sendmail";
 inline constexpr char kDefaultComposeProgram[] = "xdg-email";
+inline constexpr std::chrono::milliseconds kDefaultMailTimeout{120000};
 
 // The sendmail command line (program and arguments): VENTARI_SENDMAIL when it is set and not
 // blank, else the default.
 std::string SendmailCommandFromEnvironment();
 
+// How long one hand-over to the sendmail program may last: VENTARI_MAIL_TIMEOUT in seconds when
+// it is a positive whole number, else the default.
+std::chrono::milliseconds MailTimeoutFromEnvironment();
+
 class SendmailMailer final : public Mailer {
  public:
+  // A sendmail program that has not taken the message and ended within `sendTimeout` is killed
+  // with its process group, and the send has failed.
   SendmailMailer(Dialogs& dialogs, std::string sendmailCommand,
-                 std::string composeProgram = kDefaultComposeProgram);
+                 std::string composeProgram = kDefaultComposeProgram,
+                 std::chrono::milliseconds sendTimeout = MailTimeoutFromEnvironment());
 
   void SendEmail(const std::string& name, const std::string& address, const std::string& subject,
                  const std::optional<std::string>& body,
@@ -44,6 +54,8 @@ class SendmailMailer final : public Mailer {
   Dialogs& m_dialogs;
   std::string m_sendmailCommand;
   std::string m_composeProgram;
+  std::chrono::milliseconds m_sendTimeout;
+  DetachedPrograms m_composers;
   bool m_lookedForMailSystem = false;
   std::optional<std::string> m_sendmailPath;
   std::vector<std::string> m_sendmailArgs;  // argv with "-t -oi" appended

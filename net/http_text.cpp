@@ -77,7 +77,18 @@ const char* MethodWord(CmdType cmd) {
 }
 
 bool SendsDataBlock(CmdType cmd) {
-  return cmd == CmdPOST || cmd == CmdPUT || cmd == CmdPATCH || cmd == CmdTRACE || cmd == CmdRAW;
+  // Link and Unlink announce the length of their data text ("Send.dat"); it is sent too, so
+  // that no server waits for bytes that never come.
+  return cmd == CmdPOST || cmd == CmdPUT || cmd == CmdPATCH || cmd == CmdTRACE || cmd == CmdRAW ||
+         cmd == CmdLINK || cmd == CmdUNLINK;
+}
+
+std::optional<unsigned char> FirstControlCharacter(std::string_view text) {
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return byte;
+  }
+  return std::nullopt;
 }
 
 std::string NthField(std::string_view text, char separator, int n) {
@@ -162,6 +173,11 @@ SplitUrlResult SplitRequestUrl(std::string_view url, std::string_view host, std:
     hostPart = NthField(url, '/', 1);
   if (const std::size_t colon = hostPart.find(':'); colon != std::string::npos) {
     const std::string written = NthField(hostPart, ':', 2);
+    // Decimal digits only: the integer syntax of the settings would also take "$50" or "0x50"
+    // for a hexadecimal number, which no URL means.
+    if (written.empty() ||
+        !std::all_of(written.begin(), written.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      throw EConvertError("'" + written + "' is not a valid integer value");
     result.port = StrToInt(written);
     // The socket keeps only the low 16 bits of a port: 70000 would quietly reach port 4464.
     if (result.port < 0 || result.port > 65535)

@@ -34,6 +34,9 @@ const char* MethodWord(CmdType cmd);
 // The kinds whose data text (or data file) follows the header.
 bool SendsDataBlock(CmdType cmd);
 
+// The first byte below 0x20, or 0x7F, of the text; none when it holds no control character.
+std::optional<unsigned char> FirstControlCharacter(std::string_view text);
+
 // Values for the optional request lines.
 struct THeaderInfo {
   std::string LocalMailAddress;  // feeds "From"

@@ -37,14 +37,49 @@ void WriteToFile(std::FILE* file, std::string_view bytes) {
     RaiseLastIoError();
 }
 
+// "60 s" or "250 ms".
+std::string Duration(std::int32_t ms) {
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+bool SameHost(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// Sets the socket's bounds for one exchange and puts the unbounded defaults back after it.
+class ReceiveBounds {
+ public:
+  ReceiveBounds(TPowersock& sock, std::size_t line, std::size_t capture) : m_sock(sock) {
+    m_sock.MaxLineLength = line;
+    m_sock.MaxCaptureLength = capture;
+  }
+  ~ReceiveBounds() {
+    m_sock.MaxLineLength = 0;
+    m_sock.MaxCaptureLength = 0;
+  }
+  ReceiveBounds(const ReceiveBounds&) = delete;
+  ReceiveBounds& operator=(const ReceiveBounds&) = delete;
+
+ private:
+  TPowersock& m_sock;
+};
+
 }  // namespace
 
-TNMHTTP::TNMHTTP() : m_watch(std::make_unique<QTimer>()) {
+TNMHTTP::TNMHTTP() : m_total(std::make_unique<QTimer>()), m_watch(std::make_unique<QTimer>()) {
+  m_total->setSingleShot(true);
+  QObject::connect(m_total.get(), &QTimer::timeout, m_total.get(), [this] { TotalTimeUp(); });
   m_watch->setSingleShot(false);
   QObject::connect(m_watch.get(), &QTimer::timeout, m_watch.get(), [this] { WatchTick(); });
 }
 
-TNMHTTP::~TNMHTTP() { m_watch->stop(); }
+TNMHTTP::~TNMHTTP() {
+  m_total->stop();
+  m_watch->stop();
+}
 
 void TNMHTTP::Abort() {
   LookupDone = true;
@@ -100,11 +135,13 @@ void TNMHTTP::Move(const std::string& url, const std::string& target) {
 
 void TNMHTTP::Link(const std::string& url, const std::string& target) {
   TargetUri = target;
+  SendData = "Send.dat";
   Run(CmdLINK, url);
 }
 
 void TNMHTTP::Unlink(const std::string& url, const std::string& target) {
   TargetUri = target;
+  SendData = "Send.dat";
   Run(CmdUNLINK, url);
 }
 
@@ -114,6 +151,44 @@ void TNMHTTP::Raw(const std::string& url, const std::string& request) {
 }
 
 void TNMHTTP::RunRequest() {
+  m_totalExpired = false;
+  if (TotalTimeOut > 0) m_total->start(TotalTimeOut);
+  try {
+    RunExchanges();
+  } catch (const ESockError&) {
+    m_total->stop();
+    // Whichever wait the expiry ended, the cause is the slowness of the whole.
+    if (m_totalExpired)
+      throw ESockError("The server took too long: no complete answer within " +
+                       Duration(TotalTimeOut));
+    throw;
+  } catch (...) {
+    m_total->stop();
+    throw;
+  }
+  m_total->stop();
+  // An expiry in the last pump step of a finished operation must not cancel the next one.
+  if (m_totalExpired) Canceled = false;
+}
+
+void TNMHTTP::TotalTimeUp() {
+  m_totalExpired = true;
+  // The flags end every wait even when a status handler raises inside the cancel.
+  try {
+    Abort();
+  } catch (...) {
+  }
+  LookupDone = true;
+  Canceled = true;
+}
+
+bool TNMHTTP::CookieGoesTo(const std::string& host) const {
+  // A cookie the user put in HeaderInfo goes everywhere, as before.
+  if (HeaderInfo.Cookie != m_redirectCookie) return true;
+  return SameHost(host, m_redirectCookieHost);
+}
+
+void TNMHTTP::RunExchanges() {
   for (int exchange = 1;; ++exchange) {
     if (exchange > kMaxExchanges)
       throw ESockError("Too many redirects: request abandoned after " +
@@ -122,7 +197,11 @@ void TNMHTTP::RunRequest() {
     Exchange(status);
 
     if (status >= 300 && status <= 398) {
-      if (!ReceivedCookie.empty()) HeaderInfo.Cookie = ReceivedCookie;
+      if (!ReceivedCookie.empty()) {
+        HeaderInfo.Cookie = ReceivedCookie;
+        m_redirectCookie = ReceivedCookie;
+        m_redirectCookieHost = Host;
+      }
       if (OnRedirect) {
         bool handled = false;
         OnRedirect(handled);
@@ -143,7 +222,18 @@ void TNMHTTP::Exchange(std::int16_t& status) {
   SplitUrl();
   BuildRequest();
   if (OnAboutToSend) OnAboutToSend(*this);
+  // A CR or LF taken from a URL or a Location value would let the server read a request of
+  // someone else's making.
+  for (const std::string& line : SendHeader.Lines()) {
+    if (const auto bad = FirstControlCharacter(line)) {
+      char code[8];
+      std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(*bad));
+      throw ESockError(std::string("Control character ") + code +
+                       " in the request: request not sent");
+    }
+  }
   Connect();
+  const ReceiveBounds bounds(*this, MaxHeaderLine, MaxBody);
   try {
     const CmdType sent = CurrentCmd;
     SendRequest();
@@ -190,6 +280,7 @@ void TNMHTTP::BuildRequest() {
   parts.host = Host;
   parts.proxy = Proxy;
   parts.info = HeaderInfo;
+  if (!CookieGoesTo(Host)) parts.info.Cookie.clear();
   parts.targetUri = TargetUri;
   if (SendsDataBlock(CurrentCmd) && CurrentCmd != CmdRAW) parts.dataLength = DataLength();
   SendHeader = BuildRequestLines(parts);
@@ -207,7 +298,11 @@ void TNMHTTP::SendBytes(const std::string& bytes) {
 
 void TNMHTTP::SendRequest() {
   Watched("Sending the request", [this] {
-    SendBytes(SendHeader.Text());
+    // The head goes out through Write like any text, in pieces that fit its buffer rather
+    // than cut at its end.
+    const std::string head = SendHeader.Text();
+    constexpr std::size_t kWriteRoom = 16384;
+    for (std::size_t at = 0; at < head.size(); at += kWriteRoom) Write(head.substr(at, kWriteRoom));
     if (SendsDataBlock(CurrentCmd)) {
       if (OutputFileMode && CurrentCmd != CmdRAW)
         SendFile(SendData);
@@ -229,9 +324,20 @@ void TNMHTTP::ReadResponseHeader() {
 
   ResponseHeadParser parser;
   bool more = true;
-  while (more) {
+  for (int lines = 0; more; ++lines) {
     std::string line;
-    Watched("The answer", [&] { line = ReadLn(); });
+    try {
+      // The status line, the header lines and the blank line.
+      if (lines > MaxHeaderLines + 1)
+        throw EBoundError("Answer header of more than " + std::to_string(MaxHeaderLines) +
+                          " lines");
+      Watched("The answer", [&] { line = ReadLn(); });
+    } catch (const EBoundError&) {
+      // A header cut off by a bound is no header: nothing of it is kept.
+      if (!headerFile) Header.clear();
+      ReceivedCookie.clear();
+      throw;
+    }
     more = parser.Feed(line);
     ReplyNumber = parser.ReplyNumber();
     ReceivedCookie = parser.Cookie();
@@ -245,10 +351,12 @@ void TNMHTTP::ReadResponseHeader() {
 }
 
 void TNMHTTP::ReadBody() {
-  if (InputFileMode)
+  if (InputFileMode) {
     Watched("The answer", [this] { CaptureFile(Body); });
-  else
-    Watched("The answer", [this] { CaptureString(Body, -1); });
+    return;
+  }
+  // A body over its bound comes back empty, with the error.
+  Watched("The answer", [this] { CaptureString(Body, -1); });
 }
 
 std::int64_t TNMHTTP::Progress() const {

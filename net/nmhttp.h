@@ -23,6 +23,13 @@ class TNMHTTP : public TPowersock {
   // Exchanges one operation may run; the next one raises ESockError.
   static constexpr int kMaxExchanges = 20;
 
+  // Bounds on one operation against a slow or hostile server; each ends it with ESockError.
+  // The whole operation, every exchange of it from the look-up to the last byte, in ms; 0 = none.
+  std::int32_t TotalTimeOut = 60000;
+  std::size_t MaxHeaderLine = 8192;  // bytes of one answer line, its terminator included
+  int MaxHeaderLines = 100;          // answer lines between the status line and the blank one
+  std::size_t MaxBody = 1 << 20;     // bytes of a body held in memory
+
   TNMHTTP();
   ~TNMHTTP() override;
 
@@ -80,6 +87,9 @@ class TNMHTTP : public TPowersock {
 
  private:
   void Run(CmdType cmd, const std::string& url);
+  void RunExchanges();
+  void TotalTimeUp();
+  bool CookieGoesTo(const std::string& host) const;
   void Exchange(std::int16_t& status);
   void SendBytes(const std::string& bytes);
   void ReadBody();
@@ -92,6 +102,11 @@ class TNMHTTP : public TPowersock {
   std::int64_t Progress() const;
   void WatchTick();
 
+  std::unique_ptr<QTimer> m_total;
+  bool m_totalExpired = false;
+  // The cookie a redirect answer set, and the host that set it: it goes back to that host only.
+  std::string m_redirectCookie;
+  std::string m_redirectCookieHost;
   std::unique_ptr<QTimer> m_watch;
   std::int64_t m_watchProgress = 0;
   std::chrono::steady_clock::time_point m_watchQuietSince;

@@ -21,6 +21,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <new>
+#include <utility>
 
 #include "net/pump.h"
 #include "platform/errors.h"
@@ -32,6 +34,7 @@ namespace {
 
 constexpr size_t kChunk = 16383;         // bytes per send or recv
 constexpr size_t kSendTextRoom = 16385;  // Write's text buffer, terminating zero included
+constexpr size_t kBoundedRoom = 65536;   // receive buffer while a bound is set
 constexpr int32_t kWouldBlock = 10035;
 constexpr int32_t kHostNotFound = 11001;
 constexpr int32_t kNoRecovery = 11003;
@@ -104,6 +107,9 @@ TPowersock::TPowersock()
       m_sendTextBuffer(kSendTextRoom, '\0') {
   m_timer->SetEnabled(false);
   m_timer->SetOnTimer([this](TComponent&) { TimerFired(); });
+  m_timer->OnException = [this](const std::string& message) {
+    if (OnException) OnException(message);
+  };
   InitWinsock();
 }
 
@@ -167,6 +173,7 @@ void TPowersock::RenewSocket() {
   Connected = false;
   m_connecting = false;
   m_connectFailed = false;
+  m_recvHeld = false;  // nothing waits in a fresh socket
   if (m_socket < 0) return;
   // The notifiers go before their descriptor does.
   m_readNotifier.reset();
@@ -278,7 +285,7 @@ void TPowersock::OnWritable() {
 void TPowersock::UpdateWatches() {
   if (!m_readNotifier || !m_writeNotifier) return;
   // Writability is watched only while it matters: an idle connection wakes nobody.
-  m_readNotifier->setEnabled(m_noticesOn && Connected);
+  m_readNotifier->setEnabled(m_noticesOn && Connected && !m_recvHeld);
   m_writeNotifier->setEnabled(
       m_noticesOn &&
       (m_connecting || (Connected && !Canceled && !m_sendFailed && SomethingToSend())));
@@ -342,10 +349,21 @@ void TPowersock::HandleSocketNotice(int code) {
     case NoticeClose: {
       // Take what is still waiting, then the connection is over.
       char chunk[kChunk];
-      while (!Canceled && m_socket >= 0) {
-        const ssize_t n = ::recv(m_socket, chunk, kChunk, 0);
-        if (n <= 0) break;
-        AppendReceived(chunk, static_cast<size_t>(n));
+      try {
+        while (!Canceled && m_socket >= 0) {
+          const size_t want = ReceiveWanted();
+          if (want == 0) {
+            // A bounded buffer is full: what still waits would be lost with the socket.
+            if (::recv(m_socket, chunk, 1, MSG_PEEK) > 0)
+              m_recvError = "Connection closed with more data than can be held";
+            break;
+          }
+          const ssize_t n = ::recv(m_socket, chunk, want, 0);
+          if (n <= 0) break;
+          AppendReceived(chunk, static_cast<size_t>(n));
+        }
+      } catch (const std::bad_alloc&) {
+        m_recvError = "Out of memory while receiving";
       }
       Connected = false;
       if (!AllSent) FailSend("Connection closed before all data was sent");
@@ -512,6 +530,44 @@ int TPowersock::Accept() {
 // ---------------------------------------------------------------------------------------------
 // Moving the bytes, one chunk per notice
 
+size_t TPowersock::ReceiveRoom() const {
+  if (MaxLineLength == 0 && MaxCaptureLength == 0) return 0;
+  return std::max(kBoundedRoom, MaxLineLength);
+}
+
+size_t TPowersock::ReceiveWanted() {
+  const size_t room = ReceiveRoom();
+  if (m_recvFileFd >= 0 || room == 0) return kChunk;
+  if (m_recvBuffer.size() >= room) {
+    // Held back until a read takes bytes: the peer waits, the memory stays bounded.
+    m_recvHeld = true;
+    UpdateWatches();
+    return 0;
+  }
+  return std::min(kChunk, room - m_recvBuffer.size());
+}
+
+void TPowersock::TookReceived() {
+  m_lineScanned = 0;
+  if (!m_recvHeld || m_recvBuffer.size() >= ReceiveRoom()) return;
+  m_recvHeld = false;
+  UpdateWatches();
+}
+
+void TPowersock::DropReceived() {
+  m_recvBuffer.clear();
+  m_recvBuffer.shrink_to_fit();
+  TookReceived();
+}
+
+void TPowersock::RaiseIfReceiveFailed() {
+  if (m_recvError.empty()) return;
+  const std::string message = std::exchange(m_recvError, std::string());
+  // Whatever was kept is the start of something lost: no later read may take it for whole.
+  DropReceived();
+  throw ESockError(message);
+}
+
 void TPowersock::AppendReceived(const char* data, size_t n) {
   if (m_recvFileFd < 0) {
     m_recvBuffer.append(data, n);
@@ -538,8 +594,10 @@ void TPowersock::ReadToStream() {
     ~Clear() { flag = false; }
   } clear{m_busy};
   StatusMessage(8, "ReadToStream");
+  const size_t want = ReceiveWanted();
+  if (want == 0) return;  // the data stays in the socket
   char chunk[kChunk];
-  const ssize_t n = m_socket >= 0 ? ::recv(m_socket, chunk, kChunk, 0) : -1;
+  const ssize_t n = m_socket >= 0 ? ::recv(m_socket, chunk, want, 0) : -1;
   const int err = m_socket >= 0 ? errno : EBADF;
   if (n < 0) {
     LastErrorNo = SocketErrorFromErrno(err);
@@ -547,13 +605,19 @@ void TPowersock::ReadToStream() {
     if (OnSocketError) OnSocketError(*this, static_cast<uint16_t>(LastErrorNo), text);
     return;
   }
-  AppendReceived(chunk, static_cast<size_t>(n));
+  try {
+    AppendReceived(chunk, static_cast<size_t>(n));
+  } catch (const std::bad_alloc&) {
+    // Raised by the waiting read: a body must never come back silently shortened.
+    m_recvError = "Out of memory while receiving";
+    return;
+  }
   if (TransferActive) {
     BytesRecvd = AddWrapping(BytesRecvd, n);
     if (OnPacketRecvd) OnPacketRecvd(*this);
   }
   // A full chunk: more is probably waiting, read it without waiting for another notice.
-  if (static_cast<size_t>(n) == kChunk) Post(WM_READTOSTREAM);
+  if (n > 0 && static_cast<size_t>(n) == want) Post(WM_READTOSTREAM);
 }
 
 void TPowersock::FailSend(const std::string& message) {
@@ -715,13 +779,33 @@ void TPowersock::SendFile(const std::string& fileName) {
 // ---------------------------------------------------------------------------------------------
 // Receiving
 
+// The first LF of the receive buffer within the line bound; the search resumes where the last
+// one stopped, so a long line arriving in pieces is looked through once.
+size_t TPowersock::FindLineEnd() {
+  const size_t end =
+      MaxLineLength > 0 ? std::min(m_recvBuffer.size(), MaxLineLength) : m_recvBuffer.size();
+  if (m_lineScanned >= end) return std::string::npos;
+  const void* lf = std::memchr(m_recvBuffer.data() + m_lineScanned, '\n', end - m_lineScanned);
+  if (lf != nullptr) return static_cast<const char*>(lf) - m_recvBuffer.data();
+  m_lineScanned = end;
+  // A full bounded buffer without LF can never complete its line either.
+  const size_t bound = MaxLineLength > 0 ? MaxLineLength : ReceiveRoom();
+  if ((MaxLineLength > 0 && end == MaxLineLength) || (m_recvHeld && end == m_recvBuffer.size())) {
+    DropReceived();
+    throw EBoundError("Received line longer than " + std::to_string(bound) + " bytes");
+  }
+  return std::string::npos;
+}
+
 std::string TPowersock::ReadLn() {
   StatusMessage(8, "ReadLn");
-  size_t lf = m_recvBuffer.find('\n');
+  RaiseIfReceiveFailed();
+  size_t lf = FindLineEnd();
   while (lf == std::string::npos) {
     PumpStep();
     if (Canceled) break;
-    lf = m_recvBuffer.find('\n');
+    RaiseIfReceiveFailed();
+    lf = FindLineEnd();
     // No line can come any more: the peer has gone and everything it sent is here.
     if (lf == std::string::npos && !Connected)
       throw ESockError("Connection closed before end of line");
@@ -736,6 +820,7 @@ std::string TPowersock::ReadLn() {
     m_recvBuffer.clear();
     m_recvBuffer.swap(m_recvSpare);
   }
+  TookReceived();
   return line;
 }
 
@@ -756,9 +841,23 @@ void TPowersock::CaptureString(std::string& text, int32_t count) {
       if (count == -1 && !Connected && m_recvBuffer.empty()) break;
       if (count >= 0 && text.size() >= wanted) break;
       if (count < -1) break;
+      if (!m_recvError.empty()) break;
       if (!m_recvBuffer.empty()) {
-        text.append(m_recvBuffer);
+        if (MaxCaptureLength > 0 && m_recvBuffer.size() > MaxCaptureLength - text.size()) {
+          text.clear();
+          DropReceived();
+          throw EBoundError("Received data longer than " + std::to_string(MaxCaptureLength) +
+                            " bytes");
+        }
+        try {
+          text.append(m_recvBuffer);
+        } catch (const std::bad_alloc&) {
+          text.clear();
+          DropReceived();
+          throw ESockError("Out of memory while receiving");
+        }
         m_recvBuffer.clear();
+        TookReceived();
       } else if (count >= 0 && !Connected) {
         // The peer has gone before the count was reached: no more bytes will come.
         closedEarly = true;
@@ -771,6 +870,11 @@ void TPowersock::CaptureString(std::string& text, int32_t count) {
   if (Canceled) {
     Canceled = false;
     throw EAbortError("Socket capture aborted");
+  }
+  if (!m_recvError.empty()) {
+    // Bytes were lost on the way: a shortened text must not pass for the whole.
+    text.clear();
+    RaiseIfReceiveFailed();
   }
   if (closedEarly) throw ESockError("Connection closed before all data arrived");
 }
@@ -800,6 +904,7 @@ void TPowersock::CaptureFile(const std::string& fileName) {
       AppendReceived(m_recvBuffer.data(), m_recvBuffer.size());
       BytesRecvd = static_cast<int32_t>(std::min<size_t>(m_recvBuffer.size(), INT32_MAX));
       m_recvBuffer.clear();
+      TookReceived();
     }
     while (Connected && !Canceled && m_fileError == 0) PumpStep();
   }

@@ -5,12 +5,14 @@
 // Everything happens on the UI thread: socket readiness, the name look-up's answer and the
 // component's own follow-up events all arrive at a receiver object as events 1125 to 1128.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "net/component.h"
+#include "platform/errors.h"
 
 class QEvent;
 class QSocketNotifier;
@@ -34,6 +36,12 @@ enum SocketNotice : int {
   NoticeClose = 32,
 };
 
+// A peer sent more than a bound allows; the bytes received so far are dropped.
+class EBoundError : public ESockError {
+ public:
+  using ESockError::ESockError;
+};
+
 // "10061:Connection refused" for a number of the table, "" for 0, otherwise
 // "Unknown Error No. " and the number.
 std::string SocketErrorText(int32_t errorNo);
@@ -44,6 +52,10 @@ int32_t SocketErrorFromErrno(int err);
 // A timer that calls OnTimer every Interval milliseconds while it is enabled and has a handler.
 class TThreadTimer : public TComponent {
  public:
+  // Receives the message of an error raised by the OnTimer handler: the timer runs from the
+  // event loop, where nothing may propagate.
+  using TOnException = std::function<void(const std::string& message)>;
+
   TThreadTimer();
   ~TThreadTimer() override;
 
@@ -53,6 +65,7 @@ class TThreadTimer : public TComponent {
   void SetEnabled(bool enabled);
   const TNotifyEvent& OnTimer() const { return m_onTimer; }
   void SetOnTimer(TNotifyEvent handler);
+  TOnException OnException;
 
  private:
   void UpdateTimer();
@@ -92,6 +105,8 @@ class TPowersock : public TComponent {
   int32_t ProxyPort = 0;
   TNotifyEvent OnPacketRecvd;
   TNotifyEvent OnPacketSent;
+  // The application's error display for errors raised inside the time-out timer's handler.
+  TThreadTimer::TOnException OnException;
 
   // --- Public, unpublished.
   std::string Status;  // last reported status text
@@ -103,6 +118,12 @@ class TPowersock : public TComponent {
   int32_t BytesSent = 0;
   int32_t BytesRecvd = 0;
   TOnSocketError OnSocketError;
+  // Bounds on what a peer may make the component hold; 0 = no bound. A longer line ends ReadLn,
+  // a longer text ends CaptureString, each with ESockError and the received bytes dropped.
+  // While either is set, the receive buffer holds at most 64 KiB (or the line bound, if larger)
+  // and the rest waits in the socket.
+  std::size_t MaxLineLength = 0;
+  std::size_t MaxCaptureLength = 0;
 
   // --- Virtual operations, in this order.
   // Waits for an incoming connection on a listening socket; returns the new descriptor.
@@ -167,6 +188,12 @@ class TPowersock : public TComponent {
   void ReadToStream();
   void WriteFromStream();
   void AppendReceived(const char* data, size_t n);
+  std::size_t ReceiveRoom() const;
+  std::size_t ReceiveWanted();
+  void TookReceived();
+  void DropReceived();
+  void RaiseIfReceiveFailed();
+  std::size_t FindLineEnd();
   bool SomethingToSend() const;
   void FailSend(const std::string& message);
   void UpdateWatches();
@@ -203,6 +230,9 @@ class TPowersock : public TComponent {
   uint16_t m_remotePort = 0;     // network order
   std::string m_sendTextBuffer;
   std::string m_recvBuffer, m_recvSpare;
+  std::size_t m_lineScanned = 0;  // leading bytes of m_recvBuffer known to hold no LF
+  bool m_recvHeld = false;        // the receive buffer is full: the rest waits in the socket
+  std::string m_recvError;        // why received bytes were lost; raised by the next read
   std::string m_sendQueue, m_sendSpare;
 };
 

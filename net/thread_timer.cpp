@@ -4,7 +4,6 @@
 #include <QTimer>
 
 #include <climits>
-#include <cstdio>
 #include <exception>
 
 #include "net/powersock.h"
@@ -15,13 +14,14 @@ namespace ventari {
 TThreadTimer::TThreadTimer() : m_timer(std::make_unique<QTimer>()) {
   QObject::connect(m_timer.get(), &QTimer::timeout, m_timer.get(), [this] {
     if (!m_onTimer) return;
-    // A failing handler must not unwind through Qt's event dispatch.
+    // A failing handler must not unwind through Qt's event dispatch: its error goes to the
+    // display the owner named.
     try {
       m_onTimer(*this);
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "Timer handler failed: %s\n", e.what());
+      if (OnException) OnException(e.what());
     } catch (...) {
-      std::fprintf(stderr, "Timer handler failed\n");
+      if (OnException) OnException("Unknown error in the timer handler");
     }
   });
 }

@@ -11,6 +11,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -22,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "app/jpeg_image.h"
 #include "app/ventari1.h"
 #include "core/cache_makers.h"
 #include "core/records.h"
@@ -240,6 +242,38 @@ TEST(AboutBox, ShowsTheLogoAndStillOpensWhenTheLogoCannotBeDecoded) {
   });
   EXPECT_EQ(about.exec(), QDialog::Accepted);
   EXPECT_TRUE(shown);
+}
+
+TEST(AboutBox, EscapeLeavesItOpenAndBothWindowsCarryTheLogo) {
+  ScriptedDialogs dialogs;
+  FakeMailer mailer(dialogs);
+  TAPropos about(mailer, dialogs);
+  std::vector<bool> visibleAfterEscape;
+  QTimer::singleShot(0, &about, [&] {
+    QTest::keyClick(&about, Qt::Key_Escape);
+    QTest::keyClick(about.Button1, Qt::Key_Escape);  // with the focus on the button too
+    visibleAfterEscape.push_back(about.isVisible());
+    about.Button1->click();
+  });
+  EXPECT_EQ(about.exec(), QDialog::Accepted);
+  EXPECT_EQ(visibleAfterEscape, std::vector<bool>{true});
+
+  // The program's icon is the logo, on the about box and on the main window.
+  QFile logo(QStringLiteral(":/ventari/logo.jpg"));
+  ASSERT_TRUE(logo.open(QIODevice::ReadOnly));
+  const QImage picture = QPixmap::fromImage(*DecodeJpeg(logo.readAll())).toImage();
+  EXPECT_EQ(about.windowIcon().pixmap(QSize(105, 97)).toImage(), picture);
+  TempDir dir;
+  ScopedCurrentDir inDir(dir.path());
+  EndFlag app;
+  test::FakeClock clock;
+  NoCacheMaker makers;
+  ProgramRecords records;
+  test::ScriptedRunner runner;
+  test::FakeSound sound;
+  TForm1 form(
+      {records, dialogs, app, clock, &makers, makers, mailer, runner, sound, "http://l.test/"});
+  EXPECT_EQ(form.windowIcon().pixmap(QSize(105, 97)).toImage(), picture);
 }
 
 TEST(AboutBox, SiteLinkOpensTheMakersAddressFromThePictureAndTheName) {

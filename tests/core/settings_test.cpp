@@ -164,3 +164,67 @@ TEST_F(SettingsTest, LoadGameFailsWithoutChangingAnythingWhenTheFileIsMissing) {
 
 }  // namespace
 }  // namespace ventari
+
+namespace ventari {
+namespace {
+
+class SettingsEncodingTest : public ::testing::Test {
+ protected:
+  test::TempDir m_dir;
+  test::ScopedCurrentDir m_cwd{m_dir.path()};
+};
+
+TEST_F(SettingsEncodingTest, Utf8LinesStayAndWindows1252LinesBecomeUtf8) {
+  // Written on this machine: UTF-8, kept byte for byte (4-byte forms included).
+  test::WriteFile(m_dir.file("ventari.pla"),
+                  "nom\tann\xc3\xa9"
+                  "e\r\nweb\tligue\r\nhote\th\xc3\xb4te@x.org\r\nr\t0\r\n"
+                  "a\t1\r\nh\t48\r\nnb\t2\r\nJ1\t\xc3\x89lodie Dupr\xc3\xa9,e@x.org\r\n"
+                  "J2\t\xf0\x9f\x9a\x80 Fus\xc3\xa9"
+                  "e,f@x.org\r\n");
+  GameSettings game;
+  ASSERT_TRUE(LoadGameSettings(game, m_dir.path()));
+  EXPECT_EQ(game.gameName,
+            "ann\xc3\xa9"
+            "e");
+  EXPECT_EQ(game.hostAddress, "h\xc3\xb4te@x.org");
+  EXPECT_EQ(game.player(1).name, "\xc3\x89lodie Dupr\xc3\xa9");
+  EXPECT_EQ(game.player(2).name,
+            "\xf0\x9f\x9a\x80 Fus\xc3\xa9"
+            "e");
+
+  // Brought from the old Windows host: Windows-1252, read as the same letters in UTF-8. The
+  // range 0x80-0x9F is Windows' own (euro, quotes, OE ligature), not Latin-1's controls.
+  test::WriteFile(m_dir.file("ventari.pla"),
+                  "nom\tann\xe9"
+                  "e\r\nweb\tligue\r\nhote\th@x.org\r\nr\t0\r\na\t1\r\nh\t48\r\n"
+                  "nb\t3\r\nJ1\t\xc9lodie Dupr\xe9,e@x.org\r\nJ2\t\x93\x9c"
+                  "dipe\x94 \x80,o@x.org\r\n"
+                  "J3\tZo\xeb \x81\xff,z@x.org\r\n");
+  ASSERT_TRUE(LoadGameSettings(game, m_dir.path()));
+  EXPECT_EQ(game.gameName,
+            "ann\xc3\xa9"
+            "e");
+  EXPECT_EQ(game.webFolder, "ligue");
+  EXPECT_EQ(game.player(1).name, "\xc3\x89lodie Dupr\xc3\xa9");
+  EXPECT_EQ(game.player(1).address, "e@x.org");
+  EXPECT_EQ(game.player(2).name,
+            "\xe2\x80\x9c\xc5\x93"
+            "dipe\xe2\x80\x9d \xe2\x82\xac");
+  // An unassigned byte keeps its own value; 0xFF is y with diaeresis.
+  EXPECT_EQ(game.player(3).name, "Zo\xc3\xab \xc2\x81\xc3\xbf");
+
+  // Sequences that only look like UTF-8 (overlong, surrogate, cut short) are Windows-1252 too.
+  test::WriteFile("ventari.def",
+                  "a\t\xc0\xafx\r\nb\t\xed\xa0\x80\r\nc\tfin \xc3\r\nd\t\xe9t\xe9 \xc3\xa9\r\n");
+  HostSettings host;
+  ASSERT_TRUE(LoadHostSettings(host));
+  EXPECT_EQ(host.binariesDir, "\xc3\x80\xc2\xafx");
+  EXPECT_EQ(host.executableName, "\xc3\xad\xc2\xa0\xe2\x82\xac");
+  EXPECT_EQ(host.publicationDir, "fin \xc3\x83");
+  // One line is one encoding: a line mixing both is not valid UTF-8, so all of it is 1252.
+  EXPECT_EQ(host.repJeu, "\xc3\xa9t\xc3\xa9 \xc3\x83\xc2\xa9");
+}
+
+}  // namespace
+}  // namespace ventari

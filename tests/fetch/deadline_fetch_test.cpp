@@ -157,6 +157,48 @@ TEST_F(DeadlineFetchTest, FetchPageThroughAProxyAndItsPortText) {
   EXPECT_TRUE(dialogs.messages.empty());
 }
 
+TEST_F(DeadlineFetchTest, HostilePagesEndInTheSocketErrorBox) {
+  const std::string hint = "\r\n(TimeOut)(incorrect proxy name?)";
+  const auto expectBoxes = [&](const std::string& message) {
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages[0], "Exception caught : " + message + hint);
+    EXPECT_EQ(dialogs.messages[1], kNotFound);
+    EXPECT_TRUE(app.EndRequested());
+    EXPECT_FALSE(FileExists(dir.file("alpha/nextdl.txt")));
+    dialogs.messages.clear();
+    app = EndFlag();
+  };
+  // A server trickling its answer, one byte at a time; the total bound is made short here.
+  test::ScriptedPeer trickle({{"HTTP/1.0 200 OK\r\n\r\n2030"}}, {"0", 20});
+  http.TotalTimeOut = 300;
+  records.game.gameName = "alpha";
+  EXPECT_FALSE(
+      DeadlineFetch(records, http, dialogs, app, trickle.base() + "/").FetchDeadlineCache());
+  expectBoxes("The server took too long: no complete answer within 300 ms");
+
+  // A page far larger than a deadline.
+  test::ScriptedPeer huge({{"HTTP/1.0 200 OK\r\n\r\n" + std::string(2 << 20, '9')}});
+  EXPECT_FALSE(DeadlineFetch(records, http, dialogs, app, huge.base() + "/").FetchDeadlineCache());
+  expectBoxes("Received data longer than 1048576 bytes");
+
+  // A game name or web folder with a line break (a settings file with bare line feeds) is
+  // refused before anything is sent.
+  test::ScriptedPeer never({{"HTTP/1.0 200 OK\r\n\r\n2030-07-30 18:00:00"}});
+  records.game.gameName = "alpha\nX-Injected: 1";
+  EXPECT_FALSE(DeadlineFetch(records, http, dialogs, app, never.base() + "/").FetchDeadlineCache());
+  expectBoxes("Control character 0x0A in the request: request not sent");
+  records.game.gameName = "alpha";
+  records.game.webFolder = "ligue\r";
+  EXPECT_FALSE(DeadlineFetch(records, http, dialogs, app, never.base() + "/").FetchDeadlineCache());
+  expectBoxes("Control character 0x0D in the request: request not sent");
+  EXPECT_EQ(never.connections(), 0);
+
+  // The same client fetches the real page afterwards.
+  records.game.webFolder = "ligue";
+  EXPECT_TRUE(Fetch("alpha").FetchDeadlineCache());
+  EXPECT_EQ(test::ReadFile(dir.file("alpha/nextdl.txt")), "2002-07-30 18:00:00\r\n");
+}
+
 TEST(LeagueServerBase, EnvironmentOrLocalhost) {
   ::unsetenv("VENTARI_LEAGUE_SERVER");
   EXPECT_EQ(LeagueServerBase(), "http://localhost/");

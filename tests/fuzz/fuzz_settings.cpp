@@ -1,7 +1,10 @@
 // The settings reader on any text: the line reader, then both settings layouts read into records
 // that already hold values (a line without a tab must leave its field alone). What they give is
 // compared with a reading of the same text done here from the rules; only the conversion and the
-// range errors may leave the reading, and only where the rules say.
+// range errors may leave the reading, and only where the rules say. Lines that are not UTF-8 are
+// read as Windows-1252; the reference converts them with iconv.
+
+#include <iconv.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +25,42 @@ using ventari::GameSettings;
 using ventari::HostSettings;
 using ventari::PlayerEntry;
 
+// Converts all of `in` from one iconv encoding to another; none when any byte does not convert.
+std::optional<std::string> Iconv(const char* to, const char* from, const std::string& in) {
+  iconv_t cd = ::iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) __builtin_trap();
+  std::string out(in.size() * 4 + 4, '\0');
+  char* src = const_cast<char*>(in.data());
+  std::size_t srcLeft = in.size();
+  char* dst = out.data();
+  std::size_t dstLeft = out.size();
+  const std::size_t done = ::iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+  ::iconv_close(cd);
+  if (done == static_cast<std::size_t>(-1) || srcLeft != 0) return std::nullopt;
+  out.resize(out.size() - dstLeft);
+  return out;
+}
+
+// A settings line as the program takes it: kept when it is UTF-8, otherwise read as
+// Windows-1252, whose five unassigned bytes stand for the code points of their own value.
+std::string AsUtf8(const std::string& line) {
+  if (Iconv("UTF-32LE", "UTF-8", line)) return line;
+  std::string result;
+  for (const char c : line) {
+    const auto byte = static_cast<unsigned char>(c);
+    std::optional<std::string> one;
+    if (byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D) {
+      const char32_t code = byte;
+      one = Iconv("UTF-8", "UTF-32LE", std::string(reinterpret_cast<const char*>(&code), 4));
+    } else {
+      one = Iconv("UTF-8", "WINDOWS-1252", std::string(1, c));
+    }
+    if (!one) __builtin_trap();
+    result += *one;
+  }
+  return result;
+}
+
 // A line ends at CR LF, CR or LF; Ctrl-Z ends the text; lines past the end are empty.
 class ReferenceLines {
  public:
@@ -40,9 +79,11 @@ class ReferenceLines {
   }
   std::size_t size() const { return m_lines.size(); }
   std::string operator[](std::size_t n) const { return n < m_lines.size() ? m_lines[n] : ""; }
-  // The text after the first tab of line n; none without a tab.
+  // Line n as the settings take it, in UTF-8.
+  std::string setting(std::size_t n) const { return AsUtf8((*this)[n]); }
+  // The text after the first tab of line n, in UTF-8; none without a tab.
   std::optional<std::string> value(std::size_t n) const {
-    const std::string line = (*this)[n];
+    const std::string line = setting(n);
     const std::size_t tab = line.find('\t');
     if (tab == std::string::npos) return std::nullopt;
     return line.substr(tab + 1);
@@ -114,7 +155,7 @@ ExpectedGame ExpectGame(const ReferenceLines& lines) {
       e.outcome = Outcome::kRangeError;
       return e;
     }
-    s.player(static_cast<int>(n)) = ExpectedRow(lines[static_cast<std::size_t>(6 + n)]);
+    s.player(static_cast<int>(n)) = ExpectedRow(lines.setting(static_cast<std::size_t>(6 + n)));
   }
   return e;
 }

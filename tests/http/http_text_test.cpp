@@ -129,6 +129,25 @@ TEST(SplitRequestUrl, Failures) {
   }
   EXPECT_THROW(SplitRequestUrl("h:-1/x", "", 0), EConvertError);
   EXPECT_EQ(SplitRequestUrl("http://h:65535/x", "", 0).port, 65535);
+  // Only decimal digits make a port: no hexadecimal, sign or blank as the integer syntax allows.
+  for (const char* port : {"$50", "0x50", "x50", "+80", " 80", "80 "}) {
+    try {
+      SplitRequestUrl(std::string("http://h:") + port + "/x", "", 0);
+      ADD_FAILURE() << port << " taken for a port";
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(e.what(), "'" + std::string(port) + "' is not a valid integer value");
+    }
+  }
+  EXPECT_EQ(SplitRequestUrl("http://h:0080/x", "", 0).port, 80);
+}
+
+TEST(FirstControlCharacter, BytesBelowBlankAndDelete) {
+  EXPECT_FALSE(FirstControlCharacter("/ligue/travail/ventari.php/nextdl?jeu=a b~"));
+  EXPECT_FALSE(FirstControlCharacter("caf\xc3\xa9"));  // 8-bit letters are no control
+  EXPECT_EQ(FirstControlCharacter("a\tb\r"), '\t');
+  EXPECT_EQ(FirstControlCharacter(std::string("a\0b", 3)), '\0');
+  EXPECT_EQ(FirstControlCharacter("a\x7f"), 0x7F);
+  EXPECT_EQ(FirstControlCharacter("a\x1f"), 0x1F);
 }
 
 TEST(SplitRequestUrl, PathCutAt256) {
@@ -205,8 +224,9 @@ TEST(BuildRequestLines, OptionalLinesAndKinds) {
   parts.cmd = CmdUNLINK;
   lines = BuildRequestLines(parts);
   EXPECT_EQ(lines[0], "UNLINK /p HTTP/1.0");
-  EXPECT_EQ(lines[lines.Count() - 2], "Link: /q");
-  EXPECT_EQ(lines.IndexOfHeader("Content-Length"), -1);
+  // Link and Unlink announce their data text, as the other kinds that send one.
+  EXPECT_EQ(lines[lines.Count() - 3], "Link: /q");
+  EXPECT_EQ(lines[lines.Count() - 2], "Content-Length: 11");
 
   parts.cmd = CmdRAW;
   EXPECT_EQ(BuildRequestLines(parts).Count(), 0);

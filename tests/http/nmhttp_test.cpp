@@ -261,8 +261,10 @@ TEST_F(HttpClient, OtherKindsOnTheWire) {
   http.Copy(peer.base() + "/a", "/b");
   const auto requests = peer.requests();
   ASSERT_EQ(requests.size(), 3u);
+  // The announced length of the data text is honoured: it follows the head.
   EXPECT_EQ(requests[0], "LINK /doc HTTP/1.0\r\nHost: 127.0.0.1\r\n" + std::string(kAccepts) +
-                             kContentType + "Link: <http://x/y>; rel=next\r\n\r\n");
+                             kContentType +
+                             "Link: <http://x/y>; rel=next\r\nContent-Length: 8\r\n\r\nSend.dat");
   EXPECT_EQ(requests[1], "PROPFIND /r HTTP/1.0\r\nDepth: 0\r\n\r\n");
   EXPECT_EQ(requests[2], "COPY /a HTTP/1.0\r\nHost: 127.0.0.1\r\n" + std::string(kAccepts) +
                              kContentType + "URI-header: /b\r\n\r\n");
@@ -287,6 +289,138 @@ TEST_F(HttpClient, FileModes) {
   EXPECT_EQ(test::ReadFile(dir.file("body.bin")), std::string("stored\0!", 8));
   EXPECT_EQ(http.Header, dir.file("head.txt"));
   EXPECT_EQ(http.ReplyNumber, 201);
+}
+
+}  // namespace
+}  // namespace ventari
+
+namespace ventari {
+namespace {
+
+// The message of the ESockError that `get` raises; "" when it raises none.
+template <class Get>
+std::string SockErrorOf(Get&& get) {
+  try {
+    get();
+  } catch (const ESockError& e) {
+    return e.what();
+  }
+  return {};
+}
+
+TEST_F(HttpClient, TrickleIsEndedByTheTotalBoundAndTheClientGoesOn) {
+  // One byte every 20 ms keeps the answer watch content; only the total bound ends it, in the
+  // status line, in the header and in the body.
+  http.TotalTimeOut = 300;
+  for (const std::string& start : {std::string(), std::string("HTTP/1.0 200 OK\r\nX: "),
+                                   std::string("HTTP/1.0 200 OK\r\n\r\nbody")}) {
+    ScriptedPeer peer({{start}}, {"x", 20});
+    EXPECT_EQ(SockErrorOf([&] { http.Get(peer.base() + "/slow"); }),
+              "The server took too long: no complete answer within 300 ms");
+  }
+  // The next request of the same component is whole, and not cut short by the last expiry.
+  ScriptedPeer fine({{"HTTP/1.0 200 OK\r\n\r\n2030-07-30 18:00:00"}});
+  http.Get(fine.base() + "/ok");
+  EXPECT_EQ(http.Body, "2030-07-30 18:00:00");
+  EXPECT_EQ(http.ReplyNumber, 200);
+}
+
+TEST_F(HttpClient, AnswerBoundsOnLinesHeaderAndBody) {
+  const std::string status = "HTTP/1.0 200 OK\r\n";
+  std::string hundred;
+  for (int i = 0; i < 100; ++i) hundred += "X-" + std::to_string(i) + ": v\r\n";
+  // The longest line allowed: 8192 bytes with its CR LF.
+  const std::string longest = "X-Long: " + std::string(8192 - 10, 'a') + "\r\n";
+  const std::string mib(1 << 20, 'b');
+  {
+    ScriptedPeer peer({{status + hundred + "\r\n" + mib}, {status + longest + "\r\nok"}});
+    http.Get(peer.base() + "/hundred-lines-and-1-MiB");
+    EXPECT_EQ(http.Body, mib);
+    EXPECT_EQ(http.Header, status + hundred + "\r\n");
+    http.Get(peer.base() + "/longest-line");
+    EXPECT_EQ(http.Body, "ok");
+  }
+
+  ScriptedPeer endless({{status + "X-Long: "}}, {std::string(4096, 'a'), 0});
+  http.Body = "previous";
+  EXPECT_EQ(SockErrorOf([&] { http.Get(endless.base() + "/endless-line"); }),
+            "Received line longer than 8192 bytes");
+  EXPECT_EQ(http.Header, "");  // nothing half-read is kept
+
+  ScriptedPeer peer({{status + hundred + "X-100: v\r\n\r\nbody"},
+                     {status + "\r\n" + mib + mib},
+                     {status + "X-Long: " + std::string(8192 - 9, 'a') + "\r\n\r\n"},
+                     {"HTTP/1.0 200 OK\r\n\r\nafter"}});
+  EXPECT_EQ(SockErrorOf([&] { http.Get(peer.base() + "/101-lines"); }),
+            "Answer header of more than 100 lines");
+  EXPECT_EQ(http.Header, "");
+  EXPECT_EQ(SockErrorOf([&] { http.Get(peer.base() + "/2-MiB-body"); }),
+            "Received data longer than 1048576 bytes");
+  EXPECT_EQ(http.Body, "");
+  EXPECT_EQ(SockErrorOf([&] { http.Get(peer.base() + "/one-byte-too-long"); }),
+            "Received line longer than 8192 bytes");
+  // Nothing of a refused answer is taken for the start of the next one.
+  http.Get(peer.base() + "/after");
+  EXPECT_EQ(http.Header, "HTTP/1.0 200 OK\r\n\r\n");
+  EXPECT_EQ(http.Body, "after");
+  EXPECT_EQ(peer.connections(), 4);
+}
+
+TEST_F(HttpClient, ControlCharactersNeverReachTheServer) {
+  ScriptedPeer peer({{"HTTP/1.0 302 Found\r\nLocation: /next\tpage\r\n\r\n"}});
+  for (const auto& [tail, code] :
+       std::vector<std::pair<std::string, std::string>>{{"/p?jeu=a\r\nX-Injected: 1", "0x0D"},
+                                                        {"/p?jeu=a\nb", "0x0A"},
+                                                        {"/p?jeu=a\x7f", "0x7F"},
+                                                        {std::string("/p?jeu=a\0b", 10), "0x00"}}) {
+    EXPECT_EQ(SockErrorOf([&] { http.Get(peer.base() + tail); }),
+              "Control character " + code + " in the request: request not sent");
+  }
+  EXPECT_EQ(peer.connections(), 0);
+  // A Location value is checked as any URL before it is asked for.
+  EXPECT_EQ(SockErrorOf([&] { http.Get(peer.base() + "/start"); }),
+            "Control character 0x09 in the request: request not sent");
+  EXPECT_EQ(peer.connections(), 1);
+}
+
+TEST_F(HttpClient, RedirectCookieGoesOnlyToTheHostThatSetIt) {
+  ScriptedPeer other({{"HTTP/1.0 200 OK\r\n\r\nother"}});
+  const std::string otherUrl = "http://localhost:" + std::to_string(other.port()) + "/there";
+  ScriptedPeer setter(
+      {{"HTTP/1.0 302 Found\r\nSet-Cookie: id=42\r\nLocation: " + otherUrl + "\r\n\r\n"},
+       {"HTTP/1.0 200 OK\r\n\r\nback"}});
+  http.Get(setter.base() + "/start");
+  EXPECT_EQ(http.Body, "other");
+  ASSERT_EQ(other.requests().size(), 1u);
+  EXPECT_EQ(other.requests()[0], PlainGet("/there", "localhost"));
+  // Back on the host that set it, the cookie is sent again.
+  http.Get(setter.base() + "/back");
+  ASSERT_EQ(setter.requests().size(), 2u);
+  EXPECT_NE(setter.requests()[1].find("\r\nCookie: id=42\r\n"), std::string::npos);
+  // A cookie the user puts in HeaderInfo goes everywhere.
+  http.HeaderInfo.Cookie = "mine=1";
+  http.Get(otherUrl);
+  ASSERT_EQ(other.requests().size(), 2u);
+  EXPECT_NE(other.requests()[1].find("\r\nCookie: mine=1\r\n"), std::string::npos);
+}
+
+TEST_F(HttpClient, RequestHeadGoesOutThroughWrite) {
+  ScriptedPeer peer({{"HTTP/1.0 200 OK\r\n\r\n"}});
+  std::vector<std::string> statuses;
+  http.ReportLevel = 8;
+  http.OnStatus = [&](TComponent&, const std::string& s) { statuses.push_back(s); };
+  http.Get(peer.base() + "/p");
+  const auto write = std::find(statuses.begin(), statuses.end(), "Write");
+  ASSERT_NE(write, statuses.end());
+  EXPECT_EQ(*std::next(write), "Sending Buffer");
+  // A head longer than one Write's buffer is sent whole, not cut.
+  ScriptedPeer big({{"HTTP/1.0 200 OK\r\n\r\n"}});
+  http.HeaderInfo.Referer = std::string(20000, 'r');
+  http.Get(big.base() + "/p");
+  ASSERT_EQ(big.requests().size(), 1u);
+  EXPECT_NE(big.requests()[0].find("Referer: " + std::string(20000, 'r') + "\r\n"),
+            std::string::npos);
+  EXPECT_EQ(big.requests()[0].substr(big.requests()[0].size() - 4), "\r\n\r\n");
 }
 
 }  // namespace

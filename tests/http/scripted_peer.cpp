@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 
 namespace ventari::test {
@@ -48,7 +49,8 @@ std::size_t RequestBodyLength(const std::string& head) {
 
 }  // namespace
 
-ScriptedPeer::ScriptedPeer(std::vector<PeerReply> replies) : m_replies(std::move(replies)) {
+ScriptedPeer::ScriptedPeer(std::vector<PeerReply> replies, EndlessTail tail)
+    : m_replies(std::move(replies)), m_tail(std::move(tail)) {
   m_listen = ListenOnLoopback(m_port, 64);
   if (m_listen < 0) ADD_FAILURE() << "cannot listen on loopback";
   // Listening before the thread starts: the port is ready once the constructor returns.
@@ -99,18 +101,29 @@ void ScriptedPeer::Handle(int fd, const PeerReply& reply) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_requests.push_back(request);
   }
-  std::size_t sent = 0;
-  while (sent < reply.bytes.size()) {
-    const ssize_t n =
-        ::send(fd, reply.bytes.data() + sent, reply.bytes.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) return;
-    sent += static_cast<std::size_t>(n);
+  if (!SendAll(fd, reply.bytes)) return;
+  while (!m_tail.bytes.empty() && !m_stop) {
+    if (m_tail.pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(m_tail.pauseMs));
+    if (!SendAll(fd, m_tail.bytes)) return;
   }
   // Held open: wait for the client to close its end (or for the test to end).
   while (reply.holdOpen && !m_stop) {
     if (!Readable(fd, 20)) continue;
     if (::recv(fd, chunk, sizeof chunk, 0) <= 0) break;
   }
+}
+
+// False when the client has gone (or the test ends) before all was sent.
+bool ScriptedPeer::SendAll(int fd, const std::string& bytes) {
+  std::size_t sent = 0;
+  while (sent < bytes.size() && !m_stop) {
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, 20) <= 0) continue;
+    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += static_cast<std::size_t>(n);
+  }
+  return sent == bytes.size();
 }
 
 int ClosedPort() {

@@ -18,10 +18,17 @@ struct PeerReply {
   bool holdOpen = false;
 };
 
+// Sent after every reply again and again, pausing `pauseMs` before each, until the client
+// closes: a trickle, or an answer that never ends.
+struct EndlessTail {
+  std::string bytes;
+  int pauseMs = 0;
+};
+
 class ScriptedPeer {
  public:
   // The replies are used in order; the last one answers every further connection.
-  explicit ScriptedPeer(std::vector<PeerReply> replies);
+  explicit ScriptedPeer(std::vector<PeerReply> replies, EndlessTail tail = {});
   ~ScriptedPeer();
   ScriptedPeer(const ScriptedPeer&) = delete;
   ScriptedPeer& operator=(const ScriptedPeer&) = delete;
@@ -34,8 +41,10 @@ class ScriptedPeer {
  private:
   void Serve();
   void Handle(int fd, const PeerReply& reply);
+  bool SendAll(int fd, const std::string& bytes);
 
   std::vector<PeerReply> m_replies;
+  EndlessTail m_tail;
   int m_listen = -1;
   int m_port = 0;
   std::atomic<bool> m_stop{false};

@@ -109,6 +109,56 @@ TEST(MailMessage, AttachmentThatCannotBeTakenGivesItsNumberAndNoMessage) {
   }
 }
 
+TEST(MailMessage, AttachmentAboveSixteenMiBIsRefusedUnread) {
+  TempDir dir;
+  const auto build = [](const std::string& path) {
+    return BuildMailMessage("J", "j@example.org", "s", std::string("b"), path, std::string("x"));
+  };
+  const auto sized = [&](const std::string& name, off_t size) {
+    test::WriteFile(dir.file(name), "");
+    return ::truncate(dir.file(name).c_str(), size) == 0;
+  };
+  ASSERT_TRUE(sized("limit.m1", static_cast<off_t>(kMaxAttachmentBytes)));
+  const BuiltMessage limit = build(dir.file("limit.m1"));
+  EXPECT_EQ(limit.result, kMailSuccess);
+  EXPECT_GT(limit.bytes.size(), kMaxAttachmentBytes);
+  ASSERT_TRUE(sized("over.m1", static_cast<off_t>(kMaxAttachmentBytes) + 1));
+  BuiltMessage over = build(dir.file("over.m1"));
+  EXPECT_EQ(over.result, kMailAttachmentOpenFailure);
+  EXPECT_TRUE(over.bytes.empty());
+  // A file far beyond what memory holds is refused by its size, not by reading it.
+  if (sized("huge.m1", off_t{1} << 40)) {
+    EXPECT_EQ(build(dir.file("huge.m1")).result, kMailAttachmentOpenFailure);
+  }
+}
+
+TEST(MailMessage, PlainAddressesOnly) {
+  for (const char* good :
+       {"p1@example.org", "jean.dupre+stars@ligue.example.fr", "\xc3\xa9lodie@exemple.fr", "a@b"})
+    EXPECT_TRUE(IsPlainAddress(good)) << good;
+  for (const char* bad : {"",
+                          "p1",
+                          "@example.org",
+                          "p1@",
+                          "a@b@c",
+                          "a@x.org, b@y.org",
+                          "a@x.org;b@y.org",
+                          "Bob <b@y.org>",
+                          "<b@y.org>",
+                          "b@y.org (Bob)",
+                          "\"Bob\"@y.org",
+                          "a b@y.org",
+                          " a@y.org",
+                          "a@y.org\nBcc: c@z.org",
+                          "a@y.org\r",
+                          "a\t@y.org",
+                          "a\x7f@y.org",
+                          "a@[127.0.0.1]",
+                          "group: a@y.org;",
+                          "a\\b@y.org"})
+    EXPECT_FALSE(IsPlainAddress(bad)) << bad;
+}
+
 TEST(MailMessage, HeaderTextsCannotAddHeadersOrRecipients) {
   // sendmail -t takes its recipients from the headers: a smuggled Bcc would be obeyed.
   const BuiltMessage built = BuildMailMessage(

@@ -5,10 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mail/mail_results.h"
@@ -68,7 +74,9 @@ class SendmailMailerTest : public ::testing::Test {
   std::string InstallProgram(const std::string& name, const std::string& ending = "exit 0",
                              bool readInput = true) {
     const std::string path = dir.file(name);
-    std::string script = "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" + path + ".args'\n";
+    // The arguments appear whole at once: a program started without waiting is read meanwhile.
+    std::string script = "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" + path + ".args.part'\n";
+    script += "echo $$ > '" + path + ".pid'\nmv '" + path + ".args.part' '" + path + ".args'\n";
     script += "grep SigIgn /proc/$$/status > '" + path + ".sigign'\n";
     if (readInput) script += "cat > '" + path + ".stdin'\n";
     script += ending + "\n";
@@ -77,6 +85,13 @@ class SendmailMailerTest : public ::testing::Test {
     return path;
   }
   bool Ran(const std::string& name) { return FileExists(dir.file(name + ".args")); }
+  // For a program started without waiting: true once it has run, within a long while.
+  bool WaitUntilRan(const std::string& name) {
+    for (int i = 0; i < 10000 && !Ran(name); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling a condition
+    return Ran(name);
+  }
+  pid_t PidOf(const std::string& name) { return std::stoi(ReadFile(dir.file(name + ".pid"))); }
   std::vector<std::string> ArgsOf(const std::string& name) {
     return SplitNul(ReadFile(dir.file(name + ".args")));
   }
@@ -245,22 +260,140 @@ TEST_F(SendmailMailerTest, ComposeOpensTheDesktopComposerFilledIn) {
   mailer.ComposeEmail("Élodie Dupré", "elodie@example.org", "alpha année 2405",
                       std::string("Bonjour\n\r\n\rFin"));
   EXPECT_TRUE(dialogs.mailErrors.empty());  // the sendmail program plays no part
+  ASSERT_TRUE(WaitUntilRan("composer"));
   EXPECT_EQ(ArgsOf("composer"),
             (std::vector<std::string>{"--utf8", "--subject", "alpha année 2405", "--body",
                                       "Bonjour\n\nFin", "Élodie Dupré <elodie@example.org>"}));
 
   // The about box's link passes no body.
+  ::unlink(dir.file("composer.args").c_str());
   mailer.ComposeEmail("Ventari", "host@example.org", "Ventari", std::nullopt);
   EXPECT_TRUE(dialogs.mailErrors.empty());
+  ASSERT_TRUE(WaitUntilRan("composer"));
   EXPECT_EQ(ArgsOf("composer"), (std::vector<std::string>{"--utf8", "--subject", "Ventari",
                                                           "Ventari <host@example.org>"}));
 
+  // Only the start counts: a composer that fails afterwards shows nothing here (it shows its
+  // own complaint), one that cannot start at all shows 2, a missing one 1.
   SendmailMailer failing(dialogs, dir.file("absent-sendmail"),
                          InstallProgram("bad-composer", "exit 3", false));
   failing.ComposeEmail("A", "a@example.org", "s", std::nullopt);
+  EXPECT_TRUE(WaitUntilRan("bad-composer"));
+  const std::string noInterpreter = dir.file("no-interpreter");
+  test::WriteFile(noInterpreter, "#!/nonexistent/interpreter\n");
+  test::MakeExecutable(noInterpreter);
+  SendmailMailer unstartable(dialogs, dir.file("absent-sendmail"), noInterpreter);
+  unstartable.ComposeEmail("A", "a@example.org", "s", std::nullopt);
   SendmailMailer missing(dialogs, dir.file("absent-sendmail"), dir.file("no-composer"));
   missing.ComposeEmail("A", "a@example.org", "s", std::nullopt);
   EXPECT_EQ(dialogs.mailErrors, (std::vector<int>{kMailFailure, kMailNoMailSystem}));
+}
+
+// Ends the process when the test is over, whatever happened.
+class KillAtEnd {
+ public:
+  explicit KillAtEnd(pid_t pid) : m_pid(pid) {}
+  KillAtEnd(const KillAtEnd&) = delete;
+  KillAtEnd& operator=(const KillAtEnd&) = delete;
+  ~KillAtEnd() {
+    if (m_pid > 0) ::kill(m_pid, SIGKILL);
+  }
+
+ private:
+  pid_t m_pid;
+};
+
+// True once the process is gone or a zombie, within a long while.
+bool Ended(pid_t pid) {
+  for (int i = 0; i < 10000; ++i) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return true;
+    const std::size_t paren = line.rfind(')');
+    if (paren != std::string::npos && line.size() > paren + 2 && line[paren + 2] == 'Z')
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling a condition
+  }
+  return false;
+}
+
+TEST_F(SendmailMailerTest, MailClientThatStaysInTheForegroundDoesNotHoldTheCaller) {
+  const std::string composer = InstallProgram("staying", "exec sleep 600", /*readInput=*/false);
+  {
+    SendmailMailer mailer(dialogs, dir.file("absent-sendmail"), composer);
+    mailer.ComposeEmail("Ventari", "host@example.org", "Ventari", std::nullopt);
+    EXPECT_TRUE(dialogs.mailErrors.empty());
+    ASSERT_TRUE(WaitUntilRan("staying"));
+  }
+  // Still running once the mailer is gone, in a session of its own.
+  const pid_t pid = PidOf("staying");
+  KillAtEnd cleanup(pid);
+  EXPECT_EQ(::kill(pid, 0), 0);
+  EXPECT_EQ(::getsid(pid), pid);
+  EXPECT_NE(::getsid(pid), ::getsid(0));
+}
+
+TEST_F(SendmailMailerTest, SendmailThatHangsIsKilledWithItsGroupAndTheNextSendGoesOn) {
+  // More than a pipe holds, so that the writing blocks too.
+  test::WriteFile(dir.file("turn.m1"), std::string(1 << 20, 't'));
+  struct Case {
+    const char* what;
+    const char* ending;
+    bool readInput;
+  };
+  for (const Case& c : {Case{"neither reads nor exits", "exec sleep 600", false},
+                        Case{"reads but never exits", "exec sleep 600", true}}) {
+    SCOPED_TRACE(c.what);
+    // A helper left in the background must go with it.
+    const std::string name = c.readInput ? "reader" : "sleeper";
+    const std::string helper = dir.file(name + ".helper");
+    InstallProgram(name, std::string("sleep 600 &\necho $! > '") + helper + "'\n" + c.ending,
+                   c.readInput);
+    ScriptedDialogs boxes;
+    SendmailMailer mailer(boxes, dir.file(name), kDefaultComposeProgram,
+                          std::chrono::milliseconds(300));
+    SendTo(mailer, dir.file("turn.m1"));
+    EXPECT_EQ(boxes.mailErrors, std::vector<int>{kMailFailure});
+    ASSERT_TRUE(Ran(name));
+    KillAtEnd cleanupScript(PidOf(name));
+    EXPECT_TRUE(Ended(PidOf(name)));
+    if (FileExists(helper)) {
+      const pid_t helperPid = std::stoi(ReadFile(helper));
+      KillAtEnd cleanupHelper(helperPid);
+      EXPECT_TRUE(Ended(helperPid));
+    }
+    // The same mailer goes on with the next player once the program behaves.
+    InstallProgram(name);
+    SendTo(mailer, dir.file("turn.m1"));
+    EXPECT_EQ(boxes.mailErrors, std::vector<int>{kMailFailure});
+    EXPECT_EQ(ParseMail(InputOf(name))["attachment_bytes"].size(), std::size_t{1 << 20});
+  }
+}
+
+TEST_F(SendmailMailerTest, AddressThatIsNotOnePlainAddressIsRefused) {
+  InstallProgram("never");
+  for (const char* address : {"", "a@x.org, b@y.org", "Bob <b@y.org>", "b@y.org\nBcc: c@z.org"}) {
+    SCOPED_TRACE(address);
+    ScriptedDialogs boxes;
+    SendmailMailer mailer(boxes, dir.file("never"), dir.file("never"));
+    mailer.SendEmail("Bob", address, "s", std::string("b"), std::nullopt, std::nullopt);
+    mailer.ComposeEmail("Bob", address, "s", std::nullopt);
+    EXPECT_EQ(boxes.mailErrors, (std::vector<int>{kMailFailure, kMailFailure}));
+  }
+  EXPECT_FALSE(Ran("never"));
+}
+
+TEST_F(SendmailMailerTest, HandOverTimeComesFromTheEnvironment) {
+  {
+    ScopedEnv unset("VENTARI_MAIL_TIMEOUT", std::nullopt);
+    EXPECT_EQ(MailTimeoutFromEnvironment(), std::chrono::milliseconds(120000));
+  }
+  for (const char* bad : {"", "0", "-5", "1.5", "ten", "30s", "9999999"}) {
+    ScopedEnv set("VENTARI_MAIL_TIMEOUT", std::string(bad));
+    EXPECT_EQ(MailTimeoutFromEnvironment(), std::chrono::milliseconds(120000)) << bad;
+  }
+  ScopedEnv set("VENTARI_MAIL_TIMEOUT", std::string("30"));
+  EXPECT_EQ(MailTimeoutFromEnvironment(), std::chrono::milliseconds(30000));
 }
 
 }  // namespace

@@ -428,6 +428,114 @@ TEST(Powersock, TimerKeepsFiringDuringALongWait) {
   sock.Disconnect();
 }
 
+TEST(Powersock, BoundedLinesAndCapturesHoldLittleAndDropWhatTheyRefuse) {
+  // A line arriving in pieces is found once its LF comes, also far beyond the buffer room
+  // without a bound; with a bound, a line one byte too long is refused and dropped.
+  const std::string big = std::string(200000, 'a') + "\n";
+  const std::string fits = std::string(99, 'b') + "\n";
+  const std::string tooLong = std::string(100, 'c') + "\n";
+  const std::string body = Pattern(300000, 7);
+  ScriptPeer peer;
+  std::atomic<int> sockFd{-1};
+  Gate next;
+  peer.Start([&](ScriptPeer& p) {
+    PeerConnection c = p.Accept();
+    for (size_t at = 0; at < big.size(); at += 50000) {
+      c.Send(std::string_view(big).substr(at, 50000));
+      c.WaitConsumed(sockFd);
+    }
+    if (!next.Wait()) return;
+    c.Send(fits + tooLong + "after\n" + body);
+    c.Close();
+  });
+  Sock sock;
+  ConnectTo(sock, peer.port());
+  sockFd = sock.SocketHandle();
+  EXPECT_EQ(sock.ReadLn(), big);
+
+  sock.MaxLineLength = 100;
+  sock.MaxCaptureLength = body.size();
+  next.Open();
+  EXPECT_EQ(sock.ReadLn(), fits);
+  EXPECT_EQ(MessageOf<ESockError>([&] { sock.ReadLn(); }), "Received line longer than 100 bytes");
+  // The refused line went with what the buffer held behind it, at most its 64 KiB room; the
+  // rest waited in the socket and arrives whole, in a capture larger than the room.
+  std::string rest;
+  sock.MaxLineLength = 0;
+  sock.CaptureString(rest, -1);
+  const std::string sent = tooLong + "after\n" + body;
+  ASSERT_LT(rest.size(), sent.size());
+  EXPECT_LE(sent.size() - rest.size(), 65536u);
+  EXPECT_EQ(sent.substr(sent.size() - rest.size()), rest);
+}
+
+TEST(Powersock, BoundedCaptureRefusesMoreAndKeepsNothing) {
+  const std::string body = Pattern(200001, 3);
+  ScriptPeer peer;
+  peer.Start([&](ScriptPeer& p) {
+    PeerConnection c = p.Accept();
+    c.Send("line without end, longer than the room: " + std::string(70000, 'x'));
+    c.ReceiveUntilClose();
+    PeerConnection d = p.Accept();
+    c.Send(body);
+    d.Send(body);
+    d.Close();
+  });
+  Sock sock;
+  // Without a line bound, a line that cannot fit the bounded buffer is refused too.
+  sock.MaxCaptureLength = 200000;
+  ConnectTo(sock, peer.port());
+  EXPECT_EQ(MessageOf<ESockError>([&] { sock.ReadLn(); }), "Received line longer than 65536 bytes");
+  sock.Disconnect();
+  ConnectTo(sock, peer.port());
+  std::string text = "old";
+  EXPECT_EQ(MessageOf<EBoundError>([&] { sock.CaptureString(text, -1); }),
+            "Received data longer than 200000 bytes");
+  EXPECT_EQ(text, "");
+  sock.Disconnect();
+}
+
+TEST(ThreadTimer, HandlerErrorsGoToTheNamedDisplay) {
+  TThreadTimer timer;
+  std::vector<std::string> shown;
+  timer.OnException = [&](const std::string& message) { shown.push_back(message); };
+  timer.SetInterval(5);
+  timer.SetOnTimer([&](TComponent&) {
+    if (shown.size() >= 2) return;
+    if (shown.empty()) throw ESockError("first failure");
+    throw 42;
+  });
+  EXPECT_TRUE(PumpUntil([&] { return shown.size() >= 2; }));
+  timer.SetEnabled(false);
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0], "first failure");
+  EXPECT_EQ(shown[1], "Unknown error in the timer handler");
+
+  // The component's time-out timer hands its handler's errors to the component's display: a
+  // status handler that fails once, when the time-out first fires during a connect that never
+  // completes; the timer fires again and the time-out takes effect.
+  ScriptPeer full(0);
+  const int fill = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(full.port());
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(::connect(fill, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  Sock sock;
+  std::vector<std::string> display;
+  sock.OnException = [&](const std::string& message) { display.push_back(message); };
+  sock.ReportLevel = 8;
+  bool failed = false;
+  sock.OnStatus = [&](TComponent&, const std::string& status) {
+    if (status == "Timer Triggered" && !std::exchange(failed, true))
+      throw Exception("status handler failed");
+  };
+  sock.TimeOut = 50;
+  EXPECT_EQ(MessageOf<ESockError>([&] { ConnectTo(sock, full.port()); }), "Connection Timed out");
+  EXPECT_EQ(display, std::vector<std::string>{"status handler failed"});
+  ::close(fill);
+}
+
 TEST(Powersock, BrokenConnectionEndsSends) {
   test::TempDir dir;
   test::WriteFile(dir.file("big.bin"), Pattern(16 << 20, 3));

@@ -5,12 +5,17 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTimer>
 
 #include <clocale>
+#include <string>
 
 #include "core/cache_makers.h"
+#include "core/monitor_view.h"
 #include "core/records.h"
+#include "platform/datetime.h"
 #include "tests/support/fakes.h"
 #include "tests/support/game_folder.h"
 
@@ -126,6 +131,98 @@ TEST_F(FormTest, MouseMoveOverTheStateLabelShowsTheLatePlayers) {
   form->Label8MouseMove();
   EXPECT_EQ(dialogs.messages,
             (std::vector<std::string>{"en retard : 3(Bob)5(Ann)", "en retard : "}));
+}
+
+// Restores the time locale of the C library on the way out.
+class ScopedTimeLocale {
+ public:
+  explicit ScopedTimeLocale(const char* name) : m_saved(std::setlocale(LC_TIME, nullptr)) {
+    m_ok = std::setlocale(LC_TIME, name) != nullptr;
+  }
+  ~ScopedTimeLocale() { std::setlocale(LC_TIME, m_saved.c_str()); }
+  ScopedTimeLocale(const ScopedTimeLocale&) = delete;
+  ScopedTimeLocale& operator=(const ScopedTimeLocale&) = delete;
+  bool ok() const { return m_ok; }
+
+ private:
+  std::string m_saved;
+  bool m_ok = false;
+};
+
+// Why a control's text does not fit the box the design gives it; empty when it fits.
+std::string Overflow(const QLabel* label, int rightBound) {
+  const QFontMetrics metrics(label->font());
+  const int textRight = label->x() + metrics.horizontalAdvance(label->text());
+  std::string why;
+  if (textRight > rightBound)
+    why += " ends at x " + std::to_string(textRight) + ", beyond " + std::to_string(rightBound);
+  if (label->width() < metrics.horizontalAdvance(label->text())) why += " is cut by its own width";
+  if (metrics.height() > label->height())
+    why += " is " + std::to_string(metrics.height()) + " px high in a 13 px label";
+  return why.empty() ? why : "'" + label->text().toStdString() + "'" + why;
+}
+
+std::string Overflow(const QPushButton* button) {
+  QStyleOptionButton option;
+  option.initFrom(button);
+  option.rect = button->rect();
+  option.text = button->text();
+  const QRect contents =
+      button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+  const int needed = QFontMetrics(button->font()).horizontalAdvance(button->text());
+  if (needed <= contents.width()) return {};
+  return "'" + button->text().toStdString() + "' needs " + std::to_string(needed) + " px of " +
+         std::to_string(contents.width());
+}
+
+TEST_F(FormTest, EveryTextFitsItsBoxAtTheDesignGeometry) {
+  folder.WriteHostSettings();
+  folder.WriteGameSettings({{"Ann", "ann@x"}});
+  folder.WriteDeadlineCache("2030-07-30 18:00:00");
+  folder.WriteYearCache("2405");
+  auto form = MakeForm();
+  const QFontInfo font(form->font());
+  SCOPED_TRACE("font " + font.family().toStdString() + " " + std::to_string(font.pixelSize()));
+  constexpr int kGap = 2;  // a caption must not touch its value
+  for (QLabel* caption : {form->Label1, form->Label2, form->Label3, form->Label4})
+    EXPECT_EQ(Overflow(caption, 72 - kGap), "");
+  // The longest deadline: a 19-character date-time, as any digit may come.
+  for (const char* deadline : {"2030-07-30 18:00:00", "2088-08-28 08:08:08"}) {
+    form->SetLine(WindowLine::Deadline, deadline);
+    EXPECT_EQ(Overflow(form->Label7, 179), "");
+  }
+  for (const char* state : {"prêt à générer", "incomplet", "devrait générer", "en retard"}) {
+    form->SetLine(WindowLine::State, state);
+    EXPECT_EQ(Overflow(form->Label8, 179), "");
+  }
+  EXPECT_EQ(Overflow(form->Label6, 128 - kGap), "");  // the year, left of "génère"
+  EXPECT_EQ(Overflow(form->Label10, 130 - kGap), "");
+  // The clock line in each locale, at the times that give its longest texts (AM/PM too).
+  for (const char* locale : {"C", "fr_FR.UTF-8", "en_US.UTF-8"}) {
+    ScopedTimeLocale scoped(locale);
+    ASSERT_TRUE(scoped.ok()) << locale << " is missing: tools/install-deps.sh makes it";
+    for (const DateTimeParts& at :
+         {DateTimeParts{2030, 12, 28, 23, 58, 58}, DateTimeParts{2030, 12, 28, 11, 58, 58},
+          DateTimeParts{2030, 10, 10, 10, 10, 10}}) {
+      form->SetLine(WindowLine::Clock, DateTimeToStr(*TryEncodeDateTime(at)));
+      EXPECT_EQ(Overflow(form->Label9, 112 - kGap), "") << locale;
+      // Drawn smaller only where it must: a 24-hour clock keeps the design size.
+      EXPECT_GE(form->Label9->font().pixelSize(), std::string(locale) == "en_US.UTF-8" ? 9 : 11);
+    }
+  }
+  EXPECT_EQ(Overflow(form->Button1), "");
+  EXPECT_EQ(Overflow(form->Button2), "");
+}
+
+TEST_F(FormTest, MarkupInALineIsShownAsItsText) {
+  auto form = MakeForm();
+  // A league page answering a deadline followed by markup.
+  const std::string page = "2030-07-30 <b>18</b>:00";
+  form->SetLine(WindowLine::Deadline, page);
+  EXPECT_EQ(form->Label7->text().toStdString(), page);
+  EXPECT_EQ(Overflow(form->Label7, 179), "");  // sized to every character, tags included
+  for (QLabel* label : form->findChildren<QLabel*>())
+    EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
 }
 
 TEST(VirtualKeys, F1Is112) {
