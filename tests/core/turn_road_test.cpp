@@ -4,22 +4,29 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <signal.h>
 #include <algorithm>
 #include <clocale>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
 
+#include "core/backup.h"
 #include "core/cache_makers.h"
 #include "core/generation.h"
 #include "core/records.h"
 #include "core/refresh.h"
 #include "core/robot.h"
 #include "core/tick.h"
+#include "core/turn_journal.h"
 #include "core/year_tool.h"
 #include "mail/sendmail_mailer.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/support/fakes.h"
+#include "tests/support/fs_faults.h"
 #include "tests/support/game_folder.h"
 #include "tests/support/stars_game.h"
 
@@ -213,6 +220,190 @@ TEST_F(TurnRoad, StaleOrMisplacedOrderFilesLeaveThePlayerLate) {
   robot.Timer1Timer();
   EXPECT_EQ(records.monitor.lateText, "");
   EXPECT_EQ(view.line(WindowLine::State), "prêt à générer");
+}
+
+}  // namespace
+}  // namespace ventari
+
+namespace ventari {
+namespace {
+
+std::string Pids(const std::string& file) { return test::ReadFile(file); }
+
+// A process that runs (an ended one waiting to be reaped by its new parent does not).
+bool Running(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const std::size_t close = text.rfind(')');
+  return close != std::string::npos && text.compare(close, 3, ") Z") != 0;
+}
+
+bool EndsWithin(int pid, std::chrono::seconds bound) {
+  const auto limit = std::chrono::steady_clock::now() + bound;
+  while (Running(pid)) {
+    if (std::chrono::steady_clock::now() > limit) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+TEST_F(TurnRoad, AGameThatHangsIsEndedAtItsTimeLimitAndTheFilesComeBack) {
+  Orders({1, 3});
+  robot.FormCreate();
+  const auto before = test::FolderFiles(folder.gameDir());
+  // The game writes half a turn, starts a helper of its own, and hangs.
+  const std::string pids = folder.root() + "/pids";
+  GameScript("echo $$ > '" + pids + "'\nsleep 1000 &\necho $! >> '" + pids +
+             "'\necho damaged > alpha.hst\necho new > alpha.m9\nwait");
+  Generation limited{records,
+                     runner,
+                     mailer,
+                     dialogs,
+                     app,
+                     refresh,
+                     "http://league.test/",
+                     std::chrono::seconds(1)};
+  limited.Run();
+  EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Stars! EXE ran past its time limit !!!"});
+  EXPECT_TRUE(app.EndRequested());
+  ASSERT_EQ(Outbox(outbox).size(), 1u);
+  EXPECT_EQ(test::ParseMail(ReadFile(Outbox(outbox)[0])).at("subject"),
+            "ERREUR Ventari : jeu alpha");
+  auto after = test::FolderFiles(folder.gameDir());
+  EXPECT_EQ(after, before) << "the game's files put back byte for byte";
+  std::istringstream list(Pids(pids));
+  int pid = 0;
+  int count = 0;
+  while (list >> pid) {
+    ++count;
+    // Reaping an orphan may take its new parent a moment: the bound is generous.
+    EXPECT_TRUE(EndsWithin(pid, std::chrono::seconds(30)))
+        << "process " << pid << " of the game stayed behind";
+  }
+  EXPECT_EQ(count, 2);
+}
+
+TEST_F(TurnRoad, NoBackupNoGame) {
+  Orders({1, 3});
+  robot.FormCreate();
+  WriteFile(folder.gameDir() + "/backup", "a plain file where the backups go");
+  const auto before = test::FolderFiles(folder.gameDir());
+  const std::string ran = folder.root() + "/ran";
+  GameScript("touch '" + ran + "'");
+  robot.Button1Click();
+  EXPECT_FALSE(FileExists(ran)) << "the game ran without a backup";
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_NE(dialogs.messages[0].find("backup not made in " + folder.gameDir() + "/backup"),
+            std::string::npos)
+      << dialogs.messages[0];
+  EXPECT_TRUE(app.EndRequested());
+  EXPECT_EQ(Outbox(outbox).size(), 1u);  // the failure notice
+  EXPECT_EQ(test::FolderFiles(folder.gameDir()), before);
+}
+
+TEST_F(TurnRoad, BackupsAreKeptPerYearAndRestoreByteForByte) {
+  Orders({1, 3});
+  WriteFile(folder.gameDir() + "/notes.txt", "the host's own file");
+  const std::string first = MakeGameBackup(folder.gameDir(), "alpha", "2400");
+  const std::string second = MakeGameBackup(folder.gameDir(), "alpha", "2400");
+  EXPECT_EQ(first, folder.gameDir() + "/backup/2400");
+  EXPECT_EQ(second, folder.gameDir() + "/backup/2400-2");
+  EXPECT_EQ(ListGameBackups(folder.gameDir()), (std::vector<std::string>{"2400", "2400-2"}));
+  EXPECT_EQ(GameFileNames(first, "alpha"),
+            (std::vector<std::string>{"alpha.hst", "alpha.m1", "alpha.m2", "alpha.m3", "alpha.x1",
+                                      "alpha.x3"}));
+  EXPECT_FALSE(FileExists(first + "/nextdl.txt"));  // caches and other files are not the game's
+  EXPECT_FALSE(FileExists(first + "/notes.txt"));
+
+  const auto before = test::FolderFiles(folder.gameDir());
+  InGame(" -g alpha.hst");
+  WriteFile(folder.gameDir() + "/alpha.m7", "new");
+  EXPECT_NE(test::FolderFiles(folder.gameDir()), before);
+  RestoreGameBackup(first, folder.gameDir(), "alpha");
+  EXPECT_EQ(test::FolderFiles(folder.gameDir()), before);
+
+  test::SmallDisk disk(64 * 1024);
+  if (!disk.mounted()) GTEST_SKIP() << "mounting a small disk needs root";
+  std::filesystem::copy(folder.gameDir() + "/alpha.hst", disk.path() + "/alpha.hst");
+  disk.Fill();
+  EXPECT_THROW(MakeGameBackup(disk.path(), "alpha", "2400"), BackupError);
+  EXPECT_TRUE(ListGameBackups(disk.path()).empty()) << "a backup is complete or absent";
+}
+
+// The journal of a generation cut off at each step, as a killed robot leaves it.
+class ResumedTurn : public TurnRoad {
+ protected:
+  ResumedTurn() {
+    Orders({1, 3});
+    WriteFile(folder.gameDir() + "/curyear.txt", "2400\r\n");
+    backup = MakeGameBackup(folder.gameDir(), "alpha", "2400");
+    journal.backupDir = backup;
+    journal.yearText = "2400";
+    clock.now = *TryEncodeDateTime({2026, 12, 7, 11, 0, 0});
+  }
+  void Leave() { WriteJournal(folder.gameDir() + "/ventari-turn.journal", journal); }
+  std::vector<std::string> Recipients() {
+    std::vector<std::string> to;
+    for (const std::string& mail : Outbox(outbox))
+      to.push_back(test::ParseMail(ReadFile(mail)).at("to_address"));
+    return to;
+  }
+
+  std::string backup;
+  TurnJournal journal;
+};
+
+TEST_F(ResumedTurn, AGameThatFinishedIsDistributedOnce) {
+  InGame(" -g alpha.hst");  // the game ran to its end; the robot died before judging it
+  Leave();
+  robot.FormCreate();
+  EXPECT_EQ(Recipients(), (std::vector<std::string>{"ann@x.org", "bob@x.org", "host@example.org"}));
+  EXPECT_EQ(HostTurn(), 1);
+  EXPECT_FALSE(FileExists(folder.gameDir() + "/ventari-turn.journal"));
+  EXPECT_EQ(ReadFile(folder.pubGameDir() + "/alpha.m3"), ReadFile(folder.gameDir() + "/alpha.m3"));
+  EXPECT_EQ(view.line(WindowLine::Year), "2401");
+  EXPECT_EQ(deadline.calls, 1);
+  robot.Timer1Timer();
+  robot.Button1Click();  // the host's click starts the next turn only once it is asked for
+  EXPECT_EQ(HostTurn(), 2);
+  EXPECT_EQ(Outbox(outbox).size(), 6u);
+}
+
+TEST_F(ResumedTurn, TheMailsNotYetSentGoOutAndNothingElse) {
+  InGame(" -g alpha.hst");
+  std::filesystem::create_directories(folder.pubGameDir());
+  for (const char* name : {"alpha.hst", "alpha.m1", "alpha.m2", "alpha.m3"})
+    std::filesystem::copy_file(folder.gameDir() + "/" + name, folder.pubGameDir() + "/" + name);
+  journal.gameDone = true;
+  journal.published = true;
+  journal.mailed = {1};
+  Leave();
+  robot.FormCreate();
+  EXPECT_EQ(Recipients(), (std::vector<std::string>{"bob@x.org", "host@example.org"}));
+  EXPECT_EQ(HostTurn(), 1);
+  journal.mailed = {1, 3};
+  journal.reported = true;
+  Leave();
+  robot.Timer1Timer();  // a journal found by a tick: only the caches and the refresh were left
+  EXPECT_EQ(Outbox(outbox).size(), 2u);
+  EXPECT_EQ(HostTurn(), 1);
+  EXPECT_FALSE(FileExists(folder.gameDir() + "/ventari-turn.journal"));
+}
+
+TEST_F(ResumedTurn, AGameThatDidNotFinishIsUndoneAndTheTurnIsGeneratedAgain) {
+  WriteFile(folder.gameDir() + "/alpha.hst", "half written");
+  WriteFile(folder.gameDir() + "/alpha.m1", "half written");
+  std::filesystem::remove(folder.gameDir() + "/alpha.x1");
+  Leave();
+  robot.FormCreate();
+  EXPECT_TRUE(Outbox(outbox).empty());
+  EXPECT_EQ(HostTurn(), 0);
+  EXPECT_EQ(test::FolderFiles(backup), test::FolderFiles(folder.gameDir(), "alpha."));
+  EXPECT_FALSE(FileExists(folder.gameDir() + "/ventari-turn.journal"));
+  clock.now = *TryEncodeDateTime({2026, 12, 7, 13, 0, 0});
+  robot.Timer1Timer();  // every order is back: the turn is generated, once
+  EXPECT_EQ(HostTurn(), 1);
+  EXPECT_EQ(Outbox(outbox).size(), 3u);
 }
 
 }  // namespace

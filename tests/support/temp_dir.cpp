@@ -59,4 +59,14 @@ std::string SourceDir() {
   return dir ? dir : ".";
 }
 
+std::map<std::string, std::string> FolderFiles(const std::string& dir, const std::string& prefix) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file() && name.starts_with(prefix))
+      files[name] = ReadFile(entry.path().string());
+  }
+  return files;
+}
+
 }  // namespace ventari::test

@@ -1,6 +1,7 @@
 #pragma once
 // A real temporary folder, removed with everything in it when the test ends.
 
+#include <map>
 #include <string>
 
 namespace ventari::test {
@@ -24,6 +25,10 @@ class TempDir {
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 void MakeExecutable(const std::string& path);
+
+// Name and bytes of every plain file of a folder whose name starts with `prefix`.
+std::map<std::string, std::string> FolderFiles(const std::string& dir,
+                                               const std::string& prefix = "");
 
 // Sets the working folder for the lifetime of the object, then restores it.
 class ScopedCurrentDir {
