@@ -286,11 +286,11 @@ std::optional<unsigned long long> ProcessStartTime(int pid) {
     return std::nullopt;
   }
   // The name in parentheses may hold blanks; the fields after it are plain. The start time is
-  // the 22nd field, the 20th after the closing parenthesis.
+  // the 22nd field: 19 blanks after the one that follows the closing parenthesis.
   const std::size_t close = stat.rfind(')');
   if (close == std::string::npos) return std::nullopt;
   std::size_t at = close + 1;
-  for (int field = 0; field < 20 && at != std::string::npos; ++field) at = stat.find(' ', at + 1);
+  for (int field = 0; field < 19 && at != std::string::npos; ++field) at = stat.find(' ', at + 1);
   if (at == std::string::npos) return std::nullopt;
   return std::strtoull(stat.c_str() + at + 1, nullptr, 10);
 }

@@ -320,5 +320,50 @@ TEST(PosixProgramRunner, ProgramsReadNothingFromTheRobotsInput) {
   EXPECT_EQ(ReadFile(dir.file("in.txt")), "eof\n");
 }
 
+TEST(PosixProgramRunner, AProcessIsKnownByItsStartTimeAcrossItsExec) {
+  TempDir dir;
+  ScopedCurrentDir inDir(dir.path());
+  // The start time is the 22nd field of the process's stat line.
+  std::istringstream stat(
+      ReadFile("/proc/self/stat").substr(ReadFile("/proc/self/stat").rfind(')') + 2));
+  std::string field;
+  for (int n = 3; n <= 22; ++n) stat >> field;
+  EXPECT_EQ(ProcessStartTime(::getpid()), std::stoull(field));
+
+  Script(dir, "held.sh", "echo $$ > pid.txt\nwhile [ ! -e go ]; do sleep 0.05; done\n");
+  PosixProgramRunner runner;
+  std::optional<ProcessIdentity> child;
+  std::thread run([&] {
+    runner.RunProgramWithin(dir.file("held.sh"), std::chrono::seconds(120),
+                            [&](const ProcessIdentity& started) { child = started; });
+  });
+  ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(dir.file("pid.txt")); }));
+  // Taken before the exec, the identity still names the process after it.
+  ASSERT_TRUE(child);
+  EXPECT_FALSE(WaitForProcessEnd(*child, std::chrono::milliseconds(200)));
+  WriteFile(dir.file("go"), "");
+  EXPECT_TRUE(WaitForProcessEnd(*child, std::chrono::seconds(120)));
+  run.join();
+  EXPECT_TRUE(WaitForProcessEnd({::getpid(), 12345}, std::chrono::seconds(120)))
+      << "another start time is another process";
+}
+
+TEST(PosixProgramRunner, APastItsLimitProgramIsEndedWithItsGroup) {
+  TempDir dir;
+  ScopedCurrentDir inDir(dir.path());
+  Script(dir, "hangs.sh", "trap '' TERM\nsleep 1000 &\necho $! > child.txt\nwait\n");
+  PosixProgramRunner runner;
+  EXPECT_EQ(runner.RunProgramWithin(dir.file("hangs.sh"), std::chrono::milliseconds(300), {}),
+            ProgramOutcome::kTimedOut);
+  const int child = std::stoi(ReadFile(dir.file("child.txt")));
+  EXPECT_TRUE(WaitUntil([&] {
+    const std::string state = ReadFile("/proc/" + std::to_string(child) + "/stat");
+    return state.empty() || state.find(") Z") != std::string::npos;
+  })) << "a process of the group outlived the limit";
+  EXPECT_EQ(runner.RunProgramWithin("true", std::chrono::seconds(60), {}), ProgramOutcome::kEnded);
+  EXPECT_EQ(runner.RunProgramWithin(dir.file("none"), std::chrono::seconds(60), {}),
+            ProgramOutcome::kNotStarted);
+}
+
 }  // namespace
 }  // namespace ventari

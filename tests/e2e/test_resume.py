@@ -1,0 +1,131 @@
+"""The robot killed in the middle of a turn and started again: the turn is finished exactly once.
+Killed while the game runs, the game goes on and the new robot waits for it; killed while a mail
+is handed over, as by a power cut (every process gone), the mails not yet sent go out."""
+
+import os
+import signal
+import unittest
+
+from harness import BIN_DIR, RobotTestCase, first_line, read_bytes, stars_turn, wait_for
+
+PAST = "2002-07-30 18:00:00"
+NEXT = "2031-05-06 07:08:09"
+
+
+def address(message):
+    return message["To"].addresses[0].addr_spec
+
+
+class ResumeTest(RobotTestCase):
+
+    def prepare(self):
+        self.game = self.make_game()
+        self.game.hand_in_orders()
+        self.game.set_deadline(PAST)
+        self.game.set_year("2400")
+        self.league = self.start_league("alpha", deadline=NEXT)
+        self.sink = self.start_sink()
+        self.runs = os.path.join(self.tmp, "game-runs")
+
+    def script(self, name, body):
+        path = os.path.join(self.tmp, name)
+        with open(path, "w", encoding="ascii") as f:
+            f.write("#!/bin/sh\n" + body + "\n")
+        os.chmod(path, 0o755)
+        return path
+
+    def game_script(self, body):
+        exe = os.path.join(self.game.stars, "stars.exe")
+        os.remove(exe)
+        os.symlink(self.script("game", 'echo run >>"%s"\n%s\nexec "%s" "$@"'
+                               % (self.runs, body, os.path.join(BIN_DIR, "starsgen"))), exe)
+
+    def msmtp(self):
+        rc = os.path.join(self.game.root, "msmtprc")
+        with open(rc, "w"):
+            pass
+        os.chmod(rc, 0o600)
+        return ("/usr/bin/msmtp --file=%s --host=127.0.0.1 --port=%d --from=robot@localhost"
+                % (rc, self.sink.port))
+
+    def slow_sendmail(self):
+        """A sendmail that notes each call and its process group, waits, then hands over."""
+        self.calls = os.path.join(self.tmp, "sendmail-calls")
+        return self.script("sendmail", 'echo "$(ps -o pgid= $$)" >>"%s"\nsleep 2\nexec %s "$@"'
+                           % (self.calls, self.msmtp()))
+
+    def count(self, path):
+        try:
+            return len(read_bytes(path).splitlines())
+        except FileNotFoundError:
+            return 0
+
+    def power_cut(self):
+        """The robot and every sendmail it started end at once."""
+        os.kill(self.robot.pid, signal.SIGKILL)
+        self.robot.process.wait()
+        for line in read_bytes(self.calls).split():
+            try:
+                os.killpg(int(line), signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+
+    def assert_turn_finished_once(self):
+        wait_for("the new year", lambda: self.game.line("curyear.txt") == "2401")
+        mails = self.wait_mails(self.sink, 3)
+        self.assertEqual(self.count(self.runs), 1, "the game ran more than once")
+        self.assertEqual(self.game.host_turn(), 1)
+        self.assertEqual(sorted(address(m) for m in mails),
+                         ["ann@localhost", "bob@localhost", "host@localhost"])
+        for n, who in ((1, "ann@localhost"), (2, "bob@localhost")):
+            mail = [m for m in mails if address(m) == who][0]
+            attachment = list(mail.iter_attachments())[0]
+            self.assertEqual(attachment.get_content(), read_bytes(self.game.path("alpha.m%d" % n)))
+            self.assertEqual(stars_turn(self.game.path("alpha.m%d" % n)), 1)
+        report = [m for m in mails if address(m) == "host@localhost"][0]
+        self.assertEqual(report["Subject"], "Ventari : jeu alpha année 2400")
+        self.assertEqual(first_line(self.game.path("nextdl.txt")), NEXT)
+        self.assertFalse(os.path.exists(self.game.path("ventari-turn.journal")))
+        for name in ("alpha.hst", "alpha.m1", "alpha.m2", "alpha.m3"):
+            self.assertEqual(read_bytes(os.path.join(self.game.pub_dir, name)),
+                             read_bytes(self.game.path(name)))
+        # A little later nothing more has come.
+        self.tick(self.robot, self.game)
+        self.assertEqual(len(self.sink.messages()), 3)
+        self.assertEqual(self.count(self.runs), 1)
+
+    def test_killed_while_the_game_runs(self):
+        self.prepare()
+        self.game_script("sleep 4")
+        self.start_robot(self.game, self.league, self.sink)
+        wait_for("the game to start", lambda: self.count(self.runs) == 1)
+        os.kill(self.robot.pid, signal.SIGKILL)
+        self.robot.process.wait()
+        self.assertEqual(self.game.host_turn(), 0, "the game has not generated yet")
+        # Started again at once: the game of the killed robot is still running.
+        self.start_robot(self.game, self.league, self.sink)
+        self.assert_turn_finished_once()
+
+    def test_killed_between_two_players_mails(self):
+        self.prepare()
+        self.game_script("")
+        self.start_robot(self.game, self.league, sendmail=self.slow_sendmail())
+        wait_for("Bob's mail to be handed over", lambda: self.count(self.calls) == 2)
+        self.power_cut()
+        self.assertEqual([address(m) for m in self.sink.messages()], ["ann@localhost"])
+        self.start_robot(self.game, self.league, self.sink)
+        self.assert_turn_finished_once()
+
+    def test_killed_while_the_report_is_sent(self):
+        self.prepare()
+        self.game_script("")
+        self.start_robot(self.game, self.league, sendmail=self.slow_sendmail())
+        wait_for("the report to be handed over", lambda: self.count(self.calls) == 3)
+        self.power_cut()
+        self.assertEqual(len(self.sink.messages()), 2)
+        self.start_robot(self.game, self.league, self.sink)
+        self.assert_turn_finished_once()
+
+
+if __name__ == "__main__":
+    unittest.main()
