@@ -4,6 +4,8 @@
 #include <QApplication>
 
 #include <clocale>
+#include <cstring>
+#include <iostream>
 
 #include "app/abo_ventari.h"
 #include "app/qt_app_control.h"
@@ -11,6 +13,7 @@
 #include "app/ventari1.h"
 #include "core/generation.h"
 #include "core/records.h"
+#include "core/restore_command.h"
 #include "core/year_tool.h"
 #include "mail/sendmail_mailer.h"
 #include "platform/clock.h"
@@ -20,6 +23,9 @@
 using namespace ventari;
 
 int main(int argc, char** argv) {
+  // Needs no display: done before the window system is asked for.
+  if (argc == 3 && std::strcmp(argv[1], "--restore") == 0)
+    return RestoreCommand(argv[2], std::cout, std::cerr);
   QApplication application(argc, argv);
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");

@@ -4,6 +4,7 @@ is handed over, as by a power cut (every process gone), the mails not yet sent g
 
 import os
 import signal
+import subprocess
 import unittest
 
 from harness import BIN_DIR, RobotTestCase, first_line, read_bytes, stars_turn, wait_for
@@ -16,7 +17,8 @@ def address(message):
     return message["To"].addresses[0].addr_spec
 
 
-class ResumeTest(RobotTestCase):
+class TurnCase(RobotTestCase):
+    """A game whose turn is due, with the peers and scripts the tests below use."""
 
     def prepare(self):
         self.game = self.make_game()
@@ -94,6 +96,9 @@ class ResumeTest(RobotTestCase):
         self.assertEqual(len(self.sink.messages()), 3)
         self.assertEqual(self.count(self.runs), 1)
 
+
+class ResumeTest(TurnCase):
+
     def test_killed_while_the_game_runs(self):
         self.prepare()
         self.game_script("sleep 4")
@@ -125,6 +130,47 @@ class ResumeTest(RobotTestCase):
         self.assertEqual(len(self.sink.messages()), 2)
         self.start_robot(self.game, self.league, self.sink)
         self.assert_turn_finished_once()
+
+
+class RestoreTest(TurnCase):
+    """A turn generated, then put back by the host from the command line, without a display."""
+
+    def restore(self, year):
+        env = dict(os.environ)
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
+            env.pop(name, None)
+        return subprocess.run([os.path.join(BIN_DIR, "ventari"), "--restore", year],
+                              cwd=self.game.root, env=env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+
+    def test_restore_round_trip(self):
+        self.prepare()
+        before = {n: b for n, b in self.game.snapshot().items() if n.startswith("alpha.")}
+        self.start_robot(self.game, self.league, self.sink)
+        wait_for("the new year", lambda: self.game.line("curyear.txt") == "2401")
+        self.group.stop()
+        after = {n: read_bytes(self.game.path(n)) for n in os.listdir(self.game.dir)
+                 if n.startswith("alpha.")}
+        self.assertEqual(stars_turn(self.game.path("alpha.hst")), 1)
+
+        missing = self.restore("1999")
+        self.assertEqual(missing.returncode, 1)
+        self.assertIn(b"no backup 1999", missing.stderr)
+        self.assertIn(b"2400", missing.stderr, "the backups there are")
+
+        done = self.restore("2400")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn(b"restored " + self.game.path("alpha.hst").encode(), done.stdout)
+        now = {n: read_bytes(self.game.path(n)) for n in os.listdir(self.game.dir)
+               if n.startswith("alpha.")}
+        self.assertEqual(now, before, "the files of turn 0, orders included, byte for byte")
+        self.assertFalse(os.path.exists(self.game.path("nextdl.txt")))
+        self.assertFalse(os.path.exists(self.game.path("curyear.txt")))
+        # The files it replaced were kept first, and can be put back in their turn.
+        back = self.restore("2401")
+        self.assertEqual(back.returncode, 0, back.stderr)
+        self.assertEqual({n: read_bytes(self.game.path(n)) for n in os.listdir(self.game.dir)
+                          if n.startswith("alpha.")}, after)
 
 
 if __name__ == "__main__":

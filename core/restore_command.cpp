@@ -1,0 +1,61 @@
+#include "core/restore_command.h"
+
+#include <algorithm>
+
+#include "core/backup.h"
+#include "core/game_checks.h"
+#include "core/records.h"
+#include "core/turn_journal.h"
+#include "core/turn_record.h"
+#include "platform/files.h"
+#include "stars/stars_file.h"
+
+namespace ventari {
+
+int RestoreCommand(const std::string& year, std::ostream& out, std::ostream& err) {
+  ProgramRecords records;
+  HostSettings& host = records.host;
+  GameSettings& game = records.game;
+  try {
+    if (!LoadHostSettings(host)) {
+      err << "ventari: config file not found: ventari.def in " << GetCurrentDir() << "\n";
+      return 1;
+    }
+    host.repJeu = AbsoluteFolder(host.repJeu, GetCurrentDir());
+    if (!LoadGameSettings(game, host.repJeu)) {
+      err << "ventari: config file not found: " << host.repJeu << "/ventari.pla\n";
+      return 1;
+    }
+    CheckGameSettings(game);
+    const std::string gameDir = host.repJeu + "/" + game.gameName;
+    const std::vector<std::string> backups = ListGameBackups(gameDir);
+    if (std::find(backups.begin(), backups.end(), year) == backups.end()) {
+      err << "ventari: no backup " << year << " in " << gameDir << "/backup; there are:";
+      for (const std::string& name : backups) err << " " << name;
+      if (backups.empty()) err << " none";
+      err << "\n";
+      return 1;
+    }
+    stars::FileHeader current;
+    const std::string currentYear =
+        stars::ReadHostHeader(gameDir + "/" + game.gameName + ".hst", current)
+            ? std::to_string(current.year())
+            : "unknown";
+    const std::string saved = MakeGameBackup(gameDir, game.gameName, currentYear);
+    out << "current files saved in " << saved << "\n";
+    for (const std::string& name :
+         RestoreGameBackup(gameDir + "/backup/" + year, gameDir, game.gameName))
+      out << "restored " << gameDir << "/" << name << "\n";
+    // What belonged to the turn left behind goes with it.
+    for (const std::string& file : {DeadlineCachePath(records), YearCachePath(records),
+                                    JournalPath(gameDir), ReminderRecordPath(gameDir)})
+      DeleteFileQuiet(file);
+    out << "caches deleted: the next start fetches the deadline and reads the year anew\n";
+    return 0;
+  } catch (const std::exception& error) {
+    err << "ventari: " << error.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace ventari
