@@ -10,6 +10,7 @@
 #include "app/abo_ventari.h"
 #include "app/qt_app_control.h"
 #include "app/qt_dialogs.h"
+#include "app/stop_signals.h"
 #include "app/ventari1.h"
 #include "core/generation.h"
 #include "core/records.h"
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
 
   QtDialogs dialogs;
   QtAppControl app;
+  StopSignals stopSignals(app);
   SystemClock clock;
   ProgramRecords& records = TheProgramRecords();
   PosixProgramRunner runner;

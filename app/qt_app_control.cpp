@@ -1,5 +1,7 @@
 #include "app/qt_app_control.h"
 
+#include "app/stop_signals.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 
@@ -13,6 +15,17 @@ void QtAppControl::RequestEnd() {
   QMetaObject::invokeMethod(
       QCoreApplication::instance(), [] { QCoreApplication::exit(kFailureExitStatus); },
       Qt::QueuedConnection);
+}
+
+bool QtAppControl::EndRequested() const { return m_ended || StopSignalReceived(); }
+
+void QtAppControl::RequestStop() {
+  if (m_ended) return;
+  m_ended = true;
+  // Asked for by the host: an end without failure. A generation running stops after its step;
+  // its journal lets the next start finish it.
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 }  // namespace ventari

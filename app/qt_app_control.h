@@ -8,7 +8,11 @@ namespace ventari {
 class QtAppControl final : public AppControl {
  public:
   void RequestEnd() override;
-  bool EndRequested() const override { return m_ended; }
+  // The host's stop (TERM, INT): the same end, with exit status 0.
+  void RequestStop();
+  // Also true as soon as a stop signal has come, before the event loop has read it: a
+  // generation then stops after the step in progress.
+  bool EndRequested() const override;
 
  private:
   bool m_ended = false;

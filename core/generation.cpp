@@ -10,6 +10,7 @@
 #include "core/refresh.h"
 #include "core/turn_journal.h"
 #include "mail/mailer.h"
+#include "platform/app_control.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -128,7 +129,13 @@ void Generation::Run() {
   }
   journal.gameDone = true;
   WriteJournal(journalPath, journal);
+  if (Stopping()) return;
   Distribute(journal);
+}
+
+bool Generation::Stopping() const {
+  // Asked to end in the middle: the journal keeps what is left for the next start.
+  return m_app.EndRequested();
 }
 
 std::string Generation::Restore(const TurnJournal& journal) {
@@ -204,6 +211,7 @@ void Generation::Distribute(TurnJournal& journal) {
     journal.published = true;
     WriteJournal(journalPath, journal);
   }
+  if (Stopping()) return;
 
   const std::string body = "génération faite, votre fichier .M est en attachement." +
                            std::string(kParagraph) + "Prochaine DL dans " +
@@ -221,6 +229,7 @@ void Generation::Distribute(TurnJournal& journal) {
                        host.publicationDir + "\\" + g + "\\" + name, name);
     journal.mailed.push_back(n);
     WriteJournal(journalPath, journal);
+    if (Stopping()) return;
   }
   if (!journal.reported) {
     m_mailer.SendEmail(hostName, game.hostAddress, "Ventari : jeu " + subject,
@@ -230,6 +239,7 @@ void Generation::Distribute(TurnJournal& journal) {
     journal.reported = true;
     WriteJournal(journalPath, journal);
   }
+  if (Stopping()) return;
   if (!journal.cachesDeleted) {
     for (const std::string& cache : {YearCachePath(m_records), DeadlineCachePath(m_records)}) {
       if (!DeleteFileQuiet(cache) && FileExists(cache))

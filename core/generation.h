@@ -54,6 +54,7 @@ class Generation {
   // Puts the backup back and drops the journal; the error's text when it could not.
   std::string Restore(const TurnJournal& journal);
   void Distribute(TurnJournal& journal);
+  bool Stopping() const;
 
   std::string m_leagueSite;
   std::chrono::seconds m_gameTimeLimit;

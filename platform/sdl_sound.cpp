@@ -52,6 +52,8 @@ void SdlSoundPlayer::Play(const std::string& fileName) {
   // A machine without a free sound device (a server, a busy card) plays nothing: the robot's
   // work must not stop on it.
   if (!m_audioStarted) {
+    // SDL would otherwise take TERM and INT for quit events of its own, which nobody reads.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return NoDevice();
     m_audioStarted = true;
   }

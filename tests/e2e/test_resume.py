@@ -132,6 +132,40 @@ class ResumeTest(TurnCase):
         self.assert_turn_finished_once()
 
 
+class StopTest(TurnCase):
+    """TERM and INT end the robot cleanly, once the ready sound has played too, and in the middle
+    of a generation after the step in progress."""
+
+    def stop_idle(self, sig):
+        self.prepare()
+        self.game.set_deadline(NEXT)  # every order in, the turn not due: the sound plays
+        robot = self.start_robot(self.game, self.league, self.sink)
+        robot.main_window()
+        self.tick(robot, self.game)
+        os.kill(robot.pid, sig)
+        self.assertEqual(robot.wait_end(), 0, "the exit status after " + sig.name)
+        self.assertEqual(self.sink.messages(), [])
+
+    def test_term_stops_an_idle_robot_that_played_the_sound(self):
+        self.stop_idle(signal.SIGTERM)
+
+    def test_int_stops_an_idle_robot_that_played_the_sound(self):
+        self.stop_idle(signal.SIGINT)
+
+    def test_term_during_a_generation_stops_after_the_step_and_the_next_start_finishes(self):
+        self.prepare()
+        self.game_script("")
+        robot = self.start_robot(self.game, self.league, sendmail=self.slow_sendmail())
+        wait_for("Ann's mail to be handed over", lambda: self.count(self.calls) == 1)
+        os.kill(robot.pid, signal.SIGTERM)
+        self.assertEqual(robot.wait_end(), 0)
+        self.assertEqual(self.count(self.calls), 1, "no mail after the stop")
+        self.assertTrue(os.path.exists(self.game.path("ventari-turn.journal")))
+        self.start_robot(self.game, self.league, self.sink)
+        self.assert_turn_finished_once()
+        self.assertEqual(self.count(self.calls), 1)
+
+
 class RestoreTest(TurnCase):
     """A turn generated, then put back by the host from the command line, without a display."""
 
