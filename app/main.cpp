@@ -2,6 +2,7 @@
 // refresh), the about box, then the event loop until the application is asked to end.
 
 #include <QApplication>
+#include <QCoreApplication>
 
 #include <clocale>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "app/qt_dialogs.h"
 #include "app/stop_signals.h"
 #include "app/ventari1.h"
+#include "core/check_command.h"
 #include "core/generation.h"
 #include "core/records.h"
 #include "core/restore_command.h"
@@ -27,6 +29,10 @@ int main(int argc, char** argv) {
   // Needs no display: done before the window system is asked for.
   if (argc == 3 && std::strcmp(argv[1], "--restore") == 0)
     return RestoreCommand(argv[2], std::cout, std::cerr);
+  if (argc == 2 && std::strcmp(argv[1], "--check") == 0) {
+    QCoreApplication core(argc, argv);  // the league page's fetch runs on Qt's event loop
+    return CheckCommand(std::cout);
+  }
   QApplication application(argc, argv);
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");

@@ -207,5 +207,48 @@ class RestoreTest(TurnCase):
                           if n.startswith("alpha.")}, after)
 
 
+class CheckTest(TurnCase):
+    """`ventari --check` tells what the robot sees, without a display and without acting."""
+
+    def check(self, sendmail):
+        env = dict(os.environ, VENTARI_LEAGUE_SERVER=self.league.url, VENTARI_SENDMAIL=sendmail)
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
+            env.pop(name, None)
+        return subprocess.run([os.path.join(BIN_DIR, "ventari"), "--check"], cwd=self.game.root,
+                              env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=120)
+
+    def test_check_reports_orders_programs_and_the_league_page(self):
+        self.prepare()
+        before = self.game.snapshot()
+        # Bob's client saved last turn's orders... of player 1.
+        os.replace(self.game.path("alpha.x2"), self.game.path("alpha.x2.keep"))
+        with open(self.game.path("alpha.x2"), "wb") as f:
+            f.write(read_bytes(self.game.path("alpha.x1")))
+        run = self.check(self.msmtp())
+        out = run.stdout.decode()
+        self.assertEqual(run.returncode, 0, out)
+        self.assertIn("game:            alpha", out)
+        self.assertIn("year:            2400", out)
+        self.assertIn("deadline:        " + PAST, out)
+        self.assertIn("  1 Ann: in\n", out)
+        self.assertIn("  2 Bob: late (other player)\n", out)
+        self.assertIn("  3 Robot: computer\n", out)
+        self.assertIn("stars.exe, native", out)
+        self.assertIn("nextdl?jeu=alpha: " + NEXT, out)
+        self.assertIn("ready: a turn can be generated", out)
+        self.assertEqual(self.sink.messages(), [])
+        self.assertEqual(self.game.host_turn(), 0)
+        self.assertEqual(first_line(self.game.path("nextdl.txt")), PAST, "the page is not cached")
+
+        # A mail program that is not there is the first problem.
+        run = self.check("/nonexistent/sendmail")
+        self.assertEqual(run.returncode, 1)
+        self.assertIn("problem: the mail program /nonexistent/sendmail cannot be started",
+                      run.stdout.decode())
+        os.replace(self.game.path("alpha.x2.keep"), self.game.path("alpha.x2"))
+        self.assertEqual(self.game.snapshot(), before)
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -1,0 +1,161 @@
+#include "core/check_command.h"
+
+#include "core/backup.h"
+#include "core/deadline_fetch.h"
+#include "core/game_checks.h"
+#include "core/records.h"
+#include "mail/sendmail_mailer.h"
+#include "net/nmhttp.h"
+#include "platform/dialogs.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "stars/stars_file.h"
+
+namespace ventari {
+
+namespace {
+
+// The fetch's boxes, as lines of the report.
+class PrintedDialogs final : public Dialogs {
+ public:
+  explicit PrintedDialogs(std::string& said) : m_said(said) {}
+  void ShowMessage(const std::string& text) override { Say(text); }
+  void ShowError(const std::string& message) override { Say(ErrorBoxText(message)); }
+  void ShowMailError(int result) override { Say("mail error " + std::to_string(result)); }
+
+ private:
+  void Say(std::string text) {
+    for (char& c : text)
+      if (c == '\n' || c == '\r') c = ' ';
+    if (!m_said.empty()) m_said += "; ";
+    m_said += text;
+  }
+  std::string& m_said;
+};
+
+std::string FirstLineOf(const std::string& path, bool& found) {
+  TextFileReader file;
+  found = file.open(path);
+  return found ? file.readLine() : std::string();
+}
+
+std::string HowRun(const ResolvedCommand& command) {
+  if (!command.throughWine) return "native";
+  std::string wine;  // what comes before the program
+  for (const std::string& arg : command.argv) {
+    if (arg == command.program) break;
+    wine += (wine.empty() ? "" : " ") + arg;
+  }
+  return "through wine: " + wine;
+}
+
+}  // namespace
+
+int CheckCommand(std::ostream& out) {
+  std::string problem;
+  auto note = [&](const std::string& text) {
+    if (problem.empty()) problem = text;
+  };
+  ProgramRecords records;
+  HostSettings& host = records.host;
+  GameSettings& game = records.game;
+  try {
+    if (!LoadHostSettings(host)) {
+      out << "problem: config file not found: ventari.def in " << GetCurrentDir() << "\n";
+      return 1;
+    }
+    for (std::string* folder : {&host.binariesDir, &host.publicationDir, &host.repJeu})
+      *folder = AbsoluteFolder(*folder, GetCurrentDir());
+    if (!LoadGameSettings(game, host.repJeu)) {
+      out << "problem: config file not found: " << host.repJeu << "/ventari.pla\n";
+      return 1;
+    }
+    CheckGameSettings(game);
+  } catch (const std::exception& error) {
+    out << "problem: settings: " << error.what() << "\n";
+    return 1;
+  }
+
+  const std::string gameDir = host.repJeu + "/" + game.gameName;
+  const std::string stem = gameDir + "/" + game.gameName;
+  out << "game:            " << game.gameName << " (" << gameDir << ")\n";
+  bool found = false;
+  const std::string year = FirstLineOf(YearCachePath(records), found);
+  out << "year:            " << (found ? year : "not read yet (no year cache)") << "\n";
+  const std::string deadline = FirstLineOf(DeadlineCachePath(records), found);
+  out << "deadline:        " << (found ? deadline : "not fetched") << "\n";
+
+  stars::FileHeader hostHeader;
+  const bool hostRead = stars::ReadHostHeader(stem + ".hst", hostHeader);
+  if (!hostRead) note("the host file " + stem + ".hst cannot be read as one");
+  out << "host file:       " << stem << ".hst"
+      << (hostRead ? ", turn " + std::to_string(hostHeader.turn) : ", cannot be read") << "\n";
+  out << "orders:\n";
+  for (int n = 1; n <= game.playerCount; ++n) {
+    const PlayerEntry& player = game.player(n);
+    out << "  " << n << " " << player.name << ": ";
+    if (player.isComputer()) {
+      out << "computer\n";
+      continue;
+    }
+    const stars::OrderVerdict verdict =
+        hostRead ? stars::JudgeOrderFile(stem + ".x" + std::to_string(n), hostHeader, n)
+                 : stars::OrderVerdict::kMissing;
+    if (verdict == stars::OrderVerdict::kIn)
+      out << "in\n";
+    else
+      out << "late (" << (hostRead ? stars::OrderVerdictText(verdict) : "no host file") << ")\n";
+  }
+
+  const std::string executable = host.binariesDir + "\\" + host.executableName;
+  const std::optional<ResolvedCommand> gameCommand = ResolveCommandLine(executable);
+  if (gameCommand && gameCommand->program == NativePath(executable)) {
+    out << "game executable: " << NativePath(executable) << ", " << HowRun(*gameCommand) << "\n";
+  } else {
+    out << "game executable: " << NativePath(executable) << ", cannot be started\n";
+    note("the game executable " + NativePath(executable) + " cannot be started");
+  }
+  const std::string yearTool = host.repJeu + "/staryear.EXE";
+  if (!ResolveCommandLine(QuoteArgument(yearTool)))
+    note("the year tool " + yearTool + " cannot be started");
+
+  const std::string sendmail = SendmailCommandFromEnvironment();
+  const bool mailFound = ResolveCommandLine(sendmail).has_value();
+  out << "mail system:     " << sendmail << (mailFound ? "" : ", not found") << "\n";
+  if (!mailFound) note("the mail program " + sendmail + " cannot be started");
+
+  TNMHTTP http;
+  std::string said;
+  PrintedDialogs dialogs(said);
+  const std::string url =
+      LeagueServerBase() + game.webFolder + "/travail/ventari.php/nextdl?jeu=" + game.gameName;
+  std::string headerText;
+  std::string bodyText;
+  bool pageFound = false;
+  try {
+    pageFound = FetchPage(http, dialogs, url, "", "", false, headerText, bodyText);
+  } catch (const std::exception& error) {
+    said = error.what();
+  }
+  TextFileReader page;
+  page.openText(bodyText);
+  out << "league page:     " << url << ": "
+      << (pageFound ? page.readLine() : "not found" + (said.empty() ? "" : " (" + said + ")"))
+      << "\n";
+  if (!pageFound) note("the league page " + url + " cannot be fetched");
+
+  const std::vector<std::string> backups = ListGameBackups(gameDir);
+  out << "backups:        ";
+  for (const std::string& name : backups) out << " " << name;
+  out << (backups.empty() ? " none" : "") << "\n";
+
+  if (!problem.empty()) {
+    out << "problem: " << problem << "\n";
+    return 1;
+  }
+  out << "ready: a turn can be generated\n";
+  return 0;
+}
+
+}  // namespace ventari
