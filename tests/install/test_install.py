@@ -107,6 +107,9 @@ class InstallTreeTest(unittest.TestCase):
             year = subprocess.run([self.path("bin", "staryear"), "alpha.hst"], cwd=game,
                                   check=True, capture_output=True, text=True)
             self.assertRegex(year.stdout.strip(), r"^24\d\d$")
+            version = subprocess.run([self.path("bin", "ventari"), "--version"], check=True,
+                                     capture_output=True, text=True)
+            self.assertEqual(version.stdout, "ventari %s\n" % VERSION)
         finally:
             shutil.rmtree(game, ignore_errors=True)
 
