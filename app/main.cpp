@@ -1,18 +1,26 @@
-// Program entry: the application title, the main window (whose creation runs the first
-// refresh), the about box, then the event loop until the application is asked to end.
+// Program entry: the command line, the application title, the main window (whose creation
+// runs the first refresh), the about box, then the event loop until the application is asked
+// to end.
+
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <clocale>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
 #include "app/abo_ventari.h"
+#include "app/command_line.h"
 #include "app/qt_app_control.h"
 #include "app/qt_dialogs.h"
 #include "app/stop_signals.h"
 #include "app/ventari1.h"
+#include "app/version.h"
 #include "core/check_command.h"
 #include "core/generation.h"
 #include "core/records.h"
@@ -25,14 +33,61 @@
 
 using namespace ventari;
 
-int main(int argc, char** argv) {
-  // Needs no display: done before the window system is asked for.
-  if (argc == 3 && std::strcmp(argv[1], "--restore") == 0)
-    return RestoreCommand(argv[2], std::cout, std::cerr);
-  if (argc == 2 && std::strcmp(argv[1], "--check") == 0) {
+namespace {
+
+// Exit statuses besides the robot's own 0 and 1.
+constexpr int kBadUsage = 2;
+
+// Handles what the command line asks for before a run; the exit status, or -1 to run.
+int BeforeRun(const StartRequest& request, int argc, char** argv) {
+  switch (request.action) {
+    case StartRequest::Action::kHelp:
+      std::fputs(UsageText().c_str(), stdout);
+      return 0;
+    case StartRequest::Action::kVersion:
+      std::printf("ventari %s\n", VENTARI_VERSION);
+      return 0;
+    case StartRequest::Action::kBadUsage:
+      std::fprintf(stderr, "ventari: %s\n%s", request.error.toLocal8Bit().constData(),
+                   UsageText().c_str());
+      return kBadUsage;
+    case StartRequest::Action::kRun:
+      break;
+  }
+  // Everything after this reads ventari.def and pret.wav from the working folder.
+  if (request.has(QStringLiteral("folder"))) {
+    const QByteArray folder = request.value(QStringLiteral("folder")).toLocal8Bit();
+    if (::chdir(folder.constData()) != 0) {
+      std::fprintf(stderr, "ventari: cannot enter the folder %s: %s\n", folder.constData(),
+                   std::strerror(errno));
+      return 1;
+    }
+  }
+  // Neither needs a display: done before the window system is asked for.
+  if (request.has(QStringLiteral("restore")))
+    return RestoreCommand(request.value(QStringLiteral("restore")).toStdString(), std::cout,
+                          std::cerr);
+  if (request.has(QStringLiteral("check"))) {
     QCoreApplication core(argc, argv);  // the league page's fetch runs on Qt's event loop
     return CheckCommand(std::cout);
   }
+  // Without a window system Qt would abort with a core dump.
+  if (!DisplayAvailable(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"),
+                        std::getenv("WAYLAND_DISPLAY"))) {
+    std::fputs("ventari: no display: use --headless\n", stderr);
+    return 1;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const StartRequest request = ParseCommandLine(arguments);
+  if (const int status = BeforeRun(request, argc, argv); status >= 0) return status;
+
   QApplication application(argc, argv);
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");

@@ -17,6 +17,10 @@ for preset in default asan; do
   ctest --preset "$preset" || status=1
 done
 
+# The Debian package of the default build, installed into this machine and run from there.
+echo "== package =="
+bash tools/check-package.sh build || status=1
+
 # The fuzzers (clang, libFuzzer from libclang-rt) replay their corpus with a short run each.
 echo "== fuzz =="
 cmake --preset fuzz >/dev/null

@@ -385,9 +385,11 @@ class GameFolder:
 
 
 class Robot:
-    """The program started in the host's folder, as the host starts it."""
+    """The program started in the host's folder, as the host starts it (or started elsewhere
+    with arguments that name the folder)."""
 
-    def __init__(self, group, display, game, league, sink=None, sendmail=None, env=None):
+    def __init__(self, group, display, game, league, sink=None, sendmail=None, env=None,
+                 args=(), cwd=None):
         if sendmail is None:
             rc = os.path.join(game.root, "msmtprc")
             with open(rc, "w"):
@@ -401,7 +403,7 @@ class Robot:
         lsan = os.environ.get("LSAN_OPTIONS")
         with open(self.log, "wb") as out:
             self.process = group.start(
-                [os.path.join(BIN_DIR, "ventari")], cwd=game.root, stdout=out,
+                [os.path.join(BIN_DIR, "ventari"), *args], cwd=cwd or game.root, stdout=out,
                 stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                 env=display.env({"VENTARI_SENDMAIL": sendmail,
                                  "VENTARI_LEAGUE_SERVER": league.url,
@@ -542,8 +544,8 @@ class RobotTestCase(unittest.TestCase):
     def start_sink(self):
         return SmtpSink(self.group, os.path.join(self.tmp, "mails"))
 
-    def start_robot(self, game, league, sink=None, sendmail=None, env=None):
-        self.robot = Robot(self.group, self.display, game, league, sink, sendmail, env)
+    def start_robot(self, game, league, sink=None, sendmail=None, env=None, args=(), cwd=None):
+        self.robot = Robot(self.group, self.display, game, league, sink, sendmail, env, args, cwd)
         return self.robot
 
     def tick(self, robot, game):

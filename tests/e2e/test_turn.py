@@ -103,6 +103,24 @@ class TurnTest(RobotTestCase):
         self.assertEqual(self.league.requests(), [PAGE])
         self.assertEqual(robot.windows(), [window])
 
+    def test_folder_option_runs_the_host_folder_from_anywhere(self):
+        # Started in an empty folder, the robot works in the one --folder names.
+        elsewhere = os.path.join(self.tmp, "elsewhere")
+        os.mkdir(elsewhere)
+        self.game = self.make_game()
+        self.game.hand_in_orders()
+        self.game.set_deadline(PAST)
+        self.game.set_year("2400")
+        self.league = self.start_league("alpha", deadline=NEXT)
+        self.sink = self.start_sink()
+        robot = self.start_robot(self.game, self.league, self.sink,
+                                 args=["--folder", self.game.root], cwd=elsewhere)
+        mails = self.wait_mails(self.sink, 3)
+        self.assertEqual(self.game.host_turn(), 1)
+        self.assert_turn_published(1)
+        self.assert_turn_mails(mails, "2400")
+        self.assertEqual(os.listdir(elsewhere), [])
+
     def test_manual_mode_reminds_the_host_once_and_when_asked(self):
         robot = self.start(auto=False)
         window = robot.main_window()

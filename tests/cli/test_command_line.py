@@ -1,0 +1,110 @@
+"""The real program's command line, run without a display: what it prints, on which stream,
+and its exit status."""
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+BIN_DIR = os.environ["VENTARI_BIN_DIR"]
+SOURCE_DIR = os.environ["VENTARI_SOURCE_DIR"]
+VERSION = os.environ["VENTARI_VERSION"]
+PROGRAM = os.path.join(BIN_DIR, "ventari")
+OPTIONS = ("--folder", "--check", "--restore", "--help", "--version")
+
+
+def no_display_env(**extra):
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+    env.update(SDL_AUDIODRIVER="dummy", **extra)
+    return env
+
+
+def run(args, cwd=None, env=None):
+    return subprocess.run([PROGRAM] + args, cwd=cwd, env=env or no_display_env(),
+                          capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=60)
+
+
+def readme_variables():
+    with open(os.path.join(SOURCE_DIR, "README.md"), encoding="utf-8") as f:
+        return re.findall(r"^\| `(VENTARI_[A-Z_]+)` \|", f.read(), re.MULTILINE)
+
+
+class CommandLineTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="ventari-cli-")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def test_help_lists_every_option_and_variable_without_a_display(self):
+        for flag in ("--help", "-h"):
+            with self.subTest(flag=flag):
+                result = run([flag])
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(result.stderr, "")
+                lines = result.stdout.splitlines()
+                self.assertTrue(lines[0].startswith("Usage: ventari"))
+                for option in OPTIONS:
+                    self.assertEqual(
+                        len([l for l in lines if re.match(r"\s+(-\w, )?" + option + r"\b", l)]),
+                        1, option)
+                variables = readme_variables() + ["VENTARI_GAME_TIMEOUT", "VENTARI_MAIL_TIMEOUT",
+                                                  "VENTARI_REMIND_HOURS"]
+                for variable in set(variables):
+                    self.assertEqual(
+                        len([l for l in lines if re.match(r"\s+" + variable + r"\s+\S", l)]),
+                        1, variable)
+
+    def test_version_is_the_projects(self):
+        for flag in ("--version", "-v"):
+            with self.subTest(flag=flag):
+                result = run([flag])
+                self.assertEqual((result.returncode, result.stdout, result.stderr),
+                                 (0, "ventari %s\n" % VERSION, ""))
+
+    def test_what_is_not_understood_gives_the_usage_on_stderr_and_status_2(self):
+        for args, named in ((["--bogus"], "bogus"), (["--folder"], "folder"),
+                            (["stray"], "stray"), (["--version", "--bogus"], "bogus")):
+            with self.subTest(args=args):
+                result = run(args)
+                self.assertEqual(result.returncode, 2)
+                self.assertEqual(result.stdout, "")
+                first, *rest = result.stderr.splitlines()
+                self.assertTrue(first.startswith("ventari: "), first)
+                self.assertIn(named, first)
+                self.assertTrue(rest[0].startswith("Usage: ventari"))
+                self.assertTrue(any("--folder" in line for line in rest))
+
+    def test_a_start_without_a_display_ends_with_one_line_and_status_1(self):
+        # The folder holds no settings: had the robot started, it would have stopped at its
+        # message box; it must not even get there (and Qt must not abort with a core dump).
+        for env in (no_display_env(), no_display_env(QT_QPA_PLATFORM="xcb"),
+                    no_display_env(QT_QPA_PLATFORM="wayland", DISPLAY=":99")):
+            with self.subTest(platform=env.get("QT_QPA_PLATFORM")):
+                result = run([], cwd=self.dir, env=env)
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.stdout, "")
+                self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
+                self.assertIn("no display", result.stderr)
+                self.assertIn("--headless", result.stderr)
+                self.assertEqual(os.listdir(self.dir), [])
+
+    def test_a_folder_that_cannot_be_entered_is_named_with_status_1(self):
+        missing = os.path.join(self.dir, "nowhere")
+        plain_file = os.path.join(self.dir, "ventari.def")
+        with open(plain_file, "w", encoding="ascii"):
+            pass
+        for folder in (missing, plain_file):
+            with self.subTest(folder=folder):
+                result = run(["--folder", folder], cwd=self.dir)
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
+                self.assertIn(folder, result.stderr)
+        self.assertFalse(os.path.exists(missing))
+
+
+if __name__ == "__main__":
+    unittest.main()
