@@ -122,6 +122,25 @@ TEST_F(FormTest, ErrorsOfAHandlerGoToTheErrorBoxAndTheWindowGoesOn) {
   EXPECT_TRUE(form->Timer1->isActive());
 }
 
+TEST_F(FormTest, TheMinuteTimerStartsOnlyAfterTheFirstRefresh) {
+  folder.WriteHostSettings();
+  folder.WriteGameSettings({});
+  folder.WriteDeadlineCache("not a date");
+  folder.WriteYearCache("2405");
+  // While a box is open (the start-up's may stay open an hour), is the minute timer running?
+  std::vector<bool> timerActiveDuringBox;
+  dialogs.whileOpen = [&] {
+    for (QWidget* window : QApplication::topLevelWidgets())
+      if (auto* timer = window->findChild<QTimer*>(QStringLiteral("Timer1")))
+        timerActiveDuringBox.push_back(timer->isActive());
+  };
+  auto form = MakeForm();
+  form->Button2->click();  // a later tick's box: the timer runs by then
+  ASSERT_EQ(timerActiveDuringBox.size(), 2u);
+  EXPECT_FALSE(timerActiveDuringBox[0]) << "a tick could run inside the start-up's box";
+  EXPECT_TRUE(timerActiveDuringBox[1]);
+}
+
 TEST_F(FormTest, MouseMoveOverTheStateLabelShowsTheLatePlayers) {
   auto form = MakeForm();
   dialogs.messages.clear();
