@@ -62,7 +62,9 @@ std::vector<OptionSpec> RobotOptions() {
       {{QStringLiteral("restore")},
        QStringLiteral("YEAR"),
        QStringLiteral("put the game's files back from the backup of YEAR and exit")},
-      // --headless goes here.
+      {{QStringLiteral("headless")},
+       {},
+       QStringLiteral("run without a window: every box and change goes to the log on stderr")},
   };
 }
 

@@ -16,6 +16,7 @@
 
 #include "app/abo_ventari.h"
 #include "app/command_line.h"
+#include "app/headless.h"
 #include "app/qt_app_control.h"
 #include "app/qt_dialogs.h"
 #include "app/stop_signals.h"
@@ -71,6 +72,7 @@ int BeforeRun(const StartRequest& request, int argc, char** argv) {
     QCoreApplication core(argc, argv);  // the league page's fetch runs on Qt's event loop
     return CheckCommand(std::cout);
   }
+  if (request.has(QStringLiteral("headless"))) return RunHeadless(argc, argv);
   // Without a window system Qt would abort with a core dump.
   if (!DisplayAvailable(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"),
                         std::getenv("WAYLAND_DISPLAY"))) {

@@ -1,5 +1,7 @@
 #include "app/qt_dialogs.h"
 
+#include "platform/event_log.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -27,15 +29,18 @@ void RunBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
 }  // namespace
 
 void QtDialogs::ShowMessage(const std::string& text) {
+  LogEvent("box", text);
   RunBox(QMessageBox::NoIcon, QStringLiteral("Ventari"), QString::fromStdString(text), false);
 }
 
 void QtDialogs::ShowError(const std::string& message) {
+  LogEvent("error", ErrorBoxText(message));
   RunBox(QMessageBox::Critical, QStringLiteral("Ventari"),
          QString::fromStdString(ErrorBoxText(message)), false);
 }
 
 void QtDialogs::ShowMailError(int result) {
+  LogEvent("error", "mail error box: " + std::to_string(result));
   RunBox(QMessageBox::Critical, QStringLiteral("Error"), QString::number(result), true);
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "app/qt_app_control.h"
+#include "platform/event_log.h"
 
 namespace ventari {
 
@@ -55,7 +56,7 @@ void StopSignals::Stop() {
   char bytes[64];
   while (::read(g_stopPipe[0], bytes, sizeof bytes) > 0) {
   }
-  std::fprintf(stderr, "ventari: stopped by a signal\n");
+  LogEvent("info", "stop asked for by a signal (TERM or INT)");
   m_app.RequestStop();
 }
 

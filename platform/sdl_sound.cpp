@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/errors.h"
+#include "platform/event_log.h"
 
 namespace ventari {
 
@@ -31,8 +32,8 @@ void SdlSoundPlayer::NoDevice() {
   if (m_noDeviceSaid) return;
   m_noDeviceSaid = true;
   const char* text = SDL_GetError();
-  std::fprintf(stderr, "ventari: no sound device (%s): the ready sound is not played\n",
-               text && *text ? text : "unknown error");
+  LogEvent("warning", std::string("no sound device (") + (text && *text ? text : "unknown error") +
+                          "): the ready sound is not played");
 }
 
 void SdlSoundPlayer::Close() {

@@ -12,7 +12,7 @@ BIN_DIR = os.environ["VENTARI_BIN_DIR"]
 SOURCE_DIR = os.environ["VENTARI_SOURCE_DIR"]
 VERSION = os.environ["VENTARI_VERSION"]
 PROGRAM = os.path.join(BIN_DIR, "ventari")
-OPTIONS = ("--folder", "--check", "--restore", "--help", "--version")
+OPTIONS = ("--folder", "--headless", "--check", "--restore", "--help", "--version")
 
 
 def no_display_env(**extra):

@@ -7,7 +7,7 @@ import signal
 import subprocess
 import unittest
 
-from harness import BIN_DIR, RobotTestCase, first_line, read_bytes, stars_turn, wait_for
+from harness import BIN_DIR, LeagueServer, RobotTestCase, first_line, read_bytes, stars_turn, wait_for
 
 PAST = "2002-07-30 18:00:00"
 NEXT = "2031-05-06 07:08:09"
@@ -205,6 +205,54 @@ class RestoreTest(TurnCase):
         self.assertEqual(back.returncode, 0, back.stderr)
         self.assertEqual({n: read_bytes(self.game.path(n)) for n in os.listdir(self.game.dir)
                           if n.startswith("alpha.")}, after)
+
+
+class HeadlessTest(TurnCase):
+    """`ventari --headless` with no display at all: the whole turn, its events in the log."""
+
+    def start_headless(self, league):
+        env = dict(os.environ, VENTARI_SENDMAIL=self.msmtp(), VENTARI_LEAGUE_SERVER=league.url,
+                   SDL_AUDIODRIVER="dummy")
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
+            env.pop(name, None)
+        self.log = os.path.join(self.tmp, "headless.log")
+        with open(self.log, "wb") as out:
+            return self.group.start([os.path.join(BIN_DIR, "ventari"), "--headless", "--folder",
+                                     self.game.root], cwd=self.tmp, env=env,
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+
+    def log_text(self):
+        return read_bytes(self.log).decode("utf-8", "replace")
+
+    def test_a_whole_turn_without_a_display(self):
+        self.prepare()
+        robot = self.start_headless(self.league)
+        mails = self.wait_mails(self.sink, 3)
+        wait_for("the new year", lambda: self.game.line("curyear.txt") == "2401")
+        wait_for("the new year in the log", lambda: "info year: 2401" in self.log_text())
+        self.assertEqual(sorted(address(m) for m in mails),
+                         ["ann@localhost", "bob@localhost", "host@localhost"])
+        self.assertEqual(self.game.host_turn(), 1)
+        os.kill(robot.pid, signal.SIGTERM)
+        self.assertEqual(robot.wait(timeout=60), 0)
+        log = self.log_text()
+        self.assertRegex(log, r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d info start: ventari ")
+        for line in ("info game: alpha", "info year: 2400", "info state: devrait générer",
+                     "info deadline: " + NEXT, "info end: exit status 0"):
+            self.assertIn(line, log)
+
+    def test_a_box_that_ends_the_robot_ends_it_with_status_1(self):
+        self.prepare()
+        league = self.start_league_for_other_game()
+        robot = self.start_headless(league)
+        self.assertEqual(robot.wait(timeout=120), 1)
+        self.assertIn("box Ventari HTML page not found !!!", self.log_text())
+        self.assertIn("info end: exit status 1", self.log_text())
+
+    def start_league_for_other_game(self):
+        os.remove(self.game.path("nextdl.txt"))  # the deadline must be fetched
+        return LeagueServer(self.group, os.path.join(self.tmp, "league-beta"), "beta",
+                            deadline=NEXT)
 
 
 class CheckTest(TurnCase):

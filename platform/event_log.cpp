@@ -1,0 +1,21 @@
+#include "platform/event_log.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace ventari {
+
+void LogEvent(const char* level, const std::string& message) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+  std::string line = message;
+  for (char& c : line)
+    if (c == '\n' || c == '\r') c = ' ';
+  std::fprintf(stderr, "%s %s %s\n", stamp, level, line.c_str());
+  std::fflush(stderr);
+}
+
+}  // namespace ventari
