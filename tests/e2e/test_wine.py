@@ -26,7 +26,14 @@ class WineTurnTest(RobotTestCase):
 
     def test_a_windows_game_generates_the_turn_through_wine(self):
         game = self.make_game(executable=WINDOWS_GAME)
-        with open(os.path.join(game.stars, "stars.exe"), "rb") as f:
+        # Where a Windows game sits under wine: a folder with blanks, named without quotes.
+        stars = os.path.join(game.root, "drive_c", "Program Files", "Stars game")
+        os.makedirs(stars)
+        os.rename(os.path.join(game.stars, "stars.exe"), os.path.join(stars, "stars.exe"))
+        game.write(os.path.join(game.root, "ventari.def"),
+                   "binaires\t%s\r\nexecutable\tstars.exe\r\npublication\t%s\r\njeux\t%s\r\n"
+                   % (stars.replace("/", "\\"), game.pub, game.jeux))
+        with open(os.path.join(stars, "stars.exe"), "rb") as f:
             self.assertEqual(f.read(2), b"MZ")
         game.hand_in_orders()
         game.set_deadline(PAST)
