@@ -65,8 +65,7 @@ int CheckCommand(std::ostream& out) {
       out << "problem: config file not found: ventari.def in " << GetCurrentDir() << "\n";
       return 1;
     }
-    for (std::string* folder : {&host.binariesDir, &host.publicationDir, &host.repJeu})
-      *folder = AbsoluteFolder(*folder, GetCurrentDir());
+    MakeFoldersAbsolute(host, GetCurrentDir());
     if (!LoadGameSettings(game, host.repJeu)) {
       out << "problem: config file not found: " << host.repJeu << "/ventari.pla\n";
       return 1;

@@ -37,4 +37,9 @@ std::string AbsoluteFolder(const std::string& folder, const std::string& working
   return workingFolder + "/" + folder;
 }
 
+void MakeFoldersAbsolute(HostSettings& host, const std::string& workingFolder) {
+  for (std::string* folder : {&host.binariesDir, &host.publicationDir, &host.repJeu})
+    *folder = AbsoluteFolder(*folder, workingFolder);
+}
+
 }  // namespace ventari

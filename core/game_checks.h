@@ -7,6 +7,7 @@
 namespace ventari {
 
 struct GameSettings;
+struct HostSettings;
 
 // Raises ERangeError for a player count below 0 or above 12, and Exception for a game name that
 // would lead outside the game's folders: empty, "." or "..", with "/" or "\", or with a control
@@ -16,5 +17,7 @@ void CheckGameSettings(const GameSettings& game);
 // A folder named in a settings file, relative to the folder the robot works in: the robot
 // changes into the game's folder to run the game, and the name must still mean the same folder.
 std::string AbsoluteFolder(const std::string& folder, const std::string& workingFolder);
+// The binaries, publication and game folders of the host settings, each made absolute.
+void MakeFoldersAbsolute(HostSettings& host, const std::string& workingFolder);
 
 }  // namespace ventari

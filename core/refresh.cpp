@@ -75,8 +75,7 @@ void RefreshCycle::Run() {
 
   state.savedDir = GetCurrentDir();
   if (!LoadHostSettings(host)) return (void)Fatal("config file not found !!!");
-  for (std::string* folder : {&host.binariesDir, &host.publicationDir, &host.repJeu})
-    *folder = AbsoluteFolder(*folder, state.savedDir);
+  MakeFoldersAbsolute(host, state.savedDir);
   if (!DirectoryExists(host.binariesDir))
     return (void)Fatal("Stars! binaries directory not found !!!");
   const std::string executable = host.binariesDir + "\\" + host.executableName;

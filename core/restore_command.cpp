@@ -21,7 +21,7 @@ int RestoreCommand(const std::string& year, std::ostream& out, std::ostream& err
       err << "ventari: config file not found: ventari.def in " << GetCurrentDir() << "\n";
       return 1;
     }
-    host.repJeu = AbsoluteFolder(host.repJeu, GetCurrentDir());
+    MakeFoldersAbsolute(host, GetCurrentDir());
     if (!LoadGameSettings(game, host.repJeu)) {
       err << "ventari: config file not found: " << host.repJeu << "/ventari.pla\n";
       return 1;
