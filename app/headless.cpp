@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <array>
 #include <clocale>
 #include <exception>
 
@@ -11,12 +10,8 @@
 #include "app/stop_signals.h"
 #include "app/version.h"
 #include "core/deadline_fetch.h"
-#include "core/generation.h"
-#include "core/monitor_view.h"
 #include "core/records.h"
-#include "core/refresh.h"
-#include "core/robot.h"
-#include "core/tick.h"
+#include "core/robot_parts.h"
 #include "core/year_tool.h"
 #include "mail/sendmail_mailer.h"
 #include "net/nmhttp.h"
@@ -42,37 +37,8 @@ class LoggedDialogs final : public Dialogs {
   }
 };
 
-// What the window would show, logged when it changes; the clock line is left out, so that a
-// quiet tick writes nothing.
-class LoggedView final : public MonitorView {
- public:
-  void SetLine(WindowLine line, const std::string& text) override {
-    if (line == WindowLine::Clock || line == WindowLine::Period) return;
-    std::string& shown = m_lines[static_cast<std::size_t>(line)];
-    if (shown == text) return;
-    shown = text;
-    LogEvent("info", std::string(Name(line)) + ": " + text);
-  }
-  void SetColour(WindowColour) override {}
-  int TimerIntervalMs() const override { return 60000; }
-
- private:
-  static const char* Name(WindowLine line) {
-    switch (line) {
-      case WindowLine::Game:
-        return "game";
-      case WindowLine::Year:
-        return "year";
-      case WindowLine::Deadline:
-        return "deadline";
-      case WindowLine::State:
-        return "state";
-      default:
-        return "line";
-    }
-  }
-  std::array<std::string, 8> m_lines;
-};
+// The window's one-minute timer.
+constexpr int kTickIntervalMs = 60000;
 
 }  // namespace
 
@@ -87,7 +53,6 @@ int RunHeadless(int argc, char** argv) {
   QtAppControl app;
   StopSignals stopSignals(app);
   SystemClock clock;
-  LoggedView view;
   ProgramRecords& records = TheProgramRecords();
   PosixProgramRunner runner;
   SendmailMailer mailer(dialogs, SendmailCommandFromEnvironment());
@@ -96,11 +61,9 @@ int RunHeadless(int argc, char** argv) {
   TNMHTTP http;
   http.OnException = [&dialogs](const std::string& message) { dialogs.ShowError(message); };
   DeadlineFetch deadlineFetch(records, http, dialogs, app);
-  RefreshCycle refresh(records, view, dialogs, app, clock, deadlineFetch, yearMaker);
-  Generation generation(records, runner, mailer, dialogs, app, refresh, LeagueSiteAddress(),
-                        GameTimeLimit());
-  SurveillanceTick tick(records, view, sound, clock, mailer, generation, refresh);
-  Robot robot(app, refresh, tick, generation);
+  RobotParts parts({records, nullptr, dialogs, app, clock, deadlineFetch, yearMaker, mailer, runner,
+                    sound, LeagueSiteAddress(), GameTimeLimit(), ReminderLeadFromEnvironment()});
+  Robot& robot = parts.robot();
 
   // As the window's handlers do: an error goes to its box and the robot goes on.
   auto guarded = [&dialogs](auto&& handler) {
@@ -111,7 +74,7 @@ int RunHeadless(int argc, char** argv) {
     }
   };
   QTimer timer;
-  timer.setInterval(view.TimerIntervalMs());
+  timer.setInterval(kTickIntervalMs);
   QObject::connect(&timer, &QTimer::timeout, &application,
                    [&] { guarded([&] { robot.Timer1Timer(); }); });
   guarded([&] { robot.FormCreate(); });
@@ -121,7 +84,7 @@ int RunHeadless(int argc, char** argv) {
     timer.start();
   });
   const int status = QCoreApplication::exec();
-  LogEvent("info", "end: exit status " + std::to_string(status));
+  LogEnd(app, status);
   return status;
 }
 

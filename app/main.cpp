@@ -29,6 +29,8 @@
 #include "core/year_tool.h"
 #include "mail/sendmail_mailer.h"
 #include "platform/clock.h"
+#include "platform/event_log.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/sdl_sound.h"
 
@@ -96,6 +98,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Ventari"));
   QApplication::setQuitOnLastWindowClosed(true);
 
+  LogEvent("info", std::string("start: ventari ") + VENTARI_VERSION + " in " + GetCurrentDir());
   QtDialogs dialogs;
   QtAppControl app;
   StopSignals stopSignals(app);
@@ -111,5 +114,7 @@ int main(int argc, char** argv) {
   TAPropos about(mailer, dialogs);
   form.SetAboutBox(&about);
   form.show();
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  LogEnd(app, status);
+  return status;
 }

@@ -13,9 +13,16 @@ class QtAppControl final : public AppControl {
   // Also true as soon as a stop signal has come, before the event loop has read it: a
   // generation then stops after the step in progress.
   bool EndRequested() const override;
+  // Why the event loop ended: after a failure, on a stop signal, or (nothing asked) because
+  // the window was closed.
+  const char* EndReason() const;
 
  private:
   bool m_ended = false;
+  const char* m_reason = "the window was closed";
 };
+
+// The log's last line: why the robot ended and its exit status.
+void LogEnd(const QtAppControl& app, int status);
 
 }  // namespace ventari

@@ -13,11 +13,8 @@
 #include <exception>
 
 #include "core/deadline_fetch.h"
-#include "core/generation.h"
 #include "core/records.h"
-#include "core/refresh.h"
-#include "core/robot.h"
-#include "core/tick.h"
+#include "core/robot_parts.h"
 #include "net/nmhttp.h"
 #include "platform/dialogs.h"
 
@@ -117,16 +114,10 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
     m_services.deadlineMaker = m_deadlineFetch.get();
   }
 
-  m_refresh = std::make_unique<RefreshCycle>(m_services.records, *this, m_services.dialogs,
-                                             m_services.app, m_services.clock,
-                                             *m_services.deadlineMaker, m_services.yearMaker);
-  m_generation = std::make_unique<Generation>(m_services.records, m_services.runner,
-                                              m_services.mailer, m_services.dialogs, m_services.app,
-                                              *m_refresh, m_services.leagueSite, GameTimeLimit());
-  m_tick = std::make_unique<SurveillanceTick>(m_services.records, *this, m_services.sound,
-                                              m_services.clock, m_services.mailer, *m_generation,
-                                              *m_refresh);
-  m_robot = std::make_unique<Robot>(m_services.app, *m_refresh, *m_tick, *m_generation);
+  m_parts = std::make_unique<RobotParts>(RobotServices{
+      m_services.records, this, m_services.dialogs, m_services.app, m_services.clock,
+      *m_services.deadlineMaker, m_services.yearMaker, m_services.mailer, m_services.runner,
+      m_services.sound, m_services.leagueSite, GameTimeLimit(), ReminderLeadFromEnvironment()});
 
   // The minute's ticks start once the first refresh is over: a start-up box left open for a
   // minute must not let a tick run before it.
@@ -206,21 +197,21 @@ void TForm1::SetColour(WindowColour colour) {
 int TForm1::TimerIntervalMs() const { return Timer1->interval(); }
 
 void TForm1::FormCreate() {
-  Guarded([this] { m_robot->FormCreate(); });
+  Guarded([this] { m_parts->robot().FormCreate(); });
 }
 
 void TForm1::FormActivate() { Timer1Timer(); }
 
 void TForm1::Timer1Timer() {
-  Guarded([this] { m_robot->Timer1Timer(); });
+  Guarded([this] { m_parts->robot().Timer1Timer(); });
 }
 
 void TForm1::Button2Click() {
-  Guarded([this] { m_robot->Button2Click(); });
+  Guarded([this] { m_parts->robot().Button2Click(); });
 }
 
 void TForm1::Button1Click() {
-  Guarded([this] { m_robot->Button1Click(); });
+  Guarded([this] { m_parts->robot().Button1Click(); });
 }
 
 void TForm1::FormKeyDown(int keyCode) {

@@ -21,13 +21,10 @@ class Clock;
 class Dialogs;
 class DeadlineCacheMaker;
 class DeadlineFetch;
-class Generation;
 class Mailer;
 class ProgramRunner;
-class RefreshCycle;
-class Robot;
+class RobotParts;
 class SoundPlayer;
-class SurveillanceTick;
 class TNMHTTP;
 class YearCacheMaker;
 struct ProgramRecords;
@@ -99,10 +96,7 @@ class TForm1 : public QWidget, public MonitorView {
 
   FormServices m_services;
   std::unique_ptr<DeadlineFetch> m_deadlineFetch;
-  std::unique_ptr<RefreshCycle> m_refresh;
-  std::unique_ptr<Generation> m_generation;
-  std::unique_ptr<SurveillanceTick> m_tick;
-  std::unique_ptr<Robot> m_robot;
+  std::unique_ptr<RobotParts> m_parts;
   QDialog* m_aboutBox = nullptr;
 };
 

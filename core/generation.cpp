@@ -12,6 +12,7 @@
 #include "mail/mailer.h"
 #include "platform/app_control.h"
 #include "platform/dialogs.h"
+#include "platform/event_log.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "stars/stars_file.h"
@@ -79,6 +80,7 @@ std::string Generation::GameDir() const {
 
 void Generation::Fail(const std::string& text) {
   const std::string& g = m_records.game.gameName;
+  LogEvent("error", "generation failed: " + text);
   m_mailer.SendEmail(g + " human host", m_records.game.hostAddress, "ERREUR Ventari : jeu " + g,
                      "impossible de générer", std::nullopt, std::nullopt);
   EndApplication(m_dialogs, m_app, text.c_str());
@@ -110,13 +112,18 @@ void Generation::Run() {
   }
   const std::string journalPath = JournalPath(gameDir);
   WriteJournal(journalPath, journal);
+  LogEvent("info", "generation: turn " + std::to_string(before.turn) + " of " + g +
+                       " backed up in " + journal.backupDir);
 
-  const ProgramOutcome outcome = m_runner.RunProgramWithin(
-      host.binariesDir + "\\" + host.executableName + " -g " + QuoteArgument(g + ".hst"),
-      m_gameTimeLimit, [&](const ProcessIdentity& process) {
+  const std::string commandLine =
+      host.binariesDir + "\\" + host.executableName + " -g " + QuoteArgument(g + ".hst");
+  LogEvent("info", "generation: running " + commandLine + " in " + gameDir);
+  const ProgramOutcome outcome =
+      m_runner.RunProgramWithin(commandLine, m_gameTimeLimit, [&](const ProcessIdentity& process) {
         journal.gamePid = process.pid;
         journal.gameStart = process.startTime;
         WriteJournal(journalPath, journal);
+        LogEvent("info", "generation: the game runs, pid " + std::to_string(process.pid));
       });
   if (outcome != ProgramOutcome::kEnded || !TurnGenerated(game, source, before)) {
     // The next try starts from the same files.
@@ -129,22 +136,28 @@ void Generation::Run() {
   }
   journal.gameDone = true;
   WriteJournal(journalPath, journal);
+  LogEvent("info", "generation: turn " + std::to_string(before.turn + 1) + " generated");
   if (Stopping()) return;
   Distribute(journal);
 }
 
 bool Generation::Stopping() const {
   // Asked to end in the middle: the journal keeps what is left for the next start.
-  return m_app.EndRequested();
+  if (!m_app.EndRequested()) return false;
+  LogEvent("info", "generation: stopped between two steps; the journal " + JournalPath(GameDir()) +
+                       " keeps the rest for the next start");
+  return true;
 }
 
 std::string Generation::Restore(const TurnJournal& journal) {
   try {
     RestoreGameBackup(journal.backupDir, GameDir(), m_records.game.gameName);
   } catch (const BackupError& error) {
+    LogEvent("error", std::string("generation: backup not put back: ") + error.what());
     return error.what();  // the journal stays: the next start tries again
   }
   DeleteFileQuiet(JournalPath(GameDir()));
+  LogEvent("info", "generation: the game's files put back from " + journal.backupDir);
   return {};
 }
 
@@ -161,6 +174,8 @@ void Generation::Resume() {
   const std::string journalPath = JournalPath(GameDir());
   std::optional<TurnJournal> journal = ReadJournal(journalPath);
   if (!journal) return;
+  LogEvent("info", "generation: taking up the journal " + journalPath + " of turn " +
+                       std::to_string(journal->oldTurn));
 
   state.savedDir = GetCurrentDir();
   SetCurrentDir(host.repJeu + "\\" + g);
@@ -168,7 +183,11 @@ void Generation::Resume() {
     // The killed robot's game may still be writing its files: wait for it, within its limit.
     if (journal->gamePid != 0) {
       const ProcessIdentity game{journal->gamePid, journal->gameStart};
-      if (!WaitForProcessEnd(game, m_gameTimeLimit)) EndProcessGroup(game);
+      if (!WaitForProcessEnd(game, m_gameTimeLimit)) {
+        LogEvent("warning", "generation: the game left running, pid " +
+                                std::to_string(journal->gamePid) + ", ran past its time limit");
+        EndProcessGroup(game);
+      }
     }
     const std::string source = GameDir() + "/" + g;
     stars::FileHeader before;
@@ -210,6 +229,7 @@ void Generation::Distribute(TurnJournal& journal) {
     CopyFileOver(source + ".hst", published + ".hst");
     journal.published = true;
     WriteJournal(journalPath, journal);
+    LogEvent("info", "generation: turn files published in " + host.publicationDir + "/" + g);
   }
   if (Stopping()) return;
 
@@ -249,6 +269,7 @@ void Generation::Distribute(TurnJournal& journal) {
     WriteJournal(journalPath, journal);
   }
   DeleteFileQuiet(journalPath);
+  LogEvent("info", "generation: year " + journal.yearText + " done");
 
   SetCurrentDir(state.savedDir);
   m_refresh.Run();

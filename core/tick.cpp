@@ -1,13 +1,17 @@
 #include "core/tick.h"
 
+#include <vector>
+
 #include "core/game_checks.h"
 #include "core/generation.h"
+#include "core/late_reminders.h"
 #include "core/monitor_view.h"
 #include "core/records.h"
 #include "core/refresh.h"
 #include "core/turn_record.h"
 #include "mail/mailer.h"
 #include "platform/clock.h"
+#include "platform/event_log.h"
 #include "platform/files.h"
 #include "platform/sound.h"
 #include "stars/stars_file.h"
@@ -16,14 +20,41 @@ namespace ventari {
 
 SurveillanceTick::SurveillanceTick(ProgramRecords& records, MonitorView& view, SoundPlayer& sound,
                                    const Clock& clock, Mailer& mailer, Generation& generation,
-                                   RefreshCycle& refresh)
+                                   RefreshCycle& refresh, LateReminders* reminders)
     : m_records(records),
       m_view(view),
       m_sound(sound),
       m_clock(clock),
       m_mailer(mailer),
       m_generation(generation),
-      m_refresh(refresh) {}
+      m_refresh(refresh),
+      m_reminders(reminders) {
+  m_loggedVerdicts.fill(stars::OrderVerdict::kMissing);
+}
+
+void SurveillanceTick::LogVerdict(int row, const std::string& orderFile,
+                                  stars::OrderVerdict verdict) {
+  stars::OrderVerdict& logged = m_loggedVerdicts[static_cast<std::size_t>(row)];
+  if (verdict == logged) return;
+  logged = verdict;
+  const std::string player =
+      "player " + std::to_string(row) + " (" + m_records.game.player(row).name + "): ";
+  if (verdict == stars::OrderVerdict::kIn)
+    LogEvent("info", "orders in: " + player + orderFile);
+  else if (verdict == stars::OrderVerdict::kMissing)
+    LogEvent("info", "orders gone: " + player + orderFile);
+  else
+    LogEvent("warning",
+             "orders refused: " + player + orderFile + ": " + stars::OrderVerdictText(verdict));
+}
+
+void SurveillanceTick::LogState(const char* state) {
+  const std::string& late = m_records.monitor.lateText;
+  const std::string text = state + (late.empty() ? std::string() : ", late: " + late);
+  if (m_loggedState == text) return;
+  m_loggedState = text;
+  LogEvent("info", "state: " + text);
+}
 
 void SurveillanceTick::Run(bool hostAsked) {
   const HostSettings& host = m_records.host;
@@ -40,15 +71,30 @@ void SurveillanceTick::Run(bool hostAsked) {
   const std::string stem = gameDir + "/" + g;
   stars::FileHeader hostHeader;
   const bool hostRead = stars::ReadHostHeader(stem + ".hst", hostHeader);
+  // A new turn (or another game) starts with no order file seen.
+  const std::string turnSeen =
+      hostRead ? stem + " turn " + std::to_string(hostHeader.turn) : std::string();
+  if (turnSeen != m_loggedTurn) {
+    m_loggedTurn = turnSeen;
+    m_loggedVerdicts.fill(stars::OrderVerdict::kMissing);
+    if (!hostRead)
+      LogEvent("warning", "no host file can be read at " + stem + ".hst: no orders count");
+  }
+  std::vector<int> lateRows;
   for (int n = 1; n <= game.playerCount; ++n) {
     const PlayerEntry& player = game.player(n);  // row 13 raises the range error
     if (player.isComputer()) continue;
-    if (hostRead && stars::JudgeOrderFile(stem + ".x" + std::to_string(n), hostHeader, n) ==
-                        stars::OrderVerdict::kIn)
-      continue;
+    if (hostRead) {
+      const std::string orderFile = stem + ".x" + std::to_string(n);
+      const stars::OrderVerdict verdict = stars::JudgeOrderFile(orderFile, hostHeader, n);
+      LogVerdict(n, orderFile, verdict);
+      if (verdict == stars::OrderVerdict::kIn) continue;
+    }
     allIn = false;
+    lateRows.push_back(n);
     state.lateText += std::to_string(n) + "(" + player.name + ")";
   }
+  if (m_reminders && hostRead) m_reminders->Remind(lateRows, hostHeader.turn);
 
   if (allIn) {
     m_view.SetColour(WindowColour::InfoBackground);
@@ -63,17 +109,20 @@ void SurveillanceTick::Run(bool hostAsked) {
   // no deadline: the zero of the scale would otherwise count as long past.
   const bool passed = state.deadlineKnown && m_clock.Now() > state.deadline;
   if (!passed) {
+    LogState(allIn ? "prêt à générer" : "incomplet");
     m_refresh.Run();
     return;
   }
 
   if (!allIn) {
     m_view.SetLine(WindowLine::State, "en retard");
+    LogState("en retard");
     m_refresh.Run();
     return;
   }
 
   m_view.SetLine(WindowLine::State, "devrait générer");
+  LogState("devrait générer");
   if (game.autoGenerate) {
     m_generation.Run();  // ends with its own refresh
     return;

@@ -1,11 +1,18 @@
 #pragma once
 // The surveillance tick: which human players are late, the window's colour and state, the ready
-// sound, and once the deadline has passed the generation or the host's reminder.
+// sound, and once the deadline has passed the generation or the host's reminder. It logs what
+// changed: an order file in or refused, the turn's state; a quiet tick logs nothing.
+
+#include <array>
+#include <string>
+
+#include "stars/stars_file.h"
 
 namespace ventari {
 
 class Clock;
 class Generation;
+class LateReminders;
 class Mailer;
 class MonitorView;
 class RefreshCycle;
@@ -16,7 +23,7 @@ class SurveillanceTick {
  public:
   SurveillanceTick(ProgramRecords& records, MonitorView& view, SoundPlayer& sound,
                    const Clock& clock, Mailer& mailer, Generation& generation,
-                   RefreshCycle& refresh);
+                   RefreshCycle& refresh, LateReminders* reminders = nullptr);
 
   // One tick (Timer1Timer). `hostAsked`: the host clicked "rafraîchit", which sends the
   // manual-mode reminder again. Raises the runtime's errors.
@@ -30,6 +37,14 @@ class SurveillanceTick {
   Mailer& m_mailer;
   Generation& m_generation;
   RefreshCycle& m_refresh;
+  LateReminders* m_reminders;
+
+  // What the log last said, so that it says only what changed.
+  void LogVerdict(int row, const std::string& orderFile, stars::OrderVerdict verdict);
+  void LogState(const char* state);  // with the late players
+  std::string m_loggedTurn;
+  std::array<stars::OrderVerdict, 13> m_loggedVerdicts{};
+  std::string m_loggedState;
 };
 
 }  // namespace ventari

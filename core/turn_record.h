@@ -1,8 +1,10 @@
 #pragma once
 // A small file of the per-game folder that remembers for which turn something was done (the
-// host's reminder), so that neither a tick nor a restart does it again for the same turn.
+// host's reminder, the late players reminded), so that neither a tick nor a restart does it
+// again for the same turn.
 
 #include <string>
+#include <vector>
 
 namespace ventari {
 
@@ -13,5 +15,11 @@ std::string ReminderRecordPath(const std::string& gameDir);
 bool TurnRecordHolds(const std::string& path, const std::string& turnKey);
 // Replaces the record whole; raises EInOutError.
 void WriteTurnRecord(const std::string& path, const std::string& turnKey);
+
+// The rows listed after the first line, one per line, when that line is `turnKey`; none for
+// another turn or no record.
+std::vector<int> TurnRecordRows(const std::string& path, const std::string& turnKey);
+void WriteTurnRecord(const std::string& path, const std::string& turnKey,
+                     const std::vector<int>& rows);
 
 }  // namespace ventari

@@ -9,6 +9,7 @@
 #include "mail/mail_message.h"
 #include "mail/mail_process.h"
 #include "mail/mail_results.h"
+#include "platform/event_log.h"
 #include "platform/process.h"
 
 namespace ventari {
@@ -47,6 +48,12 @@ void SendmailMailer::SendEmail(const std::string& name, const std::string& addre
   } catch (const std::exception&) {
     // Out of memory building a huge message, say: a failed send, never an error for the caller.
   }
+  const std::string mail =
+      "mail to " + (name.empty() ? address : name + " <" + address + ">") + ", \"" + subject + "\"";
+  if (result == kMailSuccess)
+    LogEvent("info", mail + ": sent");
+  else
+    LogEvent("error", mail + ": not sent, result " + std::to_string(result));
   Report(result);
 }
 

@@ -384,6 +384,17 @@ class GameFolder:
         return {name: read_bytes(self.path(name)) for name in os.listdir(self.dir)}
 
 
+def msmtp_command(folder, sink):
+    """The robot's sendmail: the real msmtp, handing over to the sink, its empty settings file
+    in `folder`."""
+    rc = os.path.join(folder, "msmtprc")
+    with open(rc, "w"):
+        pass
+    os.chmod(rc, 0o600)
+    return ("/usr/bin/msmtp --file=%s --host=127.0.0.1 --port=%d --from=robot@localhost"
+            % (rc, sink.port))
+
+
 class Robot:
     """The program started in the host's folder, as the host starts it (or started elsewhere
     with arguments that name the folder)."""
@@ -391,12 +402,7 @@ class Robot:
     def __init__(self, group, display, game, league, sink=None, sendmail=None, env=None,
                  args=(), cwd=None):
         if sendmail is None:
-            rc = os.path.join(game.root, "msmtprc")
-            with open(rc, "w"):
-                pass
-            os.chmod(rc, 0o600)
-            sendmail = ("/usr/bin/msmtp --file=%s --host=127.0.0.1 --port=%d "
-                        "--from=robot@localhost" % (rc, sink.port))
+            sendmail = msmtp_command(game.root, sink)
         self.display = display
         self.log = os.path.join(game.root, "ventari.log")
         suppressions = "suppressions=" + os.path.join(os.path.dirname(__file__), "lsan.supp")

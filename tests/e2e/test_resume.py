@@ -5,9 +5,11 @@ is handed over, as by a power cut (every process gone), the mails not yet sent g
 import os
 import signal
 import subprocess
+import time
 import unittest
 
-from harness import BIN_DIR, LeagueServer, RobotTestCase, first_line, read_bytes, stars_turn, wait_for
+from harness import (BIN_DIR, LeagueServer, RobotTestCase, first_line, msmtp_command, read_bytes,
+                     stars_turn, wait_for)
 
 PAST = "2002-07-30 18:00:00"
 NEXT = "2031-05-06 07:08:09"
@@ -15,6 +17,10 @@ NEXT = "2031-05-06 07:08:09"
 
 def address(message):
     return message["To"].addresses[0].addr_spec
+
+
+def plain_text(message):
+    return message.get_body(("plain",)).get_content().replace("\r", "")
 
 
 class TurnCase(RobotTestCase):
@@ -43,12 +49,7 @@ class TurnCase(RobotTestCase):
                                % (self.runs, body, os.path.join(BIN_DIR, "starsgen"))), exe)
 
     def msmtp(self):
-        rc = os.path.join(self.game.root, "msmtprc")
-        with open(rc, "w"):
-            pass
-        os.chmod(rc, 0o600)
-        return ("/usr/bin/msmtp --file=%s --host=127.0.0.1 --port=%d --from=robot@localhost"
-                % (rc, self.sink.port))
+        return msmtp_command(self.game.root, self.sink)
 
     def slow_sendmail(self):
         """A sendmail that notes each call and its process group, waits, then hands over."""
@@ -210,12 +211,12 @@ class RestoreTest(TurnCase):
 class HeadlessTest(TurnCase):
     """`ventari --headless` with no display at all: the whole turn, its events in the log."""
 
-    def start_headless(self, league):
+    def start_headless(self, league, env=None):
         env = dict(os.environ, VENTARI_SENDMAIL=self.msmtp(), VENTARI_LEAGUE_SERVER=league.url,
-                   SDL_AUDIODRIVER="dummy")
+                   SDL_AUDIODRIVER="dummy", **(env or {}))
         for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
             env.pop(name, None)
-        self.log = os.path.join(self.tmp, "headless.log")
+        self.log = os.path.join(self.tmp, "headless-%d.log" % len(self.group.processes))
         with open(self.log, "wb") as out:
             return self.group.start([os.path.join(BIN_DIR, "ventari"), "--headless", "--folder",
                                      self.game.root], cwd=self.tmp, env=env,
@@ -223,6 +224,16 @@ class HeadlessTest(TurnCase):
 
     def log_text(self):
         return read_bytes(self.log).decode("utf-8", "replace")
+
+    def assert_in_order(self, log, events):
+        """Each event on a line of its own, after the one before it."""
+        lines = [line.split(" ", 2)[2] for line in log.splitlines()]
+        at = 0
+        for event in events:
+            found = [i for i in range(at, len(lines)) if lines[i].startswith(event)]
+            self.assertTrue(found, "%r not logged after %r in:\n%s" % (event, lines[at - 1] if at
+                                                                     else None, log))
+            at = found[0] + 1
 
     def test_a_whole_turn_without_a_display(self):
         self.prepare()
@@ -236,23 +247,85 @@ class HeadlessTest(TurnCase):
         os.kill(robot.pid, signal.SIGTERM)
         self.assertEqual(robot.wait(timeout=60), 0)
         log = self.log_text()
-        self.assertRegex(log, r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d info start: ventari ")
-        for line in ("info game: alpha", "info year: 2400", "info state: devrait générer",
-                     "info deadline: " + NEXT, "info end: exit status 0"):
-            self.assertIn(line, log)
+        self.assertRegex(log, r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d info start: ventari ")
+        self.assert_in_order(log, [
+            "info start: ventari ", "info game: alpha", "info year: 2400",
+            "info deadline: " + PAST,
+            "info orders in: player 1 (Ann): " + self.game.path("alpha.x1"),
+            "info orders in: player 2 (Bob): " + self.game.path("alpha.x2"),
+            "info state: devrait générer",
+            "info generation: turn 0 of alpha backed up in " + self.game.path("backup/2400"),
+            "info generation: running ", "info generation: the game runs, pid ",
+            "info generation: turn 1 generated",
+            "info generation: turn files published in " + self.game.pub_dir,
+            'info mail to Ann <ann@localhost>, "alpha année 2400": sent',
+            'info mail to Bob <bob@localhost>, "alpha année 2400": sent',
+            'info mail to alpha human host <host@localhost>, "Ventari : jeu alpha année 2400": '
+            "sent",
+            "info generation: year 2400 done", "info year: 2401", "info deadline: " + NEXT,
+            "info stop asked for by a signal", "info end: stopped by a signal, exit status 0"])
+        # The game, year and deadline lines are logged when they change, not at every refresh.
+        self.assertEqual(log.count("info game: alpha"), 1)
 
     def test_a_box_that_ends_the_robot_ends_it_with_status_1(self):
         self.prepare()
         league = self.start_league_for_other_game()
         robot = self.start_headless(league)
         self.assertEqual(robot.wait(timeout=120), 1)
-        self.assertIn("box Ventari HTML page not found !!!", self.log_text())
-        self.assertIn("info end: exit status 1", self.log_text())
+        self.assert_in_order(self.log_text(), ["box Ventari HTML page not found !!!",
+                                               "info end: after the failure shown, exit status 1"])
 
     def start_league_for_other_game(self):
         os.remove(self.game.path("nextdl.txt"))  # the deadline must be fetched
         return LeagueServer(self.group, os.path.join(self.tmp, "league-beta"), "beta",
                             deadline=NEXT)
+
+    def test_late_players_are_reminded_once_per_turn(self):
+        self.prepare()
+        os.remove(self.game.path("alpha.x2"))  # Bob's orders are not in
+        # Ann's file says it is Bob's: refused, so she is late too.
+        orders = bytearray(read_bytes(self.game.path("alpha.x1")))
+        orders[14] = (orders[14] & ~0x1F) | 1
+        with open(self.game.path("alpha.x1"), "wb") as f:
+            f.write(orders)
+        deadline = time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(time.time() + 3 * 3600))
+        self.game.set_deadline(deadline)
+        reminders = {"VENTARI_REMIND_HOURS": "4", "VENTARI_LEAGUE_SITE": "http://ligue.test/"}
+        robot = self.start_headless(self.league, reminders)
+        mails = self.wait_mails(self.sink, 2)
+        wait_for("the tick's state", lambda: "info state: incomplet" in self.log_text())
+        self.assertEqual(sorted(address(m) for m in mails), ["ann@localhost", "bob@localhost"])
+        for mail in mails:
+            self.assertEqual(mail["Subject"], "alpha année 2400 : ordres attendus")
+            self.assertEqual(list(mail.iter_attachments()), [])
+            self.assertEqual(plain_text(mail),
+                             "vos ordres de l'année 2400 ne sont pas arrivés.\n\n"
+                             "DL : %s\n\nConsultez http://ligue.test/ligue/travail/ventari.php"
+                             "?jeu=alpha\n\nVentari Robot\n" % deadline)
+        self.assertEqual(read_bytes(self.game.path("ventari-late-players.txt")),
+                         b"turn 0\r\n1\r\n2\r\n")
+        log = self.log_text()
+        self.assertIn("warning orders refused: player 1 (Ann): %s: other player"
+                      % self.game.path("alpha.x1"), log)
+        self.assertIn("info state: incomplet, late: 1(Ann)2(Bob)", log)
+        os.kill(robot.pid, signal.SIGTERM)
+        self.assertEqual(robot.wait(timeout=60), 0)
+
+        # Started again the same turn: no second reminder.
+        robot = self.start_headless(self.league, reminders)
+        wait_for("the tick's state", lambda: "info state: incomplet" in self.log_text())
+        os.kill(robot.pid, signal.SIGTERM)
+        self.assertEqual(robot.wait(timeout=60), 0)
+        self.assertEqual(len(self.sink.messages()), 2)
+        self.assertNotIn("reminder", self.log_text())
+
+        # Without the variable nobody is reminded, whatever the deadline.
+        os.remove(self.game.path("ventari-late-players.txt"))
+        robot = self.start_headless(self.league)
+        wait_for("the tick's state", lambda: "info state: incomplet" in self.log_text())
+        os.kill(robot.pid, signal.SIGTERM)
+        self.assertEqual(robot.wait(timeout=60), 0)
+        self.assertEqual(len(self.sink.messages()), 2)
 
 
 class CheckTest(TurnCase):

@@ -1,0 +1,100 @@
+#include "core/late_reminders.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+
+#include "core/records.h"
+#include "core/turn_record.h"
+#include "mail/mailer.h"
+#include "platform/clock.h"
+#include "platform/event_log.h"
+#include "platform/files.h"
+
+namespace ventari {
+
+namespace {
+
+constexpr char kParagraph[] = "\n\r\n\r";
+constexpr double kHoursPerDay = 24.0;
+
+}  // namespace
+
+std::optional<double> ParseReminderLead(std::string_view text) {
+  // Read by hand: the locale's decimal point must not change what the host wrote.
+  const std::size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view fraction =
+      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+  auto digits = [](std::string_view part) {
+    return std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (whole.empty() || whole.size() > 6 || fraction.size() > 6 || !digits(whole) ||
+      !digits(fraction) || (point != std::string_view::npos && fraction.empty()))
+    return std::nullopt;
+  double hours = 0;
+  for (char c : whole) hours = hours * 10 + (c - '0');
+  double scale = 1;
+  for (char c : fraction) hours += (c - '0') * (scale /= 10);
+  if (hours <= 0) return std::nullopt;
+  return hours;
+}
+
+std::optional<double> ReminderLeadFromEnvironment() {
+  const char* text = std::getenv("VENTARI_REMIND_HOURS");
+  if (text == nullptr) return std::nullopt;
+  std::optional<double> lead = ParseReminderLead(text);
+  if (!lead)
+    LogEvent("warning", std::string("VENTARI_REMIND_HOURS is not a number of hours: '") + text +
+                            "'; no reminders to late players");
+  return lead;
+}
+
+std::string LateReminderRecordPath(const std::string& gameDir) {
+  return gameDir + "/ventari-late-players.txt";
+}
+
+LateReminders::LateReminders(ProgramRecords& records, Mailer& mailer, const Clock& clock,
+                             std::string leagueSite, std::optional<double> leadHours)
+    : m_records(records),
+      m_mailer(mailer),
+      m_clock(clock),
+      m_leagueSite(std::move(leagueSite)),
+      m_leadHours(leadHours) {}
+
+void LateReminders::Remind(const std::vector<int>& lateRows, int turn) {
+  const MonitorState& state = m_records.monitor;
+  // Only a deadline of this turn, converted: an old or unread one would remind at random.
+  if (!m_leadHours || lateRows.empty() || !state.deadlineKnown) return;
+  if ((state.deadline - m_clock.Now()) * kHoursPerDay >= *m_leadHours) return;
+
+  const GameSettings& game = m_records.game;
+  const std::string& g = game.gameName;
+  const std::string record = LateReminderRecordPath(m_records.host.repJeu + "/" + g);
+  const std::string turnKey = "turn " + std::to_string(turn);
+  std::vector<int> reminded = TurnRecordRows(record, turnKey);
+  std::vector<int> due;
+  for (int row : lateRows)
+    if (std::find(reminded.begin(), reminded.end(), row) == reminded.end()) due.push_back(row);
+  if (due.empty()) return;
+  // Recorded before the mails: a robot killed while sending may leave a player unreminded,
+  // never reminded twice.
+  reminded.insert(reminded.end(), due.begin(), due.end());
+  WriteTurnRecord(record, turnKey, reminded);
+
+  const std::string subject = g + " année " + state.yearText + " : ordres attendus";
+  const std::string body = "vos ordres de l'année " + state.yearText + " ne sont pas arrivés." +
+                           kParagraph + "DL : " + state.deadlineText + kParagraph + "Consultez " +
+                           m_leagueSite + game.webFolder + "/travail/ventari.php?jeu=" + g +
+                           kParagraph + "Ventari Robot";
+  const std::string savedDir = GetCurrentDir();
+  for (int row : due) {
+    const PlayerEntry& player = game.player(row);
+    LogEvent("info",
+             "reminder to the late player " + std::to_string(row) + " (" + player.name + ")");
+    m_mailer.SendEmail(player.name, player.address, subject, body, std::nullopt, std::nullopt);
+  }
+  SetCurrentDir(savedDir);
+}
+
+}  // namespace ventari

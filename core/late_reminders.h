@@ -1,0 +1,44 @@
+#pragma once
+// Reminders to late players, off unless VENTARI_REMIND_HOURS is set: once per turn, when the
+// deadline is less than that many hours away and a human player's orders are not in, that
+// player gets one mail. The rows reminded are recorded in the per-game folder, so that neither
+// a later tick nor a restart reminds them again for the same turn.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ventari {
+
+class Clock;
+class Mailer;
+struct ProgramRecords;
+
+// A lead in hours: a positive decimal number ("24", "1.5"); nothing for anything else.
+std::optional<double> ParseReminderLead(std::string_view text);
+// VENTARI_REMIND_HOURS read that way; nothing when unset. A value that is no such number is
+// logged once and leaves the reminders off.
+std::optional<double> ReminderLeadFromEnvironment();
+
+// The per-game folder's record of the players reminded this turn.
+std::string LateReminderRecordPath(const std::string& gameDir);
+
+class LateReminders {
+ public:
+  LateReminders(ProgramRecords& records, Mailer& mailer, const Clock& clock, std::string leagueSite,
+                std::optional<double> leadHours);
+
+  // The tick's late human rows at the host file's turn `turn`. Raises the runtime's I/O error
+  // when the record cannot be written; nothing is sent then.
+  void Remind(const std::vector<int>& lateRows, int turn);
+
+ private:
+  ProgramRecords& m_records;
+  Mailer& m_mailer;
+  const Clock& m_clock;
+  std::string m_leagueSite;
+  std::optional<double> m_leadHours;
+};
+
+}  // namespace ventari

@@ -1,0 +1,14 @@
+#include "core/robot_parts.h"
+
+namespace ventari {
+
+RobotParts::RobotParts(const RobotServices& s)
+    : m_view(s.window),
+      m_refresh(s.records, m_view, s.dialogs, s.app, s.clock, s.deadlineMaker, s.yearMaker),
+      m_generation(s.records, s.runner, s.mailer, s.dialogs, s.app, m_refresh, s.leagueSite,
+                   s.gameTimeLimit),
+      m_reminders(s.records, s.mailer, s.clock, s.leagueSite, s.reminderLeadHours),
+      m_tick(s.records, m_view, s.sound, s.clock, s.mailer, m_generation, m_refresh, &m_reminders),
+      m_robot(s.app, m_refresh, m_tick, m_generation) {}
+
+}  // namespace ventari

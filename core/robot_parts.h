@@ -1,0 +1,62 @@
+#pragma once
+// One robot put together: its refresh cycle, generation, reminders to late players, tick and
+// the guard between them, built the same way with a window and without one. What it shows goes
+// through the event log on its way to the window.
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "core/generation.h"
+#include "core/late_reminders.h"
+#include "core/logged_view.h"
+#include "core/refresh.h"
+#include "core/robot.h"
+#include "core/tick.h"
+
+namespace ventari {
+
+class AppControl;
+class Clock;
+class DeadlineCacheMaker;
+class Dialogs;
+class Mailer;
+class ProgramRunner;
+class SoundPlayer;
+class YearCacheMaker;
+struct ProgramRecords;
+
+struct RobotServices {
+  ProgramRecords& records;
+  MonitorView* window;  // null: no window
+  Dialogs& dialogs;
+  AppControl& app;
+  const Clock& clock;
+  DeadlineCacheMaker& deadlineMaker;
+  YearCacheMaker& yearMaker;
+  Mailer& mailer;
+  ProgramRunner& runner;
+  SoundPlayer& sound;
+  std::string leagueSite;
+  std::chrono::seconds gameTimeLimit;
+  std::optional<double> reminderLeadHours;  // nothing: no reminders to late players
+};
+
+class RobotParts {
+ public:
+  explicit RobotParts(const RobotServices& services);
+  RobotParts(const RobotParts&) = delete;
+  RobotParts& operator=(const RobotParts&) = delete;
+
+  Robot& robot() { return m_robot; }
+
+ private:
+  LoggedView m_view;
+  RefreshCycle m_refresh;
+  Generation m_generation;
+  LateReminders m_reminders;
+  SurveillanceTick m_tick;
+  Robot m_robot;
+};
+
+}  // namespace ventari
