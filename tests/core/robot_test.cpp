@@ -15,6 +15,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "tests/support/fakes.h"
+#include "tests/support/fixed_caches.h"
 #include "tests/support/fs_faults.h"
 #include "tests/support/game_folder.h"
 #include "tests/support/stars_game.h"
@@ -26,28 +27,7 @@ using test::GameFolder;
 using test::ReadFile;
 using test::WriteFile;
 
-// Rebuilds a missing cache with a fixed content, counting the calls.
-class CacheWriter : public DeadlineCacheMaker, public YearCacheMaker {
- public:
-  explicit CacheWriter(const GameFolder& folder) : m_folder(folder) {}
-  bool FetchDeadlineCache() override {
-    ++deadlineCalls;
-    WriteFile(m_folder.gameDir() + "/nextdl.txt", nextDeadline + "\r\n");
-    return true;
-  }
-  bool RunYearTool() override {
-    ++yearCalls;
-    WriteFile(m_folder.gameDir() + "/curyear.txt", nextYear + "\r\n");
-    return true;
-  }
-  int deadlineCalls = 0;
-  int yearCalls = 0;
-  std::string nextDeadline = "2030-01-01 12:00:00";
-  std::string nextYear = "2406";
-
- private:
-  const GameFolder& m_folder;
-};
+using CacheWriter = test::FixedCaches;
 
 class RobotTest : public ::testing::Test {
  protected:

@@ -227,7 +227,7 @@ class HeadlessTest(TurnCase):
 
     def assert_in_order(self, log, events):
         """Each event on a line of its own, after the one before it."""
-        lines = [line.split(" ", 2)[2] for line in log.splitlines()]
+        lines = [line.split(" ", 2)[-1] for line in log.splitlines()]
         at = 0
         for event in events:
             found = [i for i in range(at, len(lines)) if lines[i].startswith(event)]
@@ -247,7 +247,7 @@ class HeadlessTest(TurnCase):
         os.kill(robot.pid, signal.SIGTERM)
         self.assertEqual(robot.wait(timeout=60), 0)
         log = self.log_text()
-        self.assertRegex(log, r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d info start: ventari ")
+        self.assertRegex(log, r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d info start: ventari ")
         self.assert_in_order(log, [
             "info start: ventari ", "info game: alpha", "info year: 2400",
             "info deadline: " + PAST,

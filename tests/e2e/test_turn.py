@@ -2,6 +2,7 @@
 mail server: what the host finds in his folders, his mailbox and the robot's window."""
 
 import os
+import re
 import unittest
 
 from harness import RobotTestCase, first_line, read_bytes, stars_turn, wait_for
@@ -217,6 +218,18 @@ class TurnTest(RobotTestCase):
         # The host closes the window (through the window manager): the program ends.
         self.display.press(window, "alt+F4")
         self.assertEqual(robot.wait_end(), 0, "the exit status")
+        # The windowed robot keeps the same event log as the service.
+        # (Qt's own warnings, as root's missing XDG_RUNTIME_DIR, are no events.)
+        log = read_bytes(robot.log).decode("utf-8", "replace")
+        events = [line.split(" ", 2)[2] for line in log.splitlines()
+                  if re.match(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d ", line)]
+        self.assertTrue(events[0].startswith("info start: ventari "), events)
+        self.assertEqual(events[1:], ["info game: alpha", "info year: 2400",
+                                      "info deadline: " + NEXT,
+                                      "info orders in: player 1 (Ann): " + self.game.path("alpha.x1"),
+                                      "info orders in: player 2 (Bob): " + self.game.path("alpha.x2"),
+                                      "info state: prêt à générer",
+                                      "info end: the window was closed, exit status 0"])
 
 
 class FatalEndTest(RobotTestCase):
@@ -231,6 +244,9 @@ class FatalEndTest(RobotTestCase):
         self.assertTrue(robot.running(), "the program waits for the host's OK")
         robot.answer_box(box)
         self.assertEqual(robot.wait_end(), 1, "the exit status")
+        log = read_bytes(robot.log).decode("utf-8", "replace")
+        self.assertIn("box Ventari HTML page not found !!!\n", log)
+        self.assertIn("info end: after the failure shown, exit status 1\n", log)
         self.assertEqual(league.requests(), [PAGE])
         self.assertFalse(os.path.exists(game.path("nextdl.txt")))
         self.assertFalse(os.path.exists(game.path("curyear.txt")))

@@ -1,0 +1,193 @@
+// Reminders to late players and the event log of the tick, on real game folders through the
+// robot as the window and the service put it together.
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "core/late_reminders.h"
+#include "core/records.h"
+#include "core/robot_parts.h"
+#include "platform/errors.h"
+#include "tests/support/captured_stderr.h"
+#include "tests/support/fakes.h"
+#include "tests/support/fixed_caches.h"
+#include "tests/support/game_folder.h"
+#include "tests/support/stars_game.h"
+
+namespace ventari {
+namespace {
+
+using test::ReadFile;
+
+std::vector<std::string> Addresses(const test::RecordingMailer& mailer) {
+  std::vector<std::string> addresses;
+  for (const auto& mail : mailer.mails) addresses.push_back(mail.address);
+  return addresses;
+}
+
+class LateRemindersTest : public ::testing::Test {
+ protected:
+  LateRemindersTest() {
+    std::setlocale(LC_TIME, "C");
+    folder.WriteHostSettings();
+    folder.WriteGameSettings(
+        {{"Ann", "ann@x"}, {"Bob", "bob@x"}, {"Robot", "COMPUTER"}, {"Zoe", "zoe@x"}});
+    folder.WriteDeadlineCache("2026-12-07 12:00:00");
+    folder.WriteYearCache("2405");
+    test::WriteHostFile(stem(), 5, "host file");
+    runner.start = [this](const std::string&) {
+      test::GenerateTurn(stem(), 4);
+      return true;
+    };
+  }
+
+  // A robot started on the folder (again), with the reminders `leadHours` before the deadline.
+  void Start(std::optional<double> leadHours) {
+    parts.reset();
+    parts = std::make_unique<RobotParts>(
+        RobotServices{records, &view, dialogs, app, clock, caches, caches, mailer, runner, sound,
+                      "http://league.test/", std::chrono::seconds(600), leadHours});
+    parts->robot().FormCreate();
+  }
+  void Tick() { parts->robot().Timer1Timer(); }
+  void At(int year, int month, int day, int hour, int minute = 0) {
+    clock.now = *TryEncodeDateTime({year, month, day, hour, minute, 0});
+  }
+  void At(int hour, int minute = 0) { At(2026, 12, 7, hour, minute); }
+  std::string stem() const { return folder.gameDir() + "/alpha"; }
+  std::string record() const { return LateReminderRecordPath(folder.gameDir()); }
+
+  test::GameFolder folder;
+  test::ScopedCurrentDir cwd{folder.root()};
+  ProgramRecords records;
+  test::RecordingView view;
+  test::ScriptedDialogs dialogs;
+  EndFlag app;
+  test::FakeClock clock;
+  test::FakeSound sound;
+  test::RecordingMailer mailer;
+  test::ScriptedRunner runner;
+  test::FixedCaches caches{folder};
+  std::unique_ptr<RobotParts> parts;
+};
+
+TEST_F(LateRemindersTest, EachLatePlayerIsRemindedOncePerTurnAsTheDeadlineNears) {
+  test::WriteOrderFile(stem(), 1);
+  Start(3);
+  At(8, 59);  // a minute more than three hours before
+  Tick();
+  EXPECT_TRUE(mailer.mails.empty());
+
+  At(9, 30);
+  Tick();
+  // Bob and Zoe, not Ann whose orders are in, nor the computer player.
+  ASSERT_EQ(Addresses(mailer), (std::vector<std::string>{"bob@x", "zoe@x"}));
+  const auto& bob = mailer.mails[0];
+  EXPECT_EQ(bob.name, "Bob");
+  EXPECT_EQ(bob.subject, "alpha année 2405 : ordres attendus");
+  EXPECT_EQ(bob.body,
+            "vos ordres de l'année 2405 ne sont pas arrivés.\n\r\n\rDL : 2026-12-07 "
+            "12:00:00\n\r\n\rConsultez http://league.test/ligue/travail/"
+            "ventari.php?jeu=alpha\n\r\n\rVentari Robot");
+  EXPECT_FALSE(bob.attachmentPath);
+  EXPECT_EQ(ReadFile(record()), "turn 5\r\n2\r\n4\r\n");
+
+  // Neither a later tick, nor orders that come and go, nor a restart remind again; nor does
+  // the deadline passing.
+  At(10);
+  Tick();
+  test::WriteOrderFile(stem(), 4);
+  Tick();
+  std::filesystem::remove(stem() + ".x4");
+  Tick();
+  Start(3);
+  Tick();
+  At(12, 30);
+  Tick();
+  EXPECT_EQ(view.line(WindowLine::State), "en retard");
+  EXPECT_EQ(mailer.mails.size(), 2u);
+
+  // The turn generated (the new deadline is 2030-01-01 12:00): its late players get their own.
+  test::WriteOrderFile(stem(), 2);
+  test::WriteOrderFile(stem(), 4);
+  Tick();
+  ASSERT_EQ(mailer.mails.size(), 6u);  // three turn mails and the host's report
+  EXPECT_EQ(test::TurnOf(stem() + ".hst"), 6);
+  At(2030, 1, 1, 10);
+  Tick();
+  const std::vector<std::string> sent = Addresses(mailer);
+  EXPECT_EQ(std::vector<std::string>(sent.begin() + 6, sent.end()),
+            (std::vector<std::string>{"ann@x", "bob@x", "zoe@x"}));
+  EXPECT_EQ(mailer.mails.back().subject, "alpha année 2406 : ordres attendus");
+  EXPECT_EQ(ReadFile(record()), "turn 6\r\n1\r\n2\r\n4\r\n");
+}
+
+TEST_F(LateRemindersTest, NoReminderWhenOffWhenTheTurnIsUnknownOrWhenItCannotBeRecorded) {
+  Start(std::nullopt);
+  At(11, 59);
+  Tick();
+  EXPECT_TRUE(mailer.mails.empty());
+  EXPECT_FALSE(std::filesystem::exists(record()));
+
+  // No host file to tell the turn: no orders count, and nobody is reminded of them.
+  std::filesystem::rename(stem() + ".hst", stem() + ".hst.away");
+  Start(3);
+  Tick();
+  EXPECT_TRUE(mailer.mails.empty());
+  std::filesystem::rename(stem() + ".hst.away", stem() + ".hst");
+
+  // The record cannot be written: the I/O error, and no mail that could go again.
+  std::filesystem::create_directory(record());
+  std::filesystem::create_directory(record() + "/in-the-way");
+  EXPECT_THROW(Tick(), EInOutError);
+  EXPECT_TRUE(mailer.mails.empty());
+}
+
+TEST(ReminderLead, APositiveDecimalNumberOfHours) {
+  EXPECT_EQ(ParseReminderLead("24"), 24.0);
+  EXPECT_EQ(ParseReminderLead("1.5"), 1.5);
+  EXPECT_EQ(ParseReminderLead("0.25"), 0.25);
+  EXPECT_EQ(ParseReminderLead("007"), 7.0);
+  for (const char* refused : {"", "0", "0.0", "-1", "+1", "1e3", "1,5", "24h", " 24", "24 ", "1.",
+                              ".5", "1.2.3", "1234567", "0.1234567"})
+    EXPECT_EQ(ParseReminderLead(refused), std::nullopt) << refused;
+}
+
+TEST_F(LateRemindersTest, TheLogSaysWhatChangedAndNothingOnAQuietTick) {
+  test::WriteOrderFile(stem(), 1);
+  test::CapturedStderr log;
+  Start(std::nullopt);
+  At(11);
+  Tick();
+  EXPECT_EQ(log.TakeLines(),
+            "info game: alpha\n"
+            "info year: 2405\n"
+            "info deadline: 2026-12-07 12:00:00\n"
+            "info orders in: player 1 (Ann): " +
+                stem() + ".x1\n" + "info state: incomplet, late: 2(Bob)4(Zoe)\n");
+  Tick();
+  Tick();
+  EXPECT_EQ(log.TakeLines(), "");
+
+  // Bob's file is last turn's; Zoe's comes in.
+  test::WriteGameFile(stem() + ".x2", test::GameHeader(1, 4, 1));
+  Tick();
+  EXPECT_EQ(log.TakeLines(),
+            "warning orders refused: player 2 (Bob): " + stem() + ".x2: other turn\n");
+  test::WriteOrderFile(stem(), 4);
+  Tick();
+  EXPECT_EQ(log.TakeLines(), "info orders in: player 4 (Zoe): " + stem() +
+                                 ".x4\ninfo state: incomplet, late: 2(Bob)\n");
+  At(12, 1);
+  Tick();
+  EXPECT_EQ(log.TakeLines(), "info state: en retard, late: 2(Bob)\n");
+  Tick();
+  EXPECT_EQ(log.TakeLines(), "");
+}
+
+}  // namespace
+}  // namespace ventari
