@@ -1,8 +1,12 @@
 #include "core/check_command.h"
 
+#include <cstdlib>
+#include <optional>
+
 #include "core/backup.h"
 #include "core/deadline_fetch.h"
 #include "core/game_checks.h"
+#include "core/late_reminders.h"
 #include "core/records.h"
 #include "mail/sendmail_mailer.h"
 #include "net/nmhttp.h"
@@ -143,6 +147,14 @@ int CheckCommand(std::ostream& out) {
       << (pageFound ? page.readLine() : "not found" + (said.empty() ? "" : " (" + said + ")"))
       << "\n";
   if (!pageFound) note("the league page " + url + " cannot be fetched");
+
+  const std::optional<double> lead = ReminderLeadFromEnvironment();
+  const char* leadText = std::getenv("VENTARI_REMIND_HOURS");
+  out << "late players:    "
+      << (lead ? "reminded " + std::string(leadText) + " hours before the deadline"
+          : leadText ? "not reminded (VENTARI_REMIND_HOURS is no number of hours)"
+                     : "not reminded")
+      << "\n";
 
   const std::vector<std::string> backups = ListGameBackups(gameDir);
   out << "backups:        ";

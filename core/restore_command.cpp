@@ -4,6 +4,7 @@
 
 #include "core/backup.h"
 #include "core/game_checks.h"
+#include "core/late_reminders.h"
 #include "core/records.h"
 #include "core/turn_journal.h"
 #include "core/turn_record.h"
@@ -48,7 +49,8 @@ int RestoreCommand(const std::string& year, std::ostream& out, std::ostream& err
       out << "restored " << gameDir << "/" << name << "\n";
     // What belonged to the turn left behind goes with it.
     for (const std::string& file : {DeadlineCachePath(records), YearCachePath(records),
-                                    JournalPath(gameDir), ReminderRecordPath(gameDir)})
+                                    JournalPath(gameDir), ReminderRecordPath(gameDir),
+                                    LateReminderRecordPath(gameDir)})
       DeleteFileQuiet(file);
     out << "caches deleted: the next start fetches the deadline and reads the year anew\n";
     return 0;

@@ -193,6 +193,9 @@ class RestoreTest(TurnCase):
         self.assertIn(b"no backup 1999", missing.stderr)
         self.assertIn(b"2400", missing.stderr, "the backups there are")
 
+        # The records of who was reminded belong to the turn left behind.
+        for record in ("ventari-reminder.txt", "ventari-late-players.txt"):
+            self.game.write(self.game.path(record), "turn 1\r\n")
         done = self.restore("2400")
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertIn(b"restored " + self.game.path("alpha.hst").encode(), done.stdout)
@@ -201,6 +204,8 @@ class RestoreTest(TurnCase):
         self.assertEqual(now, before, "the files of turn 0, orders included, byte for byte")
         self.assertFalse(os.path.exists(self.game.path("nextdl.txt")))
         self.assertFalse(os.path.exists(self.game.path("curyear.txt")))
+        self.assertFalse(os.path.exists(self.game.path("ventari-reminder.txt")))
+        self.assertFalse(os.path.exists(self.game.path("ventari-late-players.txt")))
         # The files it replaced were kept first, and can be put back in their turn.
         back = self.restore("2401")
         self.assertEqual(back.returncode, 0, back.stderr)
@@ -331,8 +336,9 @@ class HeadlessTest(TurnCase):
 class CheckTest(TurnCase):
     """`ventari --check` tells what the robot sees, without a display and without acting."""
 
-    def check(self, sendmail):
-        env = dict(os.environ, VENTARI_LEAGUE_SERVER=self.league.url, VENTARI_SENDMAIL=sendmail)
+    def check(self, sendmail, env=None):
+        env = dict(os.environ, VENTARI_LEAGUE_SERVER=self.league.url, VENTARI_SENDMAIL=sendmail,
+                   **(env or {}))
         for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
             env.pop(name, None)
         return subprocess.run([os.path.join(BIN_DIR, "ventari"), "--check"], cwd=self.game.root,
@@ -346,9 +352,10 @@ class CheckTest(TurnCase):
         os.replace(self.game.path("alpha.x2"), self.game.path("alpha.x2.keep"))
         with open(self.game.path("alpha.x2"), "wb") as f:
             f.write(read_bytes(self.game.path("alpha.x1")))
-        run = self.check(self.msmtp())
+        run = self.check(self.msmtp(), {"VENTARI_REMIND_HOURS": "24"})
         out = run.stdout.decode()
         self.assertEqual(run.returncode, 0, out)
+        self.assertIn("late players:    reminded 24 hours before the deadline\n", out)
         self.assertIn("game:            alpha", out)
         self.assertIn("year:            2400", out)
         self.assertIn("deadline:        " + PAST, out)
