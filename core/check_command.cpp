@@ -151,7 +151,7 @@ int CheckCommand(std::ostream& out) {
   const std::optional<double> lead = ReminderLeadFromEnvironment();
   const char* leadText = std::getenv("VENTARI_REMIND_HOURS");
   out << "late players:    "
-      << (lead ? "reminded " + std::string(leadText) + " hours before the deadline"
+      << (lead       ? "reminded " + std::string(leadText) + " hours before the deadline"
           : leadText ? "not reminded (VENTARI_REMIND_HOURS is no number of hours)"
                      : "not reminded")
       << "\n";

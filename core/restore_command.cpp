@@ -48,9 +48,9 @@ int RestoreCommand(const std::string& year, std::ostream& out, std::ostream& err
          RestoreGameBackup(gameDir + "/backup/" + year, gameDir, game.gameName))
       out << "restored " << gameDir << "/" << name << "\n";
     // What belonged to the turn left behind goes with it.
-    for (const std::string& file : {DeadlineCachePath(records), YearCachePath(records),
-                                    JournalPath(gameDir), ReminderRecordPath(gameDir),
-                                    LateReminderRecordPath(gameDir)})
+    for (const std::string& file :
+         {DeadlineCachePath(records), YearCachePath(records), JournalPath(gameDir),
+          ReminderRecordPath(gameDir), LateReminderRecordPath(gameDir)})
       DeleteFileQuiet(file);
     out << "caches deleted: the next start fetches the deadline and reads the year anew\n";
     return 0;
