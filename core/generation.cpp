@@ -12,6 +12,7 @@
 #include "mail/mailer.h"
 #include "platform/app_control.h"
 #include "platform/dialogs.h"
+#include "platform/errors.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -149,6 +150,18 @@ bool Generation::Stopping() const {
   return true;
 }
 
+void Generation::MarkDeadlineStale(const std::string& cache) {
+  LogEvent("warning", "generation: the deadline cache " + cache +
+                          " could not be deleted; it is not acted on until the host deletes it");
+  try {
+    ReplaceFileContents(StaleDeadlineMarkPath(m_records), cache + "\r\n");
+  } catch (const EInOutError& error) {
+    // This run still knows; only a restart would trust the old deadline again.
+    LogEvent("error",
+             "generation: " + StaleDeadlineMarkPath(m_records) + " not written: " + error.what());
+  }
+}
+
 std::string Generation::Restore(const TurnJournal& journal) {
   try {
     RestoreGameBackup(journal.backupDir, GameDir(), m_records.game.gameName);
@@ -262,8 +275,9 @@ void Generation::Distribute(TurnJournal& journal) {
   if (Stopping()) return;
   if (!journal.cachesDeleted) {
     for (const std::string& cache : {YearCachePath(m_records), DeadlineCachePath(m_records)}) {
-      if (!DeleteFileQuiet(cache) && FileExists(cache))
-        m_dialogs.ShowMessage("cache file not deleted: " + cache);
+      if (DeleteFileQuiet(cache) || !FileExists(cache)) continue;
+      if (cache == DeadlineCachePath(m_records)) MarkDeadlineStale(cache);
+      m_dialogs.ShowMessage("cache file not deleted: " + cache);
     }
     journal.cachesDeleted = true;
     WriteJournal(journalPath, journal);

@@ -55,6 +55,8 @@ class Generation {
   std::string Restore(const TurnJournal& journal);
   void Distribute(TurnJournal& journal);
   bool Stopping() const;
+  // Remembers on disk that the deadline cache left behind is the old turn's.
+  void MarkDeadlineStale(const std::string& cache);
 
   std::string m_leagueSite;
   std::chrono::seconds m_gameTimeLimit;

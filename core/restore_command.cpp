@@ -50,7 +50,8 @@ int RestoreCommand(const std::string& year, std::ostream& out, std::ostream& err
     // What belonged to the turn left behind goes with it.
     for (const std::string& file :
          {DeadlineCachePath(records), YearCachePath(records), JournalPath(gameDir),
-          ReminderRecordPath(gameDir), LateReminderRecordPath(gameDir)})
+          ReminderRecordPath(gameDir), LateReminderRecordPath(gameDir),
+          StaleDeadlineMarkPath(records)})
       DeleteFileQuiet(file);
     out << "caches deleted: the next start fetches the deadline and reads the year anew\n";
     return 0;

@@ -406,6 +406,19 @@ TEST_F(RobotTest, ACacheThatCannotBeDeletedNeverGeneratesASecondTurn) {
   EXPECT_EQ(runner.commandLines.size(), 1u) << "the old turn's deadline was acted on";
   EXPECT_EQ(dialogs.messages.size(), 1u) << "told once, not every minute";
   EXPECT_EQ(mailer.mails.size(), 1u);  // the one report
+  {
+    // Nor does a robot started again: the folder remembers the cache is the old turn's.
+    ProgramRecords records2;
+    test::ScriptedDialogs dialogs2;
+    RefreshCycle refresh2{records2, view, dialogs2, app, clock, caches, caches};
+    Generation generation2{records2, runner, mailer, dialogs2, app, refresh2, "http://x/"};
+    SurveillanceTick tick2{records2, view, sound, clock, mailer, generation2, refresh2};
+    Robot robot2{app, refresh2, tick2, generation2};
+    robot2.FormCreate();
+    robot2.Timer1Timer();
+    EXPECT_EQ(runner.commandLines.size(), 1u) << "a restart acted on the old turn's deadline";
+    EXPECT_TRUE(dialogs2.messages.empty());
+  }
 
   // The host deletes it: the new turn's deadline is fetched and counts.
   stuck.Release();
@@ -414,6 +427,7 @@ TEST_F(RobotTest, ACacheThatCannotBeDeletedNeverGeneratesASecondTurn) {
   robot.Timer1Timer();
   EXPECT_EQ(caches.deadlineCalls, 1);
   EXPECT_EQ(runner.commandLines.size(), 1u);
+  EXPECT_FALSE(FileExists(folder.gameDir() + "/ventari-stale-deadline.txt"));
   At(13, 31);
   robot.Timer1Timer();
   EXPECT_EQ(runner.commandLines.size(), 2u);
