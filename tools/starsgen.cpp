@@ -11,14 +11,20 @@
 // The players are 1 to N with --players, otherwise those with an order file or a turn file.
 // The turn and order files sit beside the host file. Exit status 0 on success; otherwise a
 // one-line message on standard error, and no order file is deleted.
+//
+// With STARSGEN_HANG set in the environment, -g writes the turn files and then hangs for good
+// before the host file, as a game stuck in the middle of a turn: for tests of the time limit.
 
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "stars/stars_file.h"
@@ -179,6 +185,9 @@ int Generate(const Options& options, const std::string& stem) {
 
   const std::vector<int> players = PlayerList(options, stem);
   if (!WriteTurnFiles(stem, header, players, error)) return Fail(error);
+  if (std::getenv("STARSGEN_HANG") != nullptr) {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+  }
   const std::string newHost = EncodeFileHeader(header) + bytes.substr(kHeaderBlockBytes);
   if (!WriteFileAtomically(options.hostFile, newHost, error))
     return Fail(options.hostFile + ": " + error);

@@ -3,6 +3,7 @@ the real game: the turn is generated, published and mailed exactly as with the n
 
 import os
 import shutil
+import subprocess
 import unittest
 
 from harness import BIN_DIR, RobotTestCase, first_line, read_bytes, stars_turn, wait_for
@@ -12,6 +13,25 @@ NEXT = "2031-05-06 07:08:09"
 WINDOWS_GAME = "starsgen-win64.exe"
 # A new wine prefix is made at the first run: that takes a while on a slow machine.
 WINE_WAIT = 240
+
+
+def processes_in_prefix(prefix, but):
+    """The processes that run in a wine prefix (by their WINEPREFIX), but the ones named."""
+    mark = b"WINEPREFIX=" + os.fsencode(prefix) + b"\0"
+    found = []
+    for name in os.listdir("/proc"):
+        if not name.isdigit() or int(name) in but:
+            continue
+        try:
+            with open("/proc/%s/environ" % name, "rb") as f:
+                environ = f.read() + b"\0"
+            with open("/proc/%s/cmdline" % name, "rb") as f:
+                command = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
+        except OSError:
+            continue  # gone, or not ours to read
+        if mark in environ or environ.startswith(mark):
+            found.append((int(name), command))
+    return found
 
 
 class WineTurnTest(RobotTestCase):
@@ -65,6 +85,43 @@ class WineTurnTest(RobotTestCase):
         # Wine said nothing into the robot's output (its diagnostics are off).
         with open(self.robot.log, "rb") as f:
             self.assertNotIn(b"fixme:", f.read())
+
+    def test_a_windows_game_that_hangs_is_ended_with_its_wine_server(self):
+        game = self.make_game(executable=WINDOWS_GAME)
+        game.hand_in_orders()
+        game.set_deadline(PAST)
+        game.set_year("2400")
+        before = {n: b for n, b in game.snapshot().items() if n.startswith("alpha.")}
+        prefix = os.path.join(self.tmp, "wine prefix")
+        # The prefix is made beforehand, so that the time limit counts the game's run alone.
+        wine_env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        subprocess.run(["wine", "wineboot", "--init"], env=wine_env, check=True,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=WINE_WAIT)
+        subprocess.run(["wineserver", "-w"], env=wine_env, timeout=WINE_WAIT)
+        league = self.start_league("alpha", deadline=NEXT)
+        sink = self.start_sink()
+        # The Windows game writes the turn files, then hangs before the host file.
+        robot = self.start_robot(game, league, sink, env={
+            "WINEPREFIX": prefix, "STARSGEN_HANG": "1", "VENTARI_GAME_TIMEOUT": "15"})
+        wait_for("the game under wine", lambda: any(
+            "stars.exe" in command for _, command in processes_in_prefix(prefix, [robot.pid])),
+            WINE_WAIT)
+
+        box = robot.wait_box(timeout=WINE_WAIT)
+        with open(robot.log, "rb") as f:
+            self.assertIn(b"box Stars! EXE ran past its time limit !!!", f.read())
+        # By the time the box shows, the game, wine's other processes and the prefix's wine
+        # server are gone.
+        self.assertEqual(processes_in_prefix(prefix, [robot.pid]), [])
+        robot.answer_box(box)
+        self.assertEqual(robot.wait_end(), 1, "the exit status")
+        self.assertEqual({n: read_bytes(game.path(n)) for n in os.listdir(game.dir)
+                          if n.startswith("alpha.")}, before, "the files put back byte for byte")
+        mails = sink.messages()
+        self.assertEqual([m["Subject"] for m in mails], ["ERREUR Ventari : jeu alpha"])
+        self.assertFalse(os.path.exists(game.pub_dir) and os.listdir(game.pub_dir))
 
 
 if __name__ == "__main__":
