@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "platform/sigpipe_guard.h"
 #include "platform/unique_fd.h"
 
 extern char** environ;
@@ -105,37 +106,6 @@ class SpawnAttributes {
 
  private:
   posix_spawnattr_t m_attr;
-};
-
-// Blocks SIGPIPE on this thread while writing into a pipe whose reader may already be gone: the
-// write then fails with EPIPE instead of ending the program. A SIGPIPE raised meanwhile is
-// consumed before the old mask comes back, unless one was already pending before.
-class SigpipeGuard {
- public:
-  SigpipeGuard() {
-    sigemptyset(&m_pipeOnly);
-    sigaddset(&m_pipeOnly, SIGPIPE);
-    sigset_t pending;
-    sigemptyset(&pending);
-    ::sigpending(&pending);
-    m_wasPending = sigismember(&pending, SIGPIPE) == 1;
-    ::pthread_sigmask(SIG_BLOCK, &m_pipeOnly, &m_saved);
-  }
-  ~SigpipeGuard() {
-    if (!m_wasPending) {
-      const timespec noWait{0, 0};
-      while (::sigtimedwait(&m_pipeOnly, nullptr, &noWait) == SIGPIPE) {
-      }
-    }
-    ::pthread_sigmask(SIG_SETMASK, &m_saved, nullptr);
-  }
-  SigpipeGuard(const SigpipeGuard&) = delete;
-  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-
- private:
-  sigset_t m_pipeOnly;
-  sigset_t m_saved;
-  bool m_wasPending = false;
 };
 
 // The signal state a started program begins with: every signal at its default and none blocked,

@@ -272,6 +272,27 @@ class HeadlessTest(TurnCase):
         # The game, year and deadline lines are logged when they change, not at every refresh.
         self.assertEqual(log.count("info game: alpha"), 1)
 
+    def test_a_log_reader_that_went_away_does_not_stop_the_robot(self):
+        # As with `ventari --headless 2>&1 | tee log` and the tee ended: every log line then
+        # meets a pipe with no reader.
+        self.prepare()
+        reader, writer = os.pipe()
+        os.close(reader)
+        env = dict(os.environ, VENTARI_SENDMAIL=self.msmtp(), VENTARI_LEAGUE_SERVER=self.league.url,
+                   SDL_AUDIODRIVER="dummy")
+        env.pop("DISPLAY", None)
+        try:
+            robot = self.group.start([os.path.join(BIN_DIR, "ventari"), "--headless", "--folder",
+                                      self.game.root], cwd=self.tmp, env=env,
+                                     stdin=subprocess.DEVNULL, stdout=writer, stderr=writer)
+        finally:
+            os.close(writer)
+        self.wait_mails(self.sink, 3)
+        wait_for("the new year", lambda: self.game.line("curyear.txt") == "2401")
+        self.assertIsNone(robot.poll(), "the robot ended")
+        os.kill(robot.pid, signal.SIGTERM)
+        self.assertEqual(robot.wait(timeout=60), 0)
+
     def test_a_box_that_ends_the_robot_ends_it_with_status_1(self):
         self.prepare()
         league = self.start_league_for_other_game()
