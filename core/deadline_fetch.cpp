@@ -7,6 +7,7 @@
 #include "platform/convert.h"
 #include "platform/dialogs.h"
 #include "platform/errors.h"
+#include "platform/event_log.h"
 #include "platform/files.h"
 
 namespace ventari {
@@ -72,6 +73,7 @@ bool DeadlineFetch::FetchDeadlineCache() {
   }
   // Whole or not at all: a torn cache would stop every later refresh on its conversion error.
   ReplaceFileContents(CachePath(), bodyText + "\r\n");
+  LogEvent("info", "deadline page fetched: " + PageUrl());
   return true;
 }
 

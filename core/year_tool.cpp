@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/records.h"
+#include "platform/event_log.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
@@ -28,6 +29,7 @@ bool YearTool::RunYearTool() {
     return false;
   }
   SetCurrentDir(state.savedDir);
+  LogEvent("info", "year tool run: " + commandLine);
   return true;
 }
 

@@ -267,7 +267,10 @@ class HeadlessTest(TurnCase):
             'info mail to Bob <bob@localhost>, "alpha année 2400": sent',
             'info mail to alpha human host <host@localhost>, "Ventari : jeu alpha année 2400": '
             "sent",
-            "info generation: year 2400 done", "info year: 2401", "info deadline: " + NEXT,
+            "info generation: year 2400 done",
+            "info deadline page fetched: %sligue/travail/ventari.php/nextdl?jeu=alpha"
+            % self.league.url,
+            "info year tool run: ", "info year: 2401", "info deadline: " + NEXT,
             "info stop asked for by a signal", "info end: stopped by a signal, exit status 0"])
         # The game, year and deadline lines are logged when they change, not at every refresh.
         self.assertEqual(log.count("info game: alpha"), 1)
