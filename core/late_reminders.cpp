@@ -8,6 +8,7 @@
 #include "core/turn_record.h"
 #include "mail/mailer.h"
 #include "platform/clock.h"
+#include "platform/errors.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
 
@@ -80,7 +81,16 @@ void LateReminders::Remind(const std::vector<int>& lateRows, int turn) {
   // Recorded before the mails: a robot killed while sending may leave a player unreminded,
   // never reminded twice.
   reminded.insert(reminded.end(), due.begin(), due.end());
-  WriteTurnRecord(record, turnKey, reminded);
+  try {
+    WriteTurnRecord(record, turnKey, reminded);
+  } catch (const EInOutError& error) {
+    // Unrecorded, a reminder could go every minute; and the tick must go on to the generation.
+    if (m_failedTurn != turn)
+      LogEvent("error",
+               "no reminders to late players: " + record + " not written: " + error.what());
+    m_failedTurn = turn;
+    return;
+  }
 
   const std::string subject = g + " année " + state.yearText + " : ordres attendus";
   const std::string body = "vos ordres de l'année " + state.yearText + " ne sont pas arrivés." +

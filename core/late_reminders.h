@@ -29,8 +29,8 @@ class LateReminders {
   LateReminders(ProgramRecords& records, Mailer& mailer, const Clock& clock, std::string leagueSite,
                 std::optional<double> leadHours);
 
-  // The tick's late human rows at the host file's turn `turn`. Raises the runtime's I/O error
-  // when the record cannot be written; nothing is sent then.
+  // The tick's late human rows at the host file's turn `turn`. When the record cannot be
+  // written nothing is sent, and that is logged once for the turn.
   void Remind(const std::vector<int>& lateRows, int turn);
 
  private:
@@ -39,6 +39,7 @@ class LateReminders {
   const Clock& m_clock;
   std::string m_leagueSite;
   std::optional<double> m_leadHours;
+  int m_failedTurn = -1;
 };
 
 }  // namespace ventari

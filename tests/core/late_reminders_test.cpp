@@ -11,7 +11,6 @@
 #include "core/late_reminders.h"
 #include "core/records.h"
 #include "core/robot_parts.h"
-#include "platform/errors.h"
 #include "tests/support/captured_stderr.h"
 #include "tests/support/fakes.h"
 #include "tests/support/fixed_caches.h"
@@ -140,11 +139,24 @@ TEST_F(LateRemindersTest, NoReminderWhenOffWhenTheTurnIsUnknownOrWhenItCannotBeR
   EXPECT_TRUE(mailer.mails.empty());
   std::filesystem::rename(stem() + ".hst.away", stem() + ".hst");
 
-  // The record cannot be written: the I/O error, and no mail that could go again.
+  // The record cannot be written: no mail that could go again, said once in the log, and the
+  // tick goes on to generate the turn once it is due.
   std::filesystem::create_directory(record());
   std::filesystem::create_directory(record() + "/in-the-way");
-  EXPECT_THROW(Tick(), EInOutError);
+  test::CapturedStderr log;
+  Tick();
+  Tick();
   EXPECT_TRUE(mailer.mails.empty());
+  const std::string said = log.TakeLines();
+  EXPECT_NE(said.find("error no reminders to late players: " + record() + " not written"),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(said.find("no reminders", said.find("no reminders") + 1), std::string::npos) << said;
+  EXPECT_EQ(view.line(WindowLine::State), "incomplet");
+  for (int n : {1, 2, 4}) test::WriteOrderFile(stem(), n);
+  At(12, 1);
+  Tick();
+  EXPECT_EQ(test::TurnOf(stem() + ".hst"), 6);
 }
 
 TEST(ReminderLead, APositiveDecimalNumberOfHours) {
