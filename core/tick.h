@@ -4,6 +4,7 @@
 // changed: an order file in or refused, the turn's state; a quiet tick logs nothing.
 
 #include <array>
+#include <optional>
 #include <string>
 
 #include "stars/stars_file.h"
@@ -41,8 +42,8 @@ class SurveillanceTick {
 
   // What the log last said, so that it says only what changed.
   void LogVerdict(int row, const std::string& orderFile, stars::OrderVerdict verdict);
-  void LogState(const char* state);  // with the late players
-  std::string m_loggedTurn;
+  void LogState(const char* state);         // with the late players
+  std::optional<std::string> m_loggedTurn;  // nothing before the first tick
   std::array<stars::OrderVerdict, 13> m_loggedVerdicts{};
   std::string m_loggedState;
 };

@@ -134,8 +134,13 @@ TEST_F(LateRemindersTest, NoReminderWhenOffWhenTheTurnIsUnknownOrWhenItCannotBeR
 
   // No host file to tell the turn: no orders count, and nobody is reminded of them.
   std::filesystem::rename(stem() + ".hst", stem() + ".hst.away");
-  Start(3);
-  Tick();
+  {
+    test::CapturedStderr log;
+    Start(3);
+    Tick();
+    EXPECT_NE(log.TakeLines().find("warning no host file can be read at " + stem() + ".hst"),
+              std::string::npos);
+  }
   EXPECT_TRUE(mailer.mails.empty());
   std::filesystem::rename(stem() + ".hst.away", stem() + ".hst");
 
