@@ -6,22 +6,15 @@
 #include <clocale>
 #include <exception>
 
-#include "app/qt_app_control.h"
-#include "app/stop_signals.h"
+#include "app/program_services.h"
 #include "app/version.h"
 #include "core/deadline_fetch.h"
-#include "core/records.h"
 #include "core/robot_parts.h"
-#include "core/year_tool.h"
-#include "mail/sendmail_mailer.h"
 #include "net/nmhttp.h"
-#include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/errors.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
-#include "platform/process.h"
-#include "platform/sdl_sound.h"
 
 namespace ventari {
 
@@ -50,19 +43,13 @@ int RunHeadless(int argc, char** argv) {
                        GetCurrentDir());
 
   LoggedDialogs dialogs;
-  QtAppControl app;
-  StopSignals stopSignals(app);
-  SystemClock clock;
-  ProgramRecords& records = TheProgramRecords();
-  PosixProgramRunner runner;
-  SendmailMailer mailer(dialogs, SendmailCommandFromEnvironment());
-  SdlSoundPlayer sound;
-  YearTool yearMaker(records, runner, dialogs, app);
+  ProgramServices s(dialogs);
   TNMHTTP http;
   http.OnException = [&dialogs](const std::string& message) { dialogs.ShowError(message); };
-  DeadlineFetch deadlineFetch(records, http, dialogs, app);
-  RobotParts parts({records, nullptr, dialogs, app, clock, deadlineFetch, yearMaker, mailer, runner,
-                    sound, LeagueSiteAddress(), GameTimeLimit(), ReminderLeadFromEnvironment()});
+  DeadlineFetch deadlineFetch(s.records, http, dialogs, s.app);
+  RobotParts parts({s.records, nullptr, dialogs, s.app, s.clock, deadlineFetch, s.yearMaker,
+                    s.mailer, s.runner, s.sound, LeagueSiteAddress(), GameTimeLimit(),
+                    ReminderLeadFromEnvironment()});
   Robot& robot = parts.robot();
 
   // As the window's handlers do: an error goes to its box and the robot goes on.
@@ -84,7 +71,7 @@ int RunHeadless(int argc, char** argv) {
     timer.start();
   });
   const int status = QCoreApplication::exec();
-  LogEnd(app, status);
+  LogEnd(s.app, status);
   return status;
 }
 

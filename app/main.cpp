@@ -17,22 +17,19 @@
 #include "app/abo_ventari.h"
 #include "app/command_line.h"
 #include "app/headless.h"
+#include "app/program_services.h"
 #include "app/qt_app_control.h"
 #include "app/qt_dialogs.h"
-#include "app/stop_signals.h"
 #include "app/ventari1.h"
 #include "app/version.h"
 #include "core/check_command.h"
 #include "core/generation.h"
 #include "core/records.h"
 #include "core/restore_command.h"
-#include "core/year_tool.h"
 #include "mail/sendmail_mailer.h"
-#include "platform/clock.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
 #include "platform/process.h"
-#include "platform/sdl_sound.h"
 
 using namespace ventari;
 
@@ -100,21 +97,13 @@ int main(int argc, char** argv) {
 
   LogEvent("info", std::string("start: ventari ") + VENTARI_VERSION + " in " + GetCurrentDir());
   QtDialogs dialogs;
-  QtAppControl app;
-  StopSignals stopSignals(app);
-  SystemClock clock;
-  ProgramRecords& records = TheProgramRecords();
-  PosixProgramRunner runner;
-  SendmailMailer mailer(dialogs, SendmailCommandFromEnvironment());
-  SdlSoundPlayer sound;
-  YearTool yearMaker(records, runner, dialogs, app);
-
-  TForm1 form({records, dialogs, app, clock, nullptr, yearMaker, mailer, runner, sound,
-               LeagueSiteAddress()});
-  TAPropos about(mailer, dialogs);
+  ProgramServices s(dialogs);
+  TForm1 form({s.records, dialogs, s.app, s.clock, nullptr, s.yearMaker, s.mailer, s.runner,
+               s.sound, LeagueSiteAddress()});
+  TAPropos about(s.mailer, dialogs);
   form.SetAboutBox(&about);
   form.show();
   const int status = QApplication::exec();
-  LogEnd(app, status);
+  LogEnd(s.app, status);
   return status;
 }

@@ -29,8 +29,12 @@ using test::WriteFile;
 
 using CacheWriter = test::FixedCaches;
 
+struct RestartedRobot;
+
 class RobotTest : public ::testing::Test {
  protected:
+  friend struct RestartedRobot;
+
   RobotTest() {
     std::setlocale(LC_TIME, "C");
     folder.WriteHostSettings();
@@ -74,6 +78,26 @@ class RobotTest : public ::testing::Test {
   Generation generation{records, runner, mailer, dialogs, app, refresh, "http://league.test/"};
   SurveillanceTick tick{records, view, sound, clock, mailer, generation, refresh};
   Robot robot{app, refresh, tick, generation};
+};
+
+// A second robot started on the fixture's folder, with records, boxes and mails of its own;
+// its start-up refresh and one tick have run.
+struct RestartedRobot {
+  explicit RestartedRobot(RobotTest& first)
+      : refresh{records, first.view, dialogs, first.app, first.clock, first.caches, first.caches},
+        generation{records, first.runner, mailer, dialogs, first.app, refresh, "http://x/"},
+        tick{records, first.view, first.sound, first.clock, mailer, generation, refresh},
+        robot{first.app, refresh, tick, generation} {
+    robot.FormCreate();
+    robot.Timer1Timer();
+  }
+  ProgramRecords records;
+  test::ScriptedDialogs dialogs;
+  test::RecordingMailer mailer;
+  RefreshCycle refresh;
+  Generation generation;
+  SurveillanceTick tick;
+  Robot robot;
 };
 
 TEST_F(RobotTest, TheFourStatesShowTheirCaptionAndColour) {
@@ -189,15 +213,8 @@ TEST_F(RobotTest, ManualModeRemindsTheHostOncePerTurnAndWhenTheHostAsks) {
 
   {
     // A robot started anew on the same folder knows the reminder went out.
-    ProgramRecords records2;
-    test::RecordingMailer mailer2;
-    RefreshCycle refresh2{records2, view, dialogs, app, clock, caches, caches};
-    Generation generation2{records2, runner, mailer2, dialogs, app, refresh2, "http://x/"};
-    SurveillanceTick tick2{records2, view, sound, clock, mailer2, generation2, refresh2};
-    Robot robot2{app, refresh2, tick2, generation2};
-    robot2.FormCreate();
-    robot2.Timer1Timer();
-    EXPECT_TRUE(mailer2.mails.empty());
+    RestartedRobot second(*this);
+    EXPECT_TRUE(second.mailer.mails.empty());
   }
 
   caches.nextDeadline = "2026-12-07 12:30:00";  // the new turn is due at once too
@@ -408,16 +425,10 @@ TEST_F(RobotTest, ACacheThatCannotBeDeletedNeverGeneratesASecondTurn) {
   EXPECT_EQ(mailer.mails.size(), 1u);  // the one report
   {
     // Nor does a robot started again: the folder remembers the cache is the old turn's.
-    ProgramRecords records2;
-    test::ScriptedDialogs dialogs2;
-    RefreshCycle refresh2{records2, view, dialogs2, app, clock, caches, caches};
-    Generation generation2{records2, runner, mailer, dialogs2, app, refresh2, "http://x/"};
-    SurveillanceTick tick2{records2, view, sound, clock, mailer, generation2, refresh2};
-    Robot robot2{app, refresh2, tick2, generation2};
-    robot2.FormCreate();
-    robot2.Timer1Timer();
+    RestartedRobot second(*this);
     EXPECT_EQ(runner.commandLines.size(), 1u) << "a restart acted on the old turn's deadline";
-    EXPECT_TRUE(dialogs2.messages.empty());
+    EXPECT_TRUE(second.dialogs.messages.empty());
+    EXPECT_TRUE(second.mailer.mails.empty());
   }
 
   // The host deletes it: the new turn's deadline is fetched and counts.

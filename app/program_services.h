@@ -1,0 +1,34 @@
+#pragma once
+// The real services one robot runs on, with a window or without one: only the boxes differ,
+// and they are given.
+
+#include "app/qt_app_control.h"
+#include "app/stop_signals.h"
+#include "core/records.h"
+#include "core/year_tool.h"
+#include "mail/sendmail_mailer.h"
+#include "platform/clock.h"
+#include "platform/process.h"
+#include "platform/sdl_sound.h"
+
+namespace ventari {
+
+struct ProgramServices {
+  explicit ProgramServices(Dialogs& dialogs)
+      : stopSignals(app),
+        mailer(dialogs, SendmailCommandFromEnvironment()),
+        yearMaker(records, runner, dialogs, app) {}
+  ProgramServices(const ProgramServices&) = delete;
+  ProgramServices& operator=(const ProgramServices&) = delete;
+
+  QtAppControl app;
+  StopSignals stopSignals;  // TERM and INT end the robot through `app`
+  SystemClock clock;
+  ProgramRecords& records = TheProgramRecords();
+  PosixProgramRunner runner;
+  SendmailMailer mailer;
+  SdlSoundPlayer sound;
+  YearTool yearMaker;
+};
+
+}  // namespace ventari
