@@ -36,6 +36,21 @@ YEAR_LINE = (72, 32, 52, 13)
 WAIT = 60
 
 
+# A deadline long past and one far ahead, as the league's page and the deadline cache give them.
+PAST = "2002-07-30 18:00:00"
+NEXT = "2031-05-06 07:08:09"
+
+
+def address(message):
+    """The address a mail went to."""
+    return message["To"].addresses[0].addr_spec
+
+
+def plain_text(message):
+    """A mail's text part, its line ends made plain line feeds."""
+    return message.get_body(("plain",)).get_content().replace("\r", "")
+
+
 class Timeout(AssertionError):
     pass
 

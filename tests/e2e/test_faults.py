@@ -6,10 +6,8 @@ turn is generated twice and no game file is lost."""
 import os
 import unittest
 
-from harness import RobotTestCase, read_bytes, stars_turn, wait_for
+from harness import NEXT, PAST, RobotTestCase, read_bytes, stars_turn, wait_for
 
-PAST = "2002-07-30 18:00:00"
-NEXT = "2031-05-06 07:08:09"
 PAGE = "GET /ligue/travail/ventari.php/nextdl?jeu=alpha HTTP/1.0"
 
 

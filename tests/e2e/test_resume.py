@@ -8,19 +8,8 @@ import subprocess
 import time
 import unittest
 
-from harness import (BIN_DIR, LeagueServer, RobotTestCase, first_line, msmtp_command, read_bytes,
-                     stars_turn, wait_for)
-
-PAST = "2002-07-30 18:00:00"
-NEXT = "2031-05-06 07:08:09"
-
-
-def address(message):
-    return message["To"].addresses[0].addr_spec
-
-
-def plain_text(message):
-    return message.get_body(("plain",)).get_content().replace("\r", "")
+from harness import (BIN_DIR, NEXT, PAST, LeagueServer, RobotTestCase, address, first_line,
+                     msmtp_command, plain_text, read_bytes, stars_turn, wait_for)
 
 
 class TurnCase(RobotTestCase):

@@ -5,19 +5,10 @@ import os
 import re
 import unittest
 
-from harness import RobotTestCase, first_line, read_bytes, stars_turn, wait_for
+from harness import (NEXT, PAST, RobotTestCase, address, first_line, plain_text, read_bytes,
+                     stars_turn, wait_for)
 
-PAST = "2002-07-30 18:00:00"
-NEXT = "2031-05-06 07:08:09"
 PAGE = "GET /ligue/travail/ventari.php/nextdl?jeu=alpha HTTP/1.0"
-
-
-def address(message):
-    return message["To"].addresses[0].addr_spec
-
-
-def plain_text(message):
-    return message.get_body(("plain",)).get_content().replace("\r", "")
 
 
 class TurnTest(RobotTestCase):

@@ -6,10 +6,9 @@ import shutil
 import subprocess
 import unittest
 
-from harness import BIN_DIR, RobotTestCase, first_line, read_bytes, stars_turn, wait_for
+from harness import (BIN_DIR, NEXT, PAST, RobotTestCase, first_line, read_bytes, stars_turn,
+                     wait_for)
 
-PAST = "2002-07-30 18:00:00"
-NEXT = "2031-05-06 07:08:09"
 WINDOWS_GAME = "starsgen-win64.exe"
 # A new wine prefix is made at the first run: that takes a while on a slow machine.
 WINE_WAIT = 240
