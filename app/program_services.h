@@ -4,6 +4,7 @@
 
 #include "app/qt_app_control.h"
 #include "app/stop_signals.h"
+#include "core/generation.h"
 #include "core/records.h"
 #include "core/year_tool.h"
 #include "mail/sendmail_mailer.h"
@@ -17,7 +18,7 @@ struct ProgramServices {
   explicit ProgramServices(Dialogs& dialogs)
       : stopSignals(app),
         mailer(dialogs, SendmailCommandFromEnvironment()),
-        yearMaker(records, runner, dialogs, app) {}
+        yearMaker(records, runner, dialogs, app, GameTimeLimit()) {}
   ProgramServices(const ProgramServices&) = delete;
   ProgramServices& operator=(const ProgramServices&) = delete;
 

@@ -5,12 +5,16 @@
 #include <QDialog>
 #include <QEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <QInputEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
+#include <cstdint>
 #include <exception>
+#include <utility>
 
 #include "core/deadline_fetch.h"
 #include "core/records.h"
@@ -211,7 +215,21 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::Button1Click() {
-  Guarded([this] { m_parts->robot().Button1Click(); });
+  const std::optional<std::chrono::steady_clock::time_point> clickTime =
+      std::exchange(m_button1InputTime, std::nullopt);
+  Guarded([this, clickTime] { m_parts->robot().Button1Click(clickTime); });
+}
+
+std::optional<std::chrono::steady_clock::time_point> InputEventTime(
+    const QString& platform, quint64 timestamp, std::chrono::steady_clock::time_point now) {
+  if (platform != QLatin1String("xcb") && platform != QLatin1String("wayland")) return std::nullopt;
+  const auto nowMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+  const std::uint32_t age =
+      static_cast<std::uint32_t>(nowMs) - static_cast<std::uint32_t>(timestamp);
+  constexpr std::uint32_t kDayMs = 24u * 3600u * 1000u;
+  if (age > kDayMs) return std::nullopt;
+  return now - std::chrono::milliseconds(age);
 }
 
 void TForm1::FormKeyDown(int keyCode) {
@@ -238,6 +256,13 @@ bool TForm1::event(QEvent* event) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Button1 &&
+      (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::KeyRelease)) {
+    // The button clicks on release; its time is the input's, however late it is delivered.
+    m_button1InputTime = InputEventTime(QGuiApplication::platformName(),
+                                        static_cast<QInputEvent*>(event)->timestamp(),
+                                        std::chrono::steady_clock::now());
+  }
   if (watched == Label8 && event->type() == QEvent::MouseMove) {
     Label8MouseMove();
   } else if (event->type() == QEvent::KeyPress) {

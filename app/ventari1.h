@@ -4,7 +4,9 @@
 
 #include <QWidget>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/monitor_view.h"
@@ -98,7 +100,16 @@ class TForm1 : public QWidget, public MonitorView {
   std::unique_ptr<DeadlineFetch> m_deadlineFetch;
   std::unique_ptr<RobotParts> m_parts;
   QDialog* m_aboutBox = nullptr;
+  // When the input that clicked "génère" happened (a click queued while the window was frozen
+  // is older than the generation's end).
+  std::optional<std::chrono::steady_clock::time_point> m_button1InputTime;
 };
+
+// When an input event happened, on the steady clock: X11 and Wayland stamp events with the
+// machine's monotonic clock in milliseconds, cut to 32 bits. Nothing for another window system
+// or a stamp that cannot be that clock (more than a day old).
+std::optional<std::chrono::steady_clock::time_point> InputEventTime(
+    const QString& platform, quint64 timestamp, std::chrono::steady_clock::time_point now);
 
 // The key code of a Qt key on the virtual-key scale (F1 = 112); -1 for keys without one here.
 int VirtualKeyCode(int qtKey);

@@ -51,7 +51,7 @@ void BM_TickWithRefresh(benchmark::State& state) {
   RefreshCycle refresh(records, view, dialogs, app, clock, makers, makers);
   Generation generation(records, runner, mailer, dialogs, app, refresh, "http://l.test/");
   SurveillanceTick tick(records, view, sound, clock, mailer, generation, refresh);
-  Robot robot(app, refresh, tick, generation);
+  Robot robot(records, app, dialogs, refresh, tick, generation);
   robot.FormCreate();
   for (auto _ : state) {
     robot.Timer1Timer();

@@ -1,51 +1,106 @@
 #include "core/robot.h"
 
+#include "core/cache_makers.h"
 #include "core/generation.h"
+#include "core/records.h"
 #include "core/refresh.h"
 #include "core/tick.h"
 #include "platform/app_control.h"
+#include "platform/errors.h"
+#include "platform/event_log.h"
 
 namespace ventari {
 
 Robot::Entry::Entry(Robot& robot)
-    : m_robot(robot), m_granted(!robot.m_busy && !robot.m_app.EndRequested()) {
+    : m_robot(robot),
+      m_granted(!robot.m_busy && !robot.m_app.EndRequested()),
+      m_generationsBefore(robot.m_generation.finishedCount()) {
   if (m_granted) m_robot.m_busy = true;
 }
 
 Robot::Entry::~Entry() {
-  if (m_granted) m_robot.m_busy = false;
+  if (!m_granted) return;
+  m_robot.m_busy = false;
+  if (m_robot.m_generation.finishedCount() != m_generationsBefore)
+    m_robot.m_lastGenerationEnd = std::chrono::steady_clock::now();
 }
 
-Robot::Robot(AppControl& app, RefreshCycle& refresh, SurveillanceTick& tick, Generation& generation)
-    : m_app(app), m_refresh(refresh), m_tick(tick), m_generation(generation) {}
+Robot::Robot(ProgramRecords& records, AppControl& app, Dialogs& dialogs, RefreshCycle& refresh,
+             SurveillanceTick& tick, Generation& generation)
+    : m_records(records),
+      m_app(app),
+      m_dialogs(dialogs),
+      m_refresh(refresh),
+      m_tick(tick),
+      m_generation(generation) {}
+
+bool Robot::HoldGameLock() {
+  const std::string& game = m_records.game.gameName;
+  if (game.empty()) return true;  // no game read yet: nothing can act on one
+  const std::string folder = m_records.host.repJeu + "/" + game;
+  if (m_lock.held() && m_lock.folder() == folder) return true;
+  FolderLock::Held holder;
+  FolderLock lock;
+  try {
+    lock = FolderLock::Acquire(folder, &holder);
+  } catch (const EInOutError& error) {
+    // A folder where no lock can be made is one where no turn could be recorded either.
+    LogEvent("error", "the lock " + LockFilePath(folder) + " cannot be made: " + error.what());
+    throw;
+  }
+  if (!lock.held()) {
+    LogEvent("error", "another robot runs on " + folder + ": process " +
+                          std::to_string(holder.pid) + " holds " + holder.path);
+    EndApplication(m_dialogs, m_app,
+                   ("another Ventari robot runs on the game folder " + folder + " (process " +
+                    std::to_string(holder.pid) + ") !!!")
+                       .c_str());
+    return false;
+  }
+  m_lock = std::move(lock);
+  LogEvent("info", "game folder locked: " + LockFilePath(folder));
+  return true;
+}
+
+bool Robot::ResumeTurn() { return m_generation.JournalPending() && m_generation.Resume(); }
 
 void Robot::FormCreate() {
   Entry entry(*this);
   if (!entry.granted()) return;
   m_refresh.Run();
+  if (m_app.EndRequested() || !HoldGameLock()) return;
   // A generation cut off by a killed robot is finished before any tick.
-  if (!m_app.EndRequested() && m_generation.JournalPending()) m_generation.Resume();
+  ResumeTurn();
 }
 
 void Robot::Timer1Timer() {
   Entry entry(*this);
-  if (!entry.granted()) return;
-  if (m_generation.JournalPending()) return m_generation.Resume();
+  if (!entry.granted() || !HoldGameLock()) return;
+  if (ResumeTurn()) return;
   m_tick.Run();
 }
 
 void Robot::Button2Click() {
   Entry entry(*this);
-  if (!entry.granted()) return;
-  if (m_generation.JournalPending()) return m_generation.Resume();
+  if (!entry.granted() || !HoldGameLock()) return;
+  if (ResumeTurn()) return;
   m_tick.Run(/*hostAsked=*/true);
 }
 
-void Robot::Button1Click() {
+void Robot::Button1Click(std::optional<EventTime> clickTime) {
   Entry entry(*this);
   if (!entry.granted()) return;
+  if (clickTime && m_lastGenerationEnd && *clickTime < *m_lastGenerationEnd) {
+    LogEvent("info", "\"génère\" clicked while the last generation ran: click dropped");
+    return;
+  }
+  if (!HoldGameLock()) return;
   // A turn half distributed is finished, never generated a second time.
-  if (m_generation.JournalPending()) return m_generation.Resume();
+  if (m_generation.JournalPending()) {
+    if (!m_generation.Resume())
+      LogEvent("warning", "\"génère\" refused: the turn journal cannot be used");
+    return;
+  }
   m_generation.Run();
 }
 

@@ -1,28 +1,43 @@
 #pragma once
 // The three entries of the robot (refresh, tick, generation) and the guard they share: none
-// runs inside another one, and none acts once the application has been asked to end.
+// runs inside another one, none acts once the application has been asked to end, and none acts
+// on a game folder whose lock another robot holds.
 
+#include <chrono>
+#include <optional>
 #include <string>
+
+#include "platform/folder_lock.h"
 
 namespace ventari {
 
 class AppControl;
+class Dialogs;
 class Generation;
 class RefreshCycle;
 class SurveillanceTick;
+struct ProgramRecords;
 
 class Robot {
  public:
-  Robot(AppControl& app, RefreshCycle& refresh, SurveillanceTick& tick, Generation& generation);
+  using EventTime = std::chrono::steady_clock::time_point;
 
-  // The window's FormCreate: one run of the refresh cycle.
+  Robot(ProgramRecords& records, AppControl& app, Dialogs& dialogs, RefreshCycle& refresh,
+        SurveillanceTick& tick, Generation& generation);
+
+  // The window's FormCreate: one run of the refresh cycle, the game folder's lock, and a turn
+  // left by a killed robot taken up.
   void FormCreate();
   // One surveillance tick (timer, activation).
   void Timer1Timer();
   // One surveillance tick asked for by the host ("rafraîchit").
   void Button2Click();
-  // One generation ("génère").
-  void Button1Click();
+  // One generation ("génère"). A click made before the last generation ended (queued while the
+  // window was frozen) is dropped: one click, one turn.
+  void Button1Click(std::optional<EventTime> clickTime = std::nullopt);
+
+  // Lets the game folder go, as the end of the process would.
+  void ReleaseGameLock() { m_lock = FolderLock(); }
 
   // A refresh, tick or generation is running.
   bool Busy() const { return m_busy; }
@@ -40,13 +55,24 @@ class Robot {
    private:
     Robot& m_robot;
     bool m_granted;
+    unsigned m_generationsBefore;
   };
 
+  // Holds the lock on the current game's folder; false (the application ending) when another
+  // robot holds it.
+  bool HoldGameLock();
+  // A turn left in the journal is taken up; false when there is none or it cannot be used.
+  bool ResumeTurn();
+
+  ProgramRecords& m_records;
   AppControl& m_app;
+  Dialogs& m_dialogs;
   RefreshCycle& m_refresh;
   SurveillanceTick& m_tick;
   Generation& m_generation;
+  FolderLock m_lock;
   bool m_busy = false;
+  std::optional<EventTime> m_lastGenerationEnd;
 };
 
 }  // namespace ventari

@@ -9,6 +9,6 @@ RobotParts::RobotParts(const RobotServices& s)
                    s.gameTimeLimit),
       m_reminders(s.records, s.mailer, s.clock, s.leagueSite, s.reminderLeadHours),
       m_tick(s.records, m_view, s.sound, s.clock, s.mailer, m_generation, m_refresh, &m_reminders),
-      m_robot(s.app, m_refresh, m_tick, m_generation) {}
+      m_robot(s.records, s.app, s.dialogs, m_refresh, m_tick, m_generation) {}
 
 }  // namespace ventari

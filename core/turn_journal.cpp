@@ -8,11 +8,24 @@
 
 namespace ventari {
 
+int TurnJournal::MailTries(int row) const {
+  return static_cast<int>(std::count(mailFailures.begin(), mailFailures.end(), row));
+}
+
+bool TurnJournal::Mailed(int row) const {
+  return std::find(mailed.begin(), mailed.end(), row) != mailed.end();
+}
+
 std::string JournalPath(const std::string& gameDir) { return gameDir + "/ventari-turn.journal"; }
 
 std::optional<TurnJournal> ReadJournal(const std::string& path) {
+  if (!FileExists(path)) return std::nullopt;
   TextFileReader file;
-  if (!file.open(path)) return std::nullopt;
+  try {
+    if (!file.open(path)) throw EInOutError(file.errorCode());
+  } catch (const EInOutError& error) {
+    throw Exception("the turn journal " + path + " cannot be read: " + error.what());
+  }
   TurnJournal journal;
   bool started = false;
   for (std::string line = file.readLine(); !line.empty(); line = file.readLine()) {
@@ -37,16 +50,25 @@ std::optional<TurnJournal> ReadJournal(const std::string& path) {
         journal.published = true;
       } else if (key == "mailed") {
         journal.mailed.push_back(StrToInt(value));
+      } else if (key == "mail-failed") {
+        journal.mailFailures.push_back(StrToInt(value));
       } else if (key == "reported") {
         journal.reported = true;
       } else if (key == "caches-deleted") {
         journal.cachesDeleted = true;
+      } else if (key == "restoring") {
+        journal.restoring = true;
+        journal.failure = value;
+      } else {
+        throw Exception("unknown line");
       }
     } catch (const std::exception&) {
-      throw Exception("damaged turn journal " + path);
+      throw Exception("the turn journal " + path + " is damaged: line \"" + line +
+                      "\" is not a journal line");
     }
   }
-  if (!started || journal.backupDir.empty()) throw Exception("damaged turn journal " + path);
+  if (!started || journal.backupDir.empty())
+    throw Exception("the turn journal " + path + " is damaged: it names no turn or no backup");
   return journal;
 }
 
@@ -59,8 +81,10 @@ void WriteJournal(const std::string& path, const TurnJournal& journal) {
   if (journal.gameDone) text += "game-done\r\n";
   if (journal.published) text += "published\r\n";
   for (const int row : journal.mailed) text += "mailed " + std::to_string(row) + "\r\n";
+  for (const int row : journal.mailFailures) text += "mail-failed " + std::to_string(row) + "\r\n";
   if (journal.reported) text += "reported\r\n";
   if (journal.cachesDeleted) text += "caches-deleted\r\n";
+  if (journal.restoring) text += "restoring " + journal.failure + "\r\n";
   ReplaceFileContents(path, text);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// The journal of one generation, in the per-game folder: which of its steps are done, so that a
-// robot killed in the middle (power cut, kill -9, reboot) finishes the turn at its next start,
-// without running the game twice or mailing a player twice.
+// The journal of one generation, in the per-game folder: the plan of the turn and which of its
+// steps are done, so that a robot killed in the middle (power cut, kill -9, reboot) finishes the
+// turn at its next start, without running the game twice or mailing a player twice. Each step
+// is recorded before the next one begins.
 
 #include <optional>
 #include <string>
@@ -13,18 +14,26 @@ struct TurnJournal {
   int oldTurn = 0;        // the host file's turn before the game ran
   std::string backupDir;  // the backup taken just before
   std::string yearText;   // the year the mails name: the one read before the game ran
-  int gamePid = 0;        // the game's process, while it may still run
+  int gamePid = 0;        // the game's process, recorded before its program may run
   unsigned long long gameStart = 0;
   bool gameDone = false;  // the game ran and its files were found right
   bool published = false;
-  std::vector<int> mailed;  // rows whose turn mail has gone out
+  std::vector<int> mailed;        // rows whose turn mail has gone out
+  std::vector<int> mailFailures;  // a row once per failed try
   bool reported = false;
   bool cachesDeleted = false;
+  // The game's files are being put back from the backup: nothing of this turn is distributed.
+  bool restoring = false;
+  std::string failure;  // the failure that made a fresh generation undo itself, or nothing
+
+  int MailTries(int row) const;
+  bool Mailed(int row) const;
 };
 
 std::string JournalPath(const std::string& gameDir);
 
-// Nothing when there is no journal. Raises Exception for a journal that cannot be read as one.
+// Nothing when there is no journal. Raises Exception, naming the path and what is wrong, for a
+// journal that cannot be read or is not one.
 std::optional<TurnJournal> ReadJournal(const std::string& path);
 // Replaces the journal whole, flushed to the disk. Raises EInOutError.
 void WriteJournal(const std::string& path, const TurnJournal& journal);

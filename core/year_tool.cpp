@@ -10,8 +10,8 @@
 namespace ventari {
 
 YearTool::YearTool(ProgramRecords& records, ProgramRunner& runner, Dialogs& dialogs,
-                   AppControl& app)
-    : m_records(records), m_runner(runner), m_dialogs(dialogs), m_app(app) {}
+                   AppControl& app, std::chrono::seconds limit)
+    : m_records(records), m_runner(runner), m_dialogs(dialogs), m_app(app), m_limit(limit) {}
 
 bool YearTool::RunYearTool() {
   const HostSettings& host = m_records.host;
@@ -24,7 +24,13 @@ bool YearTool::RunYearTool() {
   // A blank in a folder or in the game's name stays inside its argument.
   const std::string commandLine = QuoteArgument(host.repJeu + "\\staryear.EXE") + " " +
                                   QuoteArgument(game.gameName + ".hst") + " /q > curyear.txt";
-  if (!m_runner.RunProgram(commandLine, true)) {
+  const ProgramOutcome outcome = m_runner.RunProgramWithin(commandLine, m_limit, {});
+  if (outcome != ProgramOutcome::kEnded) {
+    LogEvent("error", "year tool: " + commandLine +
+                          (outcome == ProgramOutcome::kTimedOut
+                               ? " still ran after " + std::to_string(m_limit.count()) +
+                                     " seconds and was ended"
+                               : " could not be started"));
     EndApplication(m_dialogs, m_app, "Staryear EXE unlaunchable !!!");
     return false;
   }

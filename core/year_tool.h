@@ -2,6 +2,8 @@
 // The year tool: runs staryear.EXE of the game folder in the per-game folder, where it writes the
 // year cache curyear.txt.
 
+#include <chrono>
+
 #include "core/cache_makers.h"
 
 namespace ventari {
@@ -13,7 +15,10 @@ struct ProgramRecords;
 
 class YearTool final : public YearCacheMaker {
  public:
-  YearTool(ProgramRecords& records, ProgramRunner& runner, Dialogs& dialogs, AppControl& app);
+  // A tool still running after `limit` (a hung one under wine) is ended with its process group
+  // and counts as not started.
+  YearTool(ProgramRecords& records, ProgramRunner& runner, Dialogs& dialogs, AppControl& app,
+           std::chrono::seconds limit = std::chrono::seconds(600));
 
   // Raises EInOutError when a change of working folder fails. When the tool cannot be started,
   // the working folder stays at the per-game folder: the application is ending.
@@ -24,6 +29,7 @@ class YearTool final : public YearCacheMaker {
   ProgramRunner& m_runner;
   Dialogs& m_dialogs;
   AppControl& m_app;
+  std::chrono::seconds m_limit;
 };
 
 }  // namespace ventari

@@ -1,22 +1,18 @@
 #include "mail/mail_process.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdint>
 #include <cstdlib>
-#include <ctime>
 
-#include "platform/sigpipe_guard.h"
+#include "platform/child_process.h"
 #include "platform/unique_fd.h"
 
 extern char** environ;
@@ -44,45 +40,6 @@ std::string Absolute(const std::string& path) {
   if (!path.empty() && path.front() == '/') return path;
   return WorkingFolder() + "/" + path;
 }
-
-// Waits for the child when it goes out of scope, so no path leaves a zombie behind.
-class ChildProcess {
- public:
-  explicit ChildProcess(pid_t pid) : m_pid(pid) {}
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-  ~ChildProcess() {
-    if (m_pid > 0) Wait();
-  }
-
-  // True once the process has ended; it is then reaped, and Wait gives its outcome.
-  bool Ended() {
-    if (m_pid <= 0) return true;
-    int status = 0;
-    const pid_t done = ::waitpid(m_pid, &status, WNOHANG);
-    if (done != m_pid) return done < 0 && errno == ECHILD;
-    m_pid = -1;
-    m_exitedWell = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return true;
-  }
-
-  // True when the process ended by exiting with 0.
-  bool Wait() {
-    if (m_pid <= 0) return m_exitedWell;
-    int status = 0;
-    pid_t done;
-    do {
-      done = ::waitpid(m_pid, &status, 0);
-    } while (done < 0 && errno == EINTR);
-    m_pid = -1;
-    m_exitedWell = done > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return m_exitedWell;
-  }
-
- private:
-  pid_t m_pid;
-  bool m_exitedWell = false;
-};
 
 class SpawnFileActions {
  public:
@@ -131,12 +88,6 @@ std::vector<char*> ArgPointers(const std::vector<std::string>& argv) {
   return args;
 }
 
-int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return left.count() <= 0 ? 0 : static_cast<int>(std::min<std::int64_t>(left.count(), INT_MAX));
-}
-
 }  // namespace
 
 std::optional<std::string> LocateProgram(std::string_view program) {
@@ -163,91 +114,65 @@ std::optional<std::string> LocateProgram(std::string_view program) {
   return std::nullopt;
 }
 
+namespace {
+
+// The whole message in an anonymous file, read from its start: sendmail sees its end only
+// where the message ends, never where a robot killed in mid-write stopped.
+UniqueFd WholeMessageFile(const std::string& bytes) {
+  UniqueFd file(::memfd_create("ventari-mail", MFD_CLOEXEC));
+  if (!file.valid()) return file;
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(file.get(), bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return UniqueFd();
+    written += static_cast<std::size_t>(n);
+  }
+  if (::lseek(file.get(), 0, SEEK_SET) != 0) return UniqueFd();
+  return file;
+}
+
+}  // namespace
+
 RunOutcome RunAndWait(const std::string& programPath, const std::vector<std::string>& argv,
                       const std::optional<std::string>& input, std::chrono::milliseconds limit) {
-  std::vector<char*> args = ArgPointers(argv);
-
-  UniqueFd readEnd;
-  UniqueFd writeEnd;
-  SpawnFileActions actions;
+  ChildSettings settings;
+  settings.program = programPath;
+  settings.argv = argv;
+  settings.environment = CurrentEnvironment();
+  UniqueFd message;
   if (input) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return RunOutcome::kNotStarted;
-    readEnd.reset(fds[0]);
-    writeEnd.reset(fds[1]);
-    // With our own standard input closed the pipe may land on 0, where dup2 would keep the
-    // close-on-exec flag: move it out of the way first.
-    if (readEnd.get() <= STDERR_FILENO) {
-      readEnd.reset(::fcntl(readEnd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
-      if (!readEnd.valid()) return RunOutcome::kNotStarted;
-    }
-    ::posix_spawn_file_actions_adddup2(actions.get(), readEnd.get(), STDIN_FILENO);
-    // A program that stops reading must not stop us: the writes wait in poll, within the limit.
-    ::fcntl(writeEnd.get(), F_SETFL, ::fcntl(writeEnd.get(), F_GETFL) | O_NONBLOCK);
+    message = WholeMessageFile(*input);
+    if (!message.valid()) return RunOutcome::kNotStarted;
+    settings.standardInput = message.get();
+  } else {
+    settings.standardInput = STDIN_FILENO;
   }
-
-  // Its own process group, so that a program that hangs goes with everything it started.
-  SpawnAttributes attributes;
-  SetChildSignals(attributes, POSIX_SPAWN_SETPGROUP);
-  ::posix_spawnattr_setpgroup(attributes.get(), 0);
-
-  pid_t pid = -1;
-  if (::posix_spawn(&pid, programPath.c_str(), actions.get(), attributes.get(), args.data(),
-                    environ) != 0)
+  // Its own process group, so that a program that hangs goes with everything it started; and
+  // it dies with us, so that a hand-over cut by our death is an aborted transaction that the
+  // restarted robot does again, not a mail it never learns was sent.
+  settings.ownProcessGroup = true;
+  settings.dieWithParent = true;
+  std::optional<StartedChild> child = StartChild(settings);
+  if (!child) return RunOutcome::kNotStarted;
+  const pid_t pid = child->pid();
+  if (!child->Release()) {
+    ReapChild(pid);
     return RunOutcome::kNotStarted;
-  ChildProcess child(pid);
-  readEnd.reset();
-
-  // The end of the process is seen through its pidfd, in the same poll as the pipe.
-  UniqueFd exited(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  bool tookInput = true;
-  std::size_t written = 0;
-  if (input && input->empty()) writeEnd.reset();
-  bool ended = false;
-  bool timedOut = false;
-  {
-    SigpipeGuard guard;
-    while (!ended) {
-      const int left = MillisecondsLeft(deadline);
-      if (left == 0) {
-        timedOut = true;
-        break;
-      }
-      pollfd fds[2] = {{exited.get(), POLLIN, 0}, {writeEnd.get(), POLLOUT, 0}};
-      // Without a pidfd (an old kernel) the exit is looked for every 20 ms.
-      const int wait = exited.valid() ? left : std::min(left, 20);
-      const int ready = ::poll(fds, 2, wait);
-      if (ready < 0 && errno != EINTR) {
-        timedOut = true;  // nothing left to wait with: treated as a program that hangs
-        break;
-      }
-      if (writeEnd.valid() && (fds[1].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
-        const ssize_t n = ::write(writeEnd.get(), input->data() + written, input->size() - written);
-        if (n > 0) written += static_cast<std::size_t>(n);
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-          tookInput = false;  // the reader has gone before taking the whole message
-          writeEnd.reset();
-        } else if (written == input->size()) {
-          writeEnd.reset();
-        }
-      }
-      if (exited.valid()) {
-        ended = (fds[0].revents & POLLIN) != 0;
-      } else {
-        ended = child.Ended();
-      }
-    }
   }
-  writeEnd.reset();
-  if (timedOut) {
+  const std::optional<int> status = WaitForChildEnd(pid, std::chrono::steady_clock::now() + limit);
+  if (!status) {
     ::kill(-pid, SIGKILL);
-    child.Wait();
+    ReapChild(pid);
     return RunOutcome::kTimedOut;
   }
-  const bool exitedWell = child.Wait();
-  return exitedWell && tookInput && written == (input ? input->size() : 0) ? RunOutcome::kSucceeded
-                                                                           : RunOutcome::kFailed;
+  // The file's offset is shared with the child: a program that left without reading the whole
+  // message did not take it, whatever its exit status says.
+  const bool tookInput =
+      !input || ::lseek(message.get(), 0, SEEK_CUR) == static_cast<off_t>(input->size());
+  return tookInput && *status >= 0 && WIFEXITED(*status) && WEXITSTATUS(*status) == 0
+             ? RunOutcome::kSucceeded
+             : RunOutcome::kFailed;
 }
 
 DetachedPrograms::~DetachedPrograms() { ReapEnded(); }

@@ -38,7 +38,7 @@ SendmailMailer::SendmailMailer(Dialogs& dialogs, std::string sendmailCommand,
       m_composeProgram(std::move(composeProgram)),
       m_sendTimeout(sendTimeout) {}
 
-void SendmailMailer::SendEmail(const std::string& name, const std::string& address,
+int SendmailMailer::SendEmail(const std::string& name, const std::string& address,
                                const std::string& subject, const std::optional<std::string>& body,
                                const std::optional<std::string>& attachmentPath,
                                const std::optional<std::string>& attachmentName) {
@@ -55,6 +55,7 @@ void SendmailMailer::SendEmail(const std::string& name, const std::string& addre
   else
     LogEvent("error", mail + ": not sent, result " + std::to_string(result));
   Report(result);
+  return result;
 }
 
 void SendmailMailer::ComposeEmail(const std::string& name, const std::string& address,

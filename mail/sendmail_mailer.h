@@ -34,7 +34,7 @@ class SendmailMailer final : public Mailer {
                  std::string composeProgram = kDefaultComposeProgram,
                  std::chrono::milliseconds sendTimeout = MailTimeoutFromEnvironment());
 
-  void SendEmail(const std::string& name, const std::string& address, const std::string& subject,
+  int SendEmail(const std::string& name, const std::string& address, const std::string& subject,
                  const std::optional<std::string>& body,
                  const std::optional<std::string>& attachmentPath,
                  const std::optional<std::string>& attachmentName) override;

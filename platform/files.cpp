@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <utility>
 #include <vector>
 
 #include "platform/errors.h"
@@ -68,6 +69,22 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 
 }  // namespace
 
+ScopedWorkingFolder::ScopedWorkingFolder(std::string saved, std::string_view folder)
+    : m_saved(std::move(saved)) {
+  SetCurrentDir(folder);
+}
+
+ScopedWorkingFolder::~ScopedWorkingFolder() {
+  // Nowhere to report from a destructor: the next step that needs the folder says it.
+  if (m_inside && ::chdir(NativePath(m_saved).c_str()) != 0) {
+  }
+}
+
+void ScopedWorkingFolder::Back() {
+  m_inside = false;
+  SetCurrentDir(m_saved);
+}
+
 bool CopyFileOver(std::string_view source, std::string_view target) {
   UniqueFd in(::open(NativePath(source).c_str(), O_RDONLY | O_CLOEXEC));
   if (!in.valid()) return false;
@@ -83,14 +100,18 @@ bool CopyFileOver(std::string_view source, std::string_view target) {
     const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 || !WriteAll(out.get(), buffer, static_cast<std::size_t>(n))) {
+      const int error = errno;
       ::unlink(tempPath.c_str());
+      errno = error;
       return false;
     }
     if (n == 0) break;
   }
   if (::fsync(out.get()) != 0 || ::close(out.release()) != 0 ||
       ::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
+    const int error = errno;
     ::unlink(tempPath.c_str());
+    errno = error;
     return false;
   }
   return true;

@@ -20,9 +20,26 @@ std::string GetCurrentDir();
 // Raises EInOutError when the folder cannot be made the working folder.
 void SetCurrentDir(std::string_view path);
 
+// Enters a folder and goes back to the folder it was in on every way out. Back() goes back at
+// once and raises EInOutError; the destructor goes back quietly.
+class ScopedWorkingFolder {
+ public:
+  // Raises EInOutError when the folder cannot be entered (nothing changed then).
+  ScopedWorkingFolder(std::string saved, std::string_view folder);
+  ~ScopedWorkingFolder();
+  ScopedWorkingFolder(const ScopedWorkingFolder&) = delete;
+  ScopedWorkingFolder& operator=(const ScopedWorkingFolder&) = delete;
+  void Back();
+
+ private:
+  std::string m_saved;
+  bool m_inside = true;
+};
+
 // Creates one folder; false when it could not be made.
 bool CreateDir(std::string_view path);
-// Copies a file over an existing target; false on any failure.
+// Copies a file over an existing target, whole or not at all; false on any failure, with errno
+// telling why.
 bool CopyFileOver(std::string_view source, std::string_view target);
 // Deletes a file; false when it is missing or cannot be deleted.
 bool DeleteFileQuiet(std::string_view path);

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -16,11 +15,10 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/child_process.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/unique_fd.h"
-
-extern char** environ;
 
 namespace ventari {
 
@@ -171,42 +169,6 @@ void RememberUnwaited(pid_t pid) {
   g_unwaited.push_back(pid);
 }
 
-class SpawnSettings {
- public:
-  SpawnSettings() {
-    ::posix_spawnattr_init(&m_attr);
-    ::posix_spawn_file_actions_init(&m_actions);
-    // Its own process group, so a signal meant for ours does not reach it.
-    short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-    ::posix_spawnattr_setflags(&m_attr, flags);
-    ::posix_spawnattr_setpgroup(&m_attr, 0);
-    // An ignored SIGPIPE (the socket layer's choice) would otherwise survive the exec.
-    sigset_t set;
-    sigemptyset(&set);
-    ::posix_spawnattr_setsigmask(&m_attr, &set);
-    sigaddset(&set, SIGPIPE);
-    ::posix_spawnattr_setsigdefault(&m_attr, &set);
-    // Nothing to read: a program of our own process group's session reading the terminal
-    // would be stopped (SIGTTIN) and waited for without end.
-    ::posix_spawn_file_actions_addopen(&m_actions, 0, "/dev/null", O_RDONLY, 0);
-    // No handles are inherited beyond the standard three.
-    ::posix_spawn_file_actions_addclosefrom_np(&m_actions, 3);
-  }
-  ~SpawnSettings() {
-    ::posix_spawn_file_actions_destroy(&m_actions);
-    ::posix_spawnattr_destroy(&m_attr);
-  }
-  SpawnSettings(const SpawnSettings&) = delete;
-  SpawnSettings& operator=(const SpawnSettings&) = delete;
-
-  const posix_spawnattr_t* attr() const { return &m_attr; }
-  const posix_spawn_file_actions_t* actions() const { return &m_actions; }
-
- private:
-  posix_spawnattr_t m_attr;
-  posix_spawn_file_actions_t m_actions;
-};
-
 // The wine command: VENTARI_WINE split as a command line, its program found on the PATH.
 std::optional<std::vector<std::string>> WineCommand() {
   const char* configured = std::getenv("VENTARI_WINE");
@@ -272,9 +234,9 @@ std::vector<std::string> WineEnvironment(const std::vector<std::string>& environ
   return result;
 }
 
-ProgramOutcome ProgramRunner::RunProgramWithin(
-    const std::string& commandLine, std::chrono::milliseconds /*limit*/,
-    const std::function<void(const ProcessIdentity&)>& /*started*/) {
+ProgramOutcome ProgramRunner::RunProgramWithin(const std::string& commandLine,
+                                               std::chrono::milliseconds /*limit*/,
+                                               const StartedHook& /*started*/) {
   return RunProgram(commandLine, true) ? ProgramOutcome::kEnded : ProgramOutcome::kNotStarted;
 }
 
@@ -297,34 +259,31 @@ std::optional<unsigned long long> ProcessStartTime(int pid) {
 
 namespace {
 
-bool SameProcess(const ProcessIdentity& process) {
-  const std::optional<unsigned long long> start = ProcessStartTime(process.pid);
-  if (!start) return false;
-  if (*start != process.startTime) return false;
-  // A zombie (ended, not yet reaped by its parent) has finished its work.
-  const std::string stat = ReadWholeFile("/proc/" + std::to_string(process.pid) + "/stat");
-  const std::size_t close = stat.rfind(')');
-  return !(close != std::string::npos && stat.compare(close, 3, ") Z") == 0);
-}
+enum class Liveness { kSame, kGone, kUnknown };
 
-UniqueFd OpenPidFd(int pid) {
-  return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-}
-
-// Waits on a pidfd until its process ends or the time is up; true when it ended.
-bool PollEnd(const UniqueFd& pidfd, std::chrono::steady_clock::time_point deadline) {
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd entry{pidfd.get(), POLLIN, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(std::max<long long>(0, left.count())));
-    if (ready > 0) return true;
-    if (ready == 0) return false;
-    if (errno != EINTR) return false;
+// Whether the process still runs under that identity. Unknown when /proc cannot be read (no
+// descriptor left): the id may still be the process's, so nothing is concluded.
+Liveness LookAt(const ProcessIdentity& process) {
+  std::string stat;
+  try {
+    stat = ReadWholeFile("/proc/" + std::to_string(process.pid) + "/stat");
+  } catch (const EInOutError& error) {
+    if (error.code() == 2 || error.code() == 3) return Liveness::kGone;
+    if (::kill(process.pid, 0) != 0 && errno == ESRCH) return Liveness::kGone;
+    return Liveness::kUnknown;
   }
+  const std::optional<unsigned long long> start = ProcessStartTime(process.pid);
+  if (!start || *start != process.startTime) return Liveness::kGone;
+  // A zombie (ended, not yet reaped by its parent) has finished its work.
+  const std::size_t close = stat.rfind(')');
+  return close != std::string::npos && stat.compare(close, 3, ") Z") == 0 ? Liveness::kGone
+                                                                          : Liveness::kSame;
 }
+
+bool SameProcess(const ProcessIdentity& process) { return LookAt(process) == Liveness::kSame; }
 
 constexpr std::chrono::seconds kTermGrace{5};
+constexpr std::chrono::milliseconds kLookInterval{100};
 
 // `wineserver -k` for the prefix the game ran in: wine's server outlives the game otherwise.
 void StopWineServer(const ResolvedCommand& command) {
@@ -338,9 +297,16 @@ void StopWineServer(const ResolvedCommand& command) {
 }  // namespace
 
 bool WaitForProcessEnd(const ProcessIdentity& process, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
   const UniqueFd pidfd = OpenPidFd(process.pid);
-  if (!pidfd.valid() || !SameProcess(process)) return true;
-  return PollEnd(pidfd, std::chrono::steady_clock::now() + limit) || !SameProcess(process);
+  if (LookAt(process) == Liveness::kGone) return true;
+  if (pidfd.valid()) return PollEnd(pidfd, deadline) || LookAt(process) == Liveness::kGone;
+  // No pidfd (an old kernel, a seccomp profile, no descriptor left): its start time tells.
+  for (;;) {
+    if (LookAt(process) == Liveness::kGone) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    SleepAtMostUntil(deadline, kLookInterval);
+  }
 }
 
 void EndProcessGroup(const ProcessIdentity& leader) {
@@ -352,71 +318,64 @@ void EndProcessGroup(const ProcessIdentity& leader) {
   ::kill(-leader.pid, SIGKILL);
 }
 
-std::optional<int> PosixProgramRunner::Spawn(const ResolvedCommand& command) {
-  std::vector<std::string> args = command.argv;
-  std::vector<char*> argv;
-  argv.reserve(args.size() + 1);
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
+namespace {
 
-  std::vector<std::string> environment;
-  for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
-  if (command.throughWine) environment = WineEnvironment(environment);
-  std::vector<char*> envp;
-  envp.reserve(environment.size() + 1);
-  for (std::string& entry : environment) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-
-  SpawnSettings settings;
-  pid_t pid = 0;
-  // glibc reports a failed exec as the result of posix_spawn itself.
-  if (::posix_spawn(&pid, argv[0], settings.actions(), settings.attr(), argv.data(), envp.data()) !=
-      0)
-    return std::nullopt;
-  return pid;
+std::optional<StartedChild> StartResolved(const ResolvedCommand& command, bool gated) {
+  ChildSettings settings;
+  settings.argv = command.argv;
+  settings.environment = CurrentEnvironment();
+  if (command.throughWine) settings.environment = WineEnvironment(settings.environment);
+  // Its own process group, so a signal meant for ours does not reach it; nothing to read: a
+  // program of our session reading the terminal would be stopped (SIGTTIN) for ever.
+  settings.ownProcessGroup = true;
+  settings.gated = gated;
+  return StartChild(settings);
 }
 
-ProgramOutcome PosixProgramRunner::RunProgramWithin(
-    const std::string& commandLine, std::chrono::milliseconds limit,
-    const std::function<void(const ProcessIdentity&)>& started) {
+}  // namespace
+
+ProgramOutcome PosixProgramRunner::RunProgramWithin(const std::string& commandLine,
+                                                    std::chrono::milliseconds limit,
+                                                    const StartedHook& started) {
   ReapFinishedChildren();
-  const auto deadline = std::chrono::steady_clock::now() + limit;
   const std::optional<ResolvedCommand> command = ResolveCommandLine(commandLine);
   if (!command) return ProgramOutcome::kNotStarted;
-  const std::optional<int> pid = Spawn(*command);
-  if (!pid) return ProgramOutcome::kNotStarted;
-  const ProcessIdentity identity{*pid, ProcessStartTime(*pid).value_or(0)};
-  if (started) started(identity);
-
-  // The child stays a zombie until reaped, so the pidfd and its id remain ours meanwhile.
-  const UniqueFd pidfd = OpenPidFd(*pid);
-  const bool ended = pidfd.valid() && PollEnd(pidfd, deadline);
-  if (!ended) {
-    EndProcessGroup(identity);
-    if (command->throughWine) StopWineServer(*command);
+  std::optional<StartedChild> child = StartResolved(*command, /*gated=*/true);
+  if (!child) return ProgramOutcome::kNotStarted;
+  const pid_t pid = child->pid();
+  const ProcessIdentity identity{pid, ProcessStartTime(pid).value_or(0)};
+  if (started && !started(identity)) {
+    child->Cancel();
+    ReapChild(pid);
+    return ProgramOutcome::kNotReleased;
   }
-  int status = 0;
-  while (::waitpid(*pid, &status, 0) < 0 && errno == EINTR) {
+  if (!child->Release()) {
+    ReapChild(pid);
+    return ProgramOutcome::kNotStarted;
   }
-  return ended ? ProgramOutcome::kEnded : ProgramOutcome::kTimedOut;
+  if (WaitForChildEnd(pid, std::chrono::steady_clock::now() + limit)) return ProgramOutcome::kEnded;
+  EndProcessGroup(identity);
+  if (command->throughWine) StopWineServer(*command);
+  ReapChild(pid);
+  return ProgramOutcome::kTimedOut;
 }
 
 bool PosixProgramRunner::RunProgram(const std::string& commandLine, bool wait) {
   ReapFinishedChildren();
-
-  std::optional<ResolvedCommand> command = ResolveCommandLine(commandLine);
+  const std::optional<ResolvedCommand> command = ResolveCommandLine(commandLine);
   if (!command) return false;
-  const std::optional<int> spawned = Spawn(*command);
-  if (!spawned) return false;
-  const pid_t pid = *spawned;
-
+  std::optional<StartedChild> child = StartResolved(*command, /*gated=*/false);
+  if (!child) return false;
+  const pid_t pid = child->pid();
+  if (!child->Release()) {
+    ReapChild(pid);
+    return false;
+  }
   if (!wait) {
     RememberUnwaited(pid);
     return true;
   }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  ReapChild(pid);
   return true;
 }
 

@@ -18,7 +18,16 @@ struct ProcessIdentity {
   unsigned long long startTime = 0;
 };
 
-enum class ProgramOutcome { kNotStarted, kEnded, kTimedOut };
+enum class ProgramOutcome {
+  kNotStarted,   // the process could not be created, or its program could not be executed
+  kNotReleased,  // `started` refused: the process ended without running its program
+  kEnded,
+  kTimedOut,
+};
+
+// Learns the process before it runs its program; false stops it there. The program runs only
+// once this has returned true, so whoever must know about it (a journal) knows first.
+using StartedHook = std::function<bool(const ProcessIdentity&)>;
 
 class ProgramRunner {
  public:
@@ -27,16 +36,18 @@ class ProgramRunner {
   // without dispatching events). False when the process could not be created.
   virtual bool RunProgram(const std::string& commandLine, bool wait) = 0;
   // Starts the command line and waits for it at most `limit`; past it the program's whole
-  // process group is ended (and wine's server with it). `started` learns the process first.
-  virtual ProgramOutcome RunProgramWithin(
-      const std::string& commandLine, std::chrono::milliseconds limit,
-      const std::function<void(const ProcessIdentity&)>& started);
+  // process group is ended (and wine's server with it). `started`, when given, learns the
+  // process before its program runs.
+  virtual ProgramOutcome RunProgramWithin(const std::string& commandLine,
+                                          std::chrono::milliseconds limit,
+                                          const StartedHook& started);
 };
 
 // The start time of a running process, or nothing when there is no such process.
 std::optional<unsigned long long> ProcessStartTime(int pid);
-// Waits until the process is gone, at most `limit`, without polling; true once it is gone (or
-// when the id now names another process).
+// Waits until the process is gone, at most `limit`; true once it is gone (or when the id now
+// names another process). It waits on a pidfd, or, when none can be had, looks at the process
+// every 100 ms.
 bool WaitForProcessEnd(const ProcessIdentity& process, std::chrono::milliseconds limit);
 // Ends a process group: TERM, then KILL after a few seconds for what is left.
 void EndProcessGroup(const ProcessIdentity& leader);
@@ -72,13 +83,9 @@ std::vector<std::string> WineEnvironment(const std::vector<std::string>& environ
 class PosixProgramRunner final : public ProgramRunner {
  public:
   bool RunProgram(const std::string& commandLine, bool wait) override;
-  ProgramOutcome RunProgramWithin(
-      const std::string& commandLine, std::chrono::milliseconds limit,
-      const std::function<void(const ProcessIdentity&)>& started) override;
-
- private:
-  // Spawns the resolved command; nothing when it could not be created.
-  std::optional<int> Spawn(const ResolvedCommand& command);
+  ProgramOutcome RunProgramWithin(const std::string& commandLine,
+                                  std::chrono::milliseconds limit,
+                                  const StartedHook& started) override;
 };
 
 }  // namespace ventari

@@ -51,10 +51,11 @@ struct Composed {
 class FakeMailer : public Mailer {
  public:
   explicit FakeMailer(Dialogs& dialogs) : m_dialogs(dialogs) {}
-  void SendEmail(const std::string&, const std::string&, const std::string&,
-                 const std::optional<std::string>&, const std::optional<std::string>&,
-                 const std::optional<std::string>&) override {
+  int SendEmail(const std::string&, const std::string&, const std::string&,
+                const std::optional<std::string>&, const std::optional<std::string>&,
+                const std::optional<std::string>&) override {
     ADD_FAILURE() << "the about box only composes";
+    return 2;
   }
   void ComposeEmail(const std::string& name, const std::string& address, const std::string& subject,
                     const std::optional<std::string>& body) override {

@@ -77,7 +77,7 @@ class RobotTest : public ::testing::Test {
   RefreshCycle refresh{records, view, dialogs, app, clock, caches, caches};
   Generation generation{records, runner, mailer, dialogs, app, refresh, "http://league.test/"};
   SurveillanceTick tick{records, view, sound, clock, mailer, generation, refresh};
-  Robot robot{app, refresh, tick, generation};
+  Robot robot{records, app, dialogs, refresh, tick, generation};
 };
 
 // A second robot started on the fixture's folder, with records, boxes and mails of its own;
@@ -87,7 +87,8 @@ struct RestartedRobot {
       : refresh{records, first.view, dialogs, first.app, first.clock, first.caches, first.caches},
         generation{records, first.runner, mailer, dialogs, first.app, refresh, "http://x/"},
         tick{records, first.view, first.sound, first.clock, mailer, generation, refresh},
-        robot{first.app, refresh, tick, generation} {
+        robot{records, first.app, dialogs, refresh, tick, generation} {
+    first.robot.ReleaseGameLock();  // the first robot is gone
     robot.FormCreate();
     robot.Timer1Timer();
   }

@@ -116,7 +116,7 @@ class TurnRoad : public ::testing::Test {
   RefreshCycle refresh{records, view, dialogs, app, clock, deadline, year};
   Generation generation{records, runner, mailer, dialogs, app, refresh, "http://league.test/"};
   SurveillanceTick tick{records, view, sound, clock, mailer, generation, refresh};
-  Robot robot{app, refresh, tick, generation};
+  Robot robot{records, app, dialogs, refresh, tick, generation};
 };
 
 TEST_F(TurnRoad, AGenerationWithTheRealProgramsPublishesAndMailsEachTurnFile) {

@@ -3,13 +3,17 @@
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -79,8 +83,9 @@ class ScopedEnv {
   std::optional<std::string> m_old;
 };
 
-bool WaitUntil(const std::function<bool()>& condition) {
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds bound = std::chrono::seconds(60)) {
+  const auto limit = std::chrono::steady_clock::now() + bound;
   while (!condition()) {
     if (std::chrono::steady_clock::now() > limit) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -332,14 +337,17 @@ TEST(PosixProgramRunner, AProcessIsKnownByItsStartTimeAcrossItsExec) {
 
   Script(dir, "held.sh", "echo $$ > pid.txt\nwhile [ ! -e go ]; do sleep 0.05; done\n");
   PosixProgramRunner runner;
-  std::optional<ProcessIdentity> child;
+  std::promise<ProcessIdentity> learnt;
   std::thread run([&] {
     runner.RunProgramWithin(dir.file("held.sh"), std::chrono::seconds(120),
-                            [&](const ProcessIdentity& started) { child = started; });
+                            [&](const ProcessIdentity& started) {
+                              learnt.set_value(started);
+                              return true;
+                            });
   });
+  const std::optional<ProcessIdentity> child = learnt.get_future().get();
   ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(dir.file("pid.txt")); }));
   // Taken before the exec, the identity still names the process after it.
-  ASSERT_TRUE(child);
   EXPECT_FALSE(WaitForProcessEnd(*child, std::chrono::milliseconds(200)));
   WriteFile(dir.file("go"), "");
   EXPECT_TRUE(WaitForProcessEnd(*child, std::chrono::seconds(120)));
@@ -363,6 +371,85 @@ TEST(PosixProgramRunner, APastItsLimitProgramIsEndedWithItsGroup) {
   EXPECT_EQ(runner.RunProgramWithin("true", std::chrono::seconds(60), {}), ProgramOutcome::kEnded);
   EXPECT_EQ(runner.RunProgramWithin(dir.file("none"), std::chrono::seconds(60), {}),
             ProgramOutcome::kNotStarted);
+}
+
+// Fills the descriptor table for its life: no pidfd, no file can be opened.
+class FullDescriptorTable {
+ public:
+  FullDescriptorTable() {
+    ::getrlimit(RLIMIT_NOFILE, &m_saved);
+    rlimit low = m_saved;
+    low.rlim_cur = 256;
+    ::setrlimit(RLIMIT_NOFILE, &low);
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) m_fds.push_back(fd);
+  }
+  ~FullDescriptorTable() {
+    for (const int fd : m_fds) ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &m_saved);
+  }
+  FullDescriptorTable(const FullDescriptorTable&) = delete;
+  FullDescriptorTable& operator=(const FullDescriptorTable&) = delete;
+  bool full() const { return ::open("/dev/null", O_RDONLY) < 0 && errno == EMFILE; }
+
+ private:
+  rlimit m_saved{};
+  std::vector<int> m_fds;
+};
+
+TEST(PosixProgramRunner, TheGameRunsOnlyOnceReleasedAndIsWaitedForWithoutAPidfd) {
+  TempDir dir;
+  ScopedCurrentDir inDir(dir.path());
+  Script(dir, "game.sh", "echo ran >> runs.txt\n");
+  PosixProgramRunner runner;
+  // Refused before its program runs: nothing of it runs at all.
+  EXPECT_EQ(runner.RunProgramWithin(dir.file("game.sh"), std::chrono::seconds(60),
+                                    [](const ProcessIdentity&) { return false; }),
+            ProgramOutcome::kNotReleased);
+  // Held while the hook runs: the program has not run when the hook learns the process.
+  bool ranBeforeRelease = true;
+  EXPECT_EQ(
+      runner.RunProgramWithin(dir.file("game.sh"), std::chrono::seconds(60),
+                              [&](const ProcessIdentity&) {
+                                ranBeforeRelease = WaitUntil(
+                                    [&] { return std::filesystem::exists(dir.file("runs.txt")); },
+                                    std::chrono::milliseconds(500));
+                                return true;
+                              }),
+      ProgramOutcome::kEnded);
+  EXPECT_FALSE(ranBeforeRelease);
+  EXPECT_EQ(ReadFile(dir.file("runs.txt")), "ran\n");
+
+  // With the descriptor table full no pidfd can be had: the game is still waited for, not
+  // taken as past its limit.
+  std::optional<FullDescriptorTable> table;
+  EXPECT_EQ(runner.RunProgramWithin(dir.file("game.sh"), std::chrono::seconds(60),
+                                    [&](const ProcessIdentity&) {
+                                      table.emplace();
+                                      return table->full();
+                                    }),
+            ProgramOutcome::kEnded);
+  table.reset();
+  EXPECT_EQ(ReadFile(dir.file("runs.txt")), "ran\nran\n");
+
+  // An earlier robot's game, still running: not taken as gone without a pidfd or /proc.
+  Script(dir, "long.sh", "while [ ! -e go ]; do sleep 0.05; done\n");
+  std::promise<ProcessIdentity> learnt;
+  std::thread run([&] {
+    runner.RunProgramWithin(dir.file("long.sh"), std::chrono::seconds(120),
+                            [&](const ProcessIdentity& started) {
+                              learnt.set_value(started);
+                              return true;
+                            });
+  });
+  const ProcessIdentity game = learnt.get_future().get();
+  {
+    FullDescriptorTable full;
+    ASSERT_TRUE(full.full());
+    EXPECT_FALSE(WaitForProcessEnd(game, std::chrono::milliseconds(300)));
+  }
+  WriteFile(dir.file("go"), "");
+  run.join();
+  EXPECT_TRUE(WaitForProcessEnd(game, std::chrono::seconds(120)));
 }
 
 }  // namespace

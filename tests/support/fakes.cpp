@@ -24,12 +24,13 @@ void FakeSound::Play(const std::string& fileName) {
   played.push_back(fileName);
 }
 
-void RecordingMailer::SendEmail(const std::string& name, const std::string& address,
-                                const std::string& subject, const std::optional<std::string>& body,
-                                const std::optional<std::string>& attachmentPath,
-                                const std::optional<std::string>& attachmentName) {
+int RecordingMailer::SendEmail(const std::string& name, const std::string& address,
+                               const std::string& subject, const std::optional<std::string>& body,
+                               const std::optional<std::string>& attachmentPath,
+                               const std::optional<std::string>& attachmentName) {
   mails.push_back({name, address, subject, body, attachmentPath, attachmentName, false});
   if (duringSend) duringSend();
+  return result ? result(mails.back()) : 0;
 }
 
 void RecordingMailer::ComposeEmail(const std::string& name, const std::string& address,
@@ -41,6 +42,16 @@ void RecordingMailer::ComposeEmail(const std::string& name, const std::string& a
 bool ScriptedRunner::RunProgram(const std::string& commandLine, bool /*wait*/) {
   commandLines.push_back(commandLine);
   return start ? start(commandLine) : true;
+}
+
+ProgramOutcome ScriptedRunner::RunProgramWithin(const std::string& commandLine,
+                                                std::chrono::milliseconds /*limit*/,
+                                                const StartedHook& started) {
+  if (started && !started(process)) {
+    commandLines.push_back(commandLine);
+    return ProgramOutcome::kNotReleased;
+  }
+  return RunProgram(commandLine, true) ? ProgramOutcome::kEnded : ProgramOutcome::kNotStarted;
 }
 
 }  // namespace ventari::test

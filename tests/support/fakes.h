@@ -48,23 +48,28 @@ class RecordingMailer : public Mailer {
     std::optional<std::string> body, attachmentPath, attachmentName;
     bool compose = false;
   };
-  void SendEmail(const std::string& name, const std::string& address, const std::string& subject,
+  int SendEmail(const std::string& name, const std::string& address, const std::string& subject,
                  const std::optional<std::string>& body,
                  const std::optional<std::string>& attachmentPath,
                  const std::optional<std::string>& attachmentName) override;
   void ComposeEmail(const std::string& name, const std::string& address, const std::string& subject,
                     const std::optional<std::string>& body) override;
 
-  std::vector<Mail> mails;
+  std::vector<Mail> mails;  // every hand-over, failed ones included
   std::function<void()> duringSend;
+  std::function<int(const Mail&)> result;  // the result of each send; none: 0, sent
 };
 
-// Records command lines; `start` decides whether the process "could be created".
+// Records command lines; `start` decides whether the process "could be created". A timed run
+// learns a made-up process first and is refused when `started` says so.
 class ScriptedRunner : public ProgramRunner {
  public:
   bool RunProgram(const std::string& commandLine, bool wait) override;
+  ProgramOutcome RunProgramWithin(const std::string& commandLine, std::chrono::milliseconds limit,
+                                  const StartedHook& started) override;
 
   std::vector<std::string> commandLines;
+  ProcessIdentity process{424242, 1};  // what a timed run reports as started
   std::function<bool(const std::string&)> start;
 };
 
