@@ -2,13 +2,16 @@
 // The real services one robot runs on, with a window or without one: only the boxes differ,
 // and they are given.
 
+#include <cstdlib>
 #include "app/qt_app_control.h"
 #include "app/stop_signals.h"
+
 #include "core/generation.h"
 #include "core/records.h"
 #include "core/year_tool.h"
 #include "mail/sendmail_mailer.h"
 #include "platform/clock.h"
+#include "platform/event_log.h"
 #include "platform/process.h"
 #include "platform/sdl_sound.h"
 
@@ -18,7 +21,10 @@ struct ProgramServices {
   explicit ProgramServices(Dialogs& dialogs)
       : stopSignals(app),
         mailer(dialogs, SendmailCommandFromEnvironment()),
-        yearMaker(records, runner, dialogs, app, GameTimeLimit()) {}
+        yearMaker(records, runner, dialogs, app, GameTimeLimit()) {
+    const GameTimeLimitSetting limit = ReadGameTimeLimit(std::getenv("VENTARI_GAME_TIMEOUT"));
+    if (!limit.problem.empty()) LogEvent("warning", limit.problem);
+  }
   ProgramServices(const ProgramServices&) = delete;
   ProgramServices& operator=(const ProgramServices&) = delete;
 

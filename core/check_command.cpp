@@ -6,13 +6,16 @@
 #include "core/backup.h"
 #include "core/deadline_fetch.h"
 #include "core/game_checks.h"
+#include "core/generation.h"
 #include "core/late_reminders.h"
 #include "core/records.h"
+#include "core/turn_journal.h"
 #include "mail/sendmail_mailer.h"
 #include "net/nmhttp.h"
 #include "platform/dialogs.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/folder_lock.h"
 #include "platform/process.h"
 #include "stars/stars_file.h"
 
@@ -155,6 +158,28 @@ int CheckCommand(std::ostream& out) {
           : leadText ? "not reminded (VENTARI_REMIND_HOURS is no number of hours)"
                      : "not reminded")
       << "\n";
+
+  const GameTimeLimitSetting limit = ReadGameTimeLimit(std::getenv("VENTARI_GAME_TIMEOUT"));
+  out << "game time limit: " << limit.limit.count() << " seconds\n";
+  if (!limit.problem.empty()) note(limit.problem);
+
+  // Looked at without taking the lock: a robot starting meanwhile is not refused.
+  const std::optional<FolderLock::Held> robot = FolderLock::Holder(gameDir);
+  out << "robot:           "
+      << (robot ? "running, process " + std::to_string(robot->pid) + " holds " + robot->path
+                : "none running on this game")
+      << "\n";
+  const std::string journalPath = JournalPath(gameDir);
+  if (FileExists(journalPath)) {
+    try {
+      ReadJournal(journalPath);
+      out << "turn journal:    " << journalPath << ": a turn under way, finished by the robot\n";
+    } catch (const Exception& error) {
+      out << "turn journal:    " << error.what() << "\n";
+      note(std::string(error.what()) +
+           "; ventari --restore YEAR or its deletion lets the robot go on");
+    }
+  }
 
   const std::vector<std::string> backups = ListGameBackups(gameDir);
   out << "backups:        ";

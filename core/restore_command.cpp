@@ -9,6 +9,7 @@
 #include "core/turn_journal.h"
 #include "core/turn_record.h"
 #include "platform/files.h"
+#include "platform/folder_lock.h"
 #include "stars/stars_file.h"
 
 namespace ventari {
@@ -29,6 +30,14 @@ int RestoreCommand(const std::string& year, std::ostream& out, std::ostream& err
     }
     CheckGameSettings(game);
     const std::string gameDir = host.repJeu + "/" + game.gameName;
+    // Held for the whole restore: no robot may generate or distribute under it.
+    FolderLock::Held holder;
+    const FolderLock lock = FolderLock::Acquire(gameDir, &holder);
+    if (!lock.held()) {
+      err << "ventari: a robot runs on " << gameDir << " (process " << holder.pid << " holds "
+          << holder.path << "): stop it before --restore\n";
+      return 1;
+    }
     const std::vector<std::string> backups = ListGameBackups(gameDir);
     if (std::find(backups.begin(), backups.end(), year) == backups.end()) {
       err << "ventari: no backup " << year << " in " << gameDir << "/backup; there are:";

@@ -1,105 +1,15 @@
 // The robot's job on real temporary game folders: ticks, generations and the guard between them.
 
-#include <gtest/gtest.h>
-
-#include <clocale>
-#include <filesystem>
-#include <functional>
-
-#include "core/cache_makers.h"
-#include "core/generation.h"
-#include "core/records.h"
-#include "core/refresh.h"
-#include "core/robot.h"
-#include "core/tick.h"
-#include "platform/errors.h"
-#include "platform/files.h"
-#include "tests/support/fakes.h"
-#include "tests/support/fixed_caches.h"
-#include "tests/support/fs_faults.h"
-#include "tests/support/game_folder.h"
-#include "tests/support/stars_game.h"
+#include "tests/core/robot_fixture.h"
 
 namespace ventari {
 namespace {
 
-using test::GameFolder;
 using test::ReadFile;
+using test::RestartedRobot;
+using test::RobotTest;
 using test::WriteFile;
-
 using CacheWriter = test::FixedCaches;
-
-struct RestartedRobot;
-
-class RobotTest : public ::testing::Test {
- protected:
-  friend struct RestartedRobot;
-
-  RobotTest() {
-    std::setlocale(LC_TIME, "C");
-    folder.WriteHostSettings();
-    folder.WriteDeadlineCache("2026-12-07 12:00:00");
-    folder.WriteYearCache("2405");
-    test::WriteHostFile(stem(), 5, "host file");
-    // The stand-in game: the next turn, a turn file for every player, the orders taken.
-    runner.start = [this](const std::string&) {
-      test::GenerateTurn(stem(), 3);
-      return true;
-    };
-  }
-
-  std::string stem() const { return folder.gameDir() + "/alpha"; }
-  std::string game(const std::string& name) const {
-    return ReadFile(folder.gameDir() + "/" + name);
-  }
-  std::string published(const std::string& name) const {
-    return ReadFile(folder.pubGameDir() + "/" + name);
-  }
-  void Orders(std::initializer_list<int> rows) {
-    for (int n : rows) test::WriteOrderFile(stem(), n);
-  }
-  void At(int hour, int minute = 0, int second = 0) {
-    clock.now = *TryEncodeDateTime({2026, 12, 7, hour, minute, second});
-  }
-  void Start() { robot.FormCreate(); }
-
-  GameFolder folder;
-  test::ScopedCurrentDir cwd{folder.root()};
-  ProgramRecords records;
-  test::RecordingView view;
-  test::ScriptedDialogs dialogs;
-  EndFlag app;
-  test::FakeClock clock;
-  test::FakeSound sound;
-  test::RecordingMailer mailer;
-  test::ScriptedRunner runner;
-  CacheWriter caches{folder};
-  RefreshCycle refresh{records, view, dialogs, app, clock, caches, caches};
-  Generation generation{records, runner, mailer, dialogs, app, refresh, "http://league.test/"};
-  SurveillanceTick tick{records, view, sound, clock, mailer, generation, refresh};
-  Robot robot{records, app, dialogs, refresh, tick, generation};
-};
-
-// A second robot started on the fixture's folder, with records, boxes and mails of its own;
-// its start-up refresh and one tick have run.
-struct RestartedRobot {
-  explicit RestartedRobot(RobotTest& first)
-      : refresh{records, first.view, dialogs, first.app, first.clock, first.caches, first.caches},
-        generation{records, first.runner, mailer, dialogs, first.app, refresh, "http://x/"},
-        tick{records, first.view, first.sound, first.clock, mailer, generation, refresh},
-        robot{records, first.app, dialogs, refresh, tick, generation} {
-    first.robot.ReleaseGameLock();  // the first robot is gone
-    robot.FormCreate();
-    robot.Timer1Timer();
-  }
-  ProgramRecords records;
-  test::ScriptedDialogs dialogs;
-  test::RecordingMailer mailer;
-  RefreshCycle refresh;
-  Generation generation;
-  SurveillanceTick tick;
-  Robot robot;
-};
 
 TEST_F(RobotTest, TheFourStatesShowTheirCaptionAndColour) {
   folder.WriteGameSettings({{"Ann", "ann@x"},
