@@ -13,9 +13,9 @@ class Mailer {
   // Sends without showing anything but a failure's box; the result number (0: sent). No
   // attachment path means no attachment (the name is then not used).
   virtual int SendEmail(const std::string& name, const std::string& address,
-                         const std::string& subject, const std::optional<std::string>& body,
-                         const std::optional<std::string>& attachmentPath,
-                         const std::optional<std::string>& attachmentName) = 0;
+                        const std::string& subject, const std::optional<std::string>& body,
+                        const std::optional<std::string>& attachmentPath,
+                        const std::optional<std::string>& attachmentName) = 0;
   // Opens the desktop's compose window filled in; the body may be absent.
   virtual void ComposeEmail(const std::string& name, const std::string& address,
                             const std::string& subject, const std::optional<std::string>& body) = 0;

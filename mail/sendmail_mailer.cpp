@@ -39,9 +39,9 @@ SendmailMailer::SendmailMailer(Dialogs& dialogs, std::string sendmailCommand,
       m_sendTimeout(sendTimeout) {}
 
 int SendmailMailer::SendEmail(const std::string& name, const std::string& address,
-                               const std::string& subject, const std::optional<std::string>& body,
-                               const std::optional<std::string>& attachmentPath,
-                               const std::optional<std::string>& attachmentName) {
+                              const std::string& subject, const std::optional<std::string>& body,
+                              const std::optional<std::string>& attachmentPath,
+                              const std::optional<std::string>& attachmentName) {
   int result = kMailFailure;
   try {
     result = Send(name, address, subject, body, attachmentPath, attachmentName);

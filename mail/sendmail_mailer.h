@@ -35,9 +35,9 @@ class SendmailMailer final : public Mailer {
                  std::chrono::milliseconds sendTimeout = MailTimeoutFromEnvironment());
 
   int SendEmail(const std::string& name, const std::string& address, const std::string& subject,
-                 const std::optional<std::string>& body,
-                 const std::optional<std::string>& attachmentPath,
-                 const std::optional<std::string>& attachmentName) override;
+                const std::optional<std::string>& body,
+                const std::optional<std::string>& attachmentPath,
+                const std::optional<std::string>& attachmentName) override;
   void ComposeEmail(const std::string& name, const std::string& address, const std::string& subject,
                     const std::optional<std::string>& body) override;
 

@@ -83,8 +83,7 @@ std::vector<std::string> WineEnvironment(const std::vector<std::string>& environ
 class PosixProgramRunner final : public ProgramRunner {
  public:
   bool RunProgram(const std::string& commandLine, bool wait) override;
-  ProgramOutcome RunProgramWithin(const std::string& commandLine,
-                                  std::chrono::milliseconds limit,
+  ProgramOutcome RunProgramWithin(const std::string& commandLine, std::chrono::milliseconds limit,
                                   const StartedHook& started) override;
 };
 

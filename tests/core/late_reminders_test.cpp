@@ -185,8 +185,8 @@ TEST_F(LateRemindersTest, TheLogSaysWhatChangedAndNothingOnAQuietTick) {
             "info year: 2405\n"
             "info deadline: 2026-12-07 12:00:00\n"
             "info game folder locked: " +
-                folder.gameDir() + "/ventari.lock\n" + "info orders in: player 1 (Ann): " +
-                stem() + ".x1\n" + "info state: incomplet, late: 2(Bob)4(Zoe)\n");
+                folder.gameDir() + "/ventari.lock\n" + "info orders in: player 1 (Ann): " + stem() +
+                ".x1\n" + "info state: incomplet, late: 2(Bob)4(Zoe)\n");
   Tick();
   Tick();
   EXPECT_EQ(log.TakeLines(), "");

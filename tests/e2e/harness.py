@@ -415,11 +415,12 @@ class Robot:
     with arguments that name the folder)."""
 
     def __init__(self, group, display, game, league, sink=None, sendmail=None, env=None,
-                 args=(), cwd=None):
+                 args=(), cwd=None, log=None):
         if sendmail is None:
             sendmail = msmtp_command(game.root, sink)
         self.display = display
-        self.log = os.path.join(game.root, "ventari.log")
+        # Robots running side by side each need their own output file.
+        self.log = log or os.path.join(game.root, "ventari.log")
         suppressions = "suppressions=" + os.path.join(os.path.dirname(__file__), "lsan.supp")
         lsan = os.environ.get("LSAN_OPTIONS")
         with open(self.log, "wb") as out:
@@ -565,8 +566,10 @@ class RobotTestCase(unittest.TestCase):
     def start_sink(self):
         return SmtpSink(self.group, os.path.join(self.tmp, "mails"))
 
-    def start_robot(self, game, league, sink=None, sendmail=None, env=None, args=(), cwd=None):
-        self.robot = Robot(self.group, self.display, game, league, sink, sendmail, env, args, cwd)
+    def start_robot(self, game, league, sink=None, sendmail=None, env=None, args=(), cwd=None,
+                    log=None):
+        self.robot = Robot(self.group, self.display, game, league, sink, sendmail, env, args, cwd,
+                           log)
         return self.robot
 
     def tick(self, robot, game):

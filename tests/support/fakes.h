@@ -49,9 +49,9 @@ class RecordingMailer : public Mailer {
     bool compose = false;
   };
   int SendEmail(const std::string& name, const std::string& address, const std::string& subject,
-                 const std::optional<std::string>& body,
-                 const std::optional<std::string>& attachmentPath,
-                 const std::optional<std::string>& attachmentName) override;
+                const std::optional<std::string>& body,
+                const std::optional<std::string>& attachmentPath,
+                const std::optional<std::string>& attachmentName) override;
   void ComposeEmail(const std::string& name, const std::string& address, const std::string& subject,
                     const std::optional<std::string>& body) override;
 
