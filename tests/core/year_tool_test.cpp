@@ -137,6 +137,17 @@ TEST(YearTool, TheRealToolWritesTheYearCache) {
   EXPECT_TRUE(installed.RunYearTool());
   EXPECT_FALSE(FileExists(f.games.file("alpha/curyear.txt")));
   EXPECT_EQ(f.dialogs.messages.size(), 1u);
+
+  // A tool that hangs (a Windows one under wine, say) is ended at the time limit and counts as
+  // not started, instead of freezing the robot for ever.
+  std::filesystem::remove(f.games.file("staryear.EXE"));
+  test::WriteFile(f.games.file("staryear.EXE"), "#!/bin/sh\nexec sleep 1000\n");
+  test::MakeExecutable(f.games.file("staryear.EXE"));
+  EndFlag hungApp;
+  YearTool hung(f.records, runner, f.dialogs, hungApp, std::chrono::seconds(1));
+  EXPECT_FALSE(hung.RunYearTool());
+  EXPECT_EQ(f.dialogs.messages.back(), "Staryear EXE unlaunchable !!!");
+  EXPECT_TRUE(hungApp.EndRequested());
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -197,6 +199,36 @@ TEST_F(SendmailMailerTest, EachFailureShowsItsNumberAndTheCallerGoesOn) {
   // A message that cannot be built is never handed over.
   EXPECT_FALSE(Ran("untouched"));
   EXPECT_EQ(ParseMail(InputOf("fine"))["attachment_bytes"], "turn bytes");
+}
+
+TEST_F(SendmailMailerTest, AHandOverDiesWithTheRobotAndNeverDeliversACutMessage) {
+  // The sendmail reads the message, then takes its time before "delivering" it.
+  InstallProgram("slow", "sleep 30\necho delivered > '" + dir.file("delivered") + "'");
+  test::WriteFile(dir.file("big.m1"), std::string(1 << 20, 'x'));
+  const pid_t robot = ::fork();
+  ASSERT_GE(robot, 0);
+  if (robot == 0) {
+    SendmailMailer mailer(dialogs, dir.file("slow"));
+    SendTo(mailer, dir.file("big.m1"));
+    ::_exit(0);
+  }
+  // The robot is killed while the hand-over runs: once the program has read its whole input.
+  for (int i = 0; i < 60000 && !FileExists(dir.file("slow.stdin")); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling a condition
+  ASSERT_TRUE(Ran("slow"));
+  const pid_t sendmail = PidOf("slow");
+  ::kill(robot, SIGKILL);
+  int status = 0;
+  ::waitpid(robot, &status, 0);
+  bool gone = false;
+  for (int i = 0; i < 60000 && !gone; ++i) {
+    gone = ::kill(sendmail, 0) != 0 && errno == ESRCH;
+    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(gone) << "the hand-over outlived the robot";
+  EXPECT_FALSE(FileExists(dir.file("delivered")));
+  // What the program was given is the whole message, never a part of it.
+  EXPECT_EQ(ParseMail(InputOf("slow"))["attachment_bytes"].size(), std::size_t{1} << 20);
 }
 
 TEST_F(SendmailMailerTest, ProgramThatLeavesWithoutReadingIsAFailureNotACrash) {
