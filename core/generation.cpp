@@ -260,10 +260,13 @@ void Generation::Drive(TurnJournal& journal, Origin origin) {
   if (!journal.reported) Report(journal);
   if (Stopping()) return;
   if (!journal.cachesDeleted) DropCaches(journal);
-  if (!DeleteFileQuiet(journalPath) && FileExists(journalPath)) {
-    m_dialogs.ShowMessage("turn journal not deleted: " + journalPath);
-    LogEvent("error", "generation: the turn journal " + journalPath +
-                          " could not be deleted: " + std::strerror(errno));
+  if (!DeleteFileQuiet(journalPath)) {
+    const int error = errno;
+    if (FileExists(journalPath)) {
+      LogEvent("error", "generation: the turn journal " + journalPath +
+                            " could not be deleted: " + std::strerror(error));
+      m_dialogs.ShowMessage("turn journal not deleted: " + journalPath);
+    }
   }
   LogEvent("info", "generation: year " + journal.yearText + " done");
   inGame.Back();

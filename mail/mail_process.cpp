@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,8 +13,6 @@
 
 #include "platform/child_process.h"
 #include "platform/unique_fd.h"
-
-extern char** environ;
 
 namespace ventari {
 
@@ -39,53 +36,6 @@ std::string WorkingFolder() {
 std::string Absolute(const std::string& path) {
   if (!path.empty() && path.front() == '/') return path;
   return WorkingFolder() + "/" + path;
-}
-
-class SpawnFileActions {
- public:
-  SpawnFileActions() { ::posix_spawn_file_actions_init(&m_actions); }
-  ~SpawnFileActions() { ::posix_spawn_file_actions_destroy(&m_actions); }
-  SpawnFileActions(const SpawnFileActions&) = delete;
-  SpawnFileActions& operator=(const SpawnFileActions&) = delete;
-  posix_spawn_file_actions_t* get() { return &m_actions; }
-
- private:
-  posix_spawn_file_actions_t m_actions;
-};
-
-class SpawnAttributes {
- public:
-  SpawnAttributes() { ::posix_spawnattr_init(&m_attr); }
-  ~SpawnAttributes() { ::posix_spawnattr_destroy(&m_attr); }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-  posix_spawnattr_t* get() { return &m_attr; }
-
- private:
-  posix_spawnattr_t m_attr;
-};
-
-// The signal state a started program begins with: every signal at its default and none blocked,
-// whatever this thread has set up (SIGPIPE must end a writer whose reader is gone, as usual).
-void SetChildSignals(SpawnAttributes& attributes, short extraFlags) {
-  sigset_t none;
-  sigemptyset(&none);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  ::posix_spawnattr_setsigmask(attributes.get(), &none);
-  ::posix_spawnattr_setsigdefault(attributes.get(), &defaults);
-  ::posix_spawnattr_setflags(
-      attributes.get(),
-      static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | extraFlags));
-}
-
-std::vector<char*> ArgPointers(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  return args;
 }
 
 }  // namespace
@@ -187,16 +137,19 @@ void DetachedPrograms::ReapEnded() {
 
 bool DetachedPrograms::Start(const std::string& programPath, const std::vector<std::string>& argv) {
   ReapEnded();
-  std::vector<char*> args = ArgPointers(argv);
-  SpawnFileActions actions;
-  ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  ChildSettings settings;
+  settings.program = programPath;
+  settings.argv = argv;
+  settings.environment = CurrentEnvironment();
   // A session of its own: it outlives the robot and no signal to the robot's group reaches it.
-  SpawnAttributes attributes;
-  SetChildSignals(attributes, POSIX_SPAWN_SETSID);
-  pid_t pid = -1;
-  if (::posix_spawn(&pid, programPath.c_str(), actions.get(), attributes.get(), args.data(),
-                    environ) != 0)
+  settings.newSession = true;
+  std::optional<StartedChild> child = StartChild(settings);
+  if (!child) return false;
+  const pid_t pid = child->pid();
+  if (!child->Release()) {
+    ReapChild(pid);
     return false;
+  }
   m_pids.push_back(pid);
   return true;
 }

@@ -22,10 +22,11 @@ enum class RunOutcome {
   kSucceeded,   // it took all of its input and exited with 0
 };
 
-// Starts `programPath` with `argv` (argv[0] included) in a process group of its own, writes
-// `input` to its standard input when given (otherwise it inherits ours), closes it and waits
-// for the process. The writing and the waiting together last at most `limit`; a program still
-// running then is killed with its whole group.
+// Starts `programPath` with `argv` (argv[0] included) in a process group of its own, with
+// `input` as its standard input when given (from a file that holds it whole; otherwise it
+// inherits ours), and waits for the process at most `limit`; a program still running then is
+// killed with its whole group. The program dies with this process, so a hand-over cut by our
+// death is never completed behind our back.
 RunOutcome RunAndWait(const std::string& programPath, const std::vector<std::string>& argv,
                       const std::optional<std::string>& input, std::chrono::milliseconds limit);
 

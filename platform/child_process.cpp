@@ -244,6 +244,8 @@ std::optional<StartedChild> StartChild(const ChildSettings& settings) {
                fdLimit);
   }
   if (pid < 0) return std::nullopt;
+  // Also from this side, so that no signal to the group can come before the child's own call.
+  if (settings.ownProcessGroup && !settings.newSession) ::setpgid(pid, pid);
   reportWrite.reset();
   gateRead.reset();
   StartedChild child(pid, std::move(gateWrite), std::move(reportRead));

@@ -240,13 +240,25 @@ ProgramOutcome ProgramRunner::RunProgramWithin(const std::string& commandLine,
   return RunProgram(commandLine, true) ? ProgramOutcome::kEnded : ProgramOutcome::kNotStarted;
 }
 
-std::optional<unsigned long long> ProcessStartTime(int pid) {
-  std::string stat;
-  try {
-    stat = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
-  } catch (const EInOutError&) {
-    return std::nullopt;
-  }
+namespace {
+
+// The stat line of a process; 0, or the errno that kept it from being read. No exception: this
+// is asked in a loop, and with no descriptor left.
+int ReadProcStat(int pid, std::string& stat) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return errno;
+  char buffer[1024];
+  ssize_t n;
+  do {
+    n = ::read(fd.get(), buffer, sizeof buffer);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return errno;
+  stat.assign(buffer, static_cast<std::size_t>(n));
+  return 0;
+}
+
+std::optional<unsigned long long> StartTimeIn(const std::string& stat) {
   // The name in parentheses may hold blanks; the fields after it are plain. The start time is
   // the 22nd field: 19 blanks after the one that follows the closing parenthesis.
   const std::size_t close = stat.rfind(')');
@@ -257,6 +269,14 @@ std::optional<unsigned long long> ProcessStartTime(int pid) {
   return std::strtoull(stat.c_str() + at + 1, nullptr, 10);
 }
 
+}  // namespace
+
+std::optional<unsigned long long> ProcessStartTime(int pid) {
+  std::string stat;
+  if (ReadProcStat(pid, stat) != 0) return std::nullopt;
+  return StartTimeIn(stat);
+}
+
 namespace {
 
 enum class Liveness { kSame, kGone, kUnknown };
@@ -265,14 +285,13 @@ enum class Liveness { kSame, kGone, kUnknown };
 // descriptor left): the id may still be the process's, so nothing is concluded.
 Liveness LookAt(const ProcessIdentity& process) {
   std::string stat;
-  try {
-    stat = ReadWholeFile("/proc/" + std::to_string(process.pid) + "/stat");
-  } catch (const EInOutError& error) {
-    if (error.code() == 2 || error.code() == 3) return Liveness::kGone;
+  const int error = ReadProcStat(process.pid, stat);
+  if (error == ENOENT || error == ESRCH) return Liveness::kGone;
+  if (error != 0) {
     if (::kill(process.pid, 0) != 0 && errno == ESRCH) return Liveness::kGone;
     return Liveness::kUnknown;
   }
-  const std::optional<unsigned long long> start = ProcessStartTime(process.pid);
+  const std::optional<unsigned long long> start = StartTimeIn(stat);
   if (!start || *start != process.startTime) return Liveness::kGone;
   // A zombie (ended, not yet reaped by its parent) has finished its work.
   const std::size_t close = stat.rfind(')');
