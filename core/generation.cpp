@@ -424,8 +424,8 @@ void Generation::Report(TurnJournal& journal) {
       unserved += std::to_string(n) + "(" + game.player(n).name + ")";
   std::string body = "génération année " + journal.yearText + " faite, fichiers .M envoyés";
   if (!unserved.empty())
-    body += kParagraph +
-            ("fichier .M non envoyé après " + std::to_string(kMailTries) + " essais : " + unserved);
+    body += kParagraph + ("sauf à " + unserved + " : fichier .M non envoyé après " +
+                          std::to_string(kMailTries) + " essais");
   body += std::string(kParagraph) + "le robot Ventari de service.";
   m_mailer.SendEmail(g + " human host", game.hostAddress,
                      "Ventari : jeu " + g + " année " + journal.yearText, body, std::nullopt,

@@ -95,6 +95,7 @@ void RefreshCycle::Run() {
   if (!DirectoryExists(publicationGameDir)) MakeDirPath(publicationGameDir);
   const std::string gameDir = host.repJeu + "/" + game.gameName;
   if (!DirectoryExists(gameDir)) MakeDirPath(gameDir);
+  if (m_gameFolderGuard && !m_gameFolderGuard()) return;
 
   TextFileReader cache;
   if (!cache.open(DeadlineCachePath(m_records))) {

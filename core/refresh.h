@@ -2,7 +2,9 @@
 // The refresh cycle: re-reads both settings files, checks the Stars! installation, makes the
 // missing folders and caches, reads the caches and rewrites the window lines.
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "platform/datetime.h"
 
@@ -32,6 +34,10 @@ class RefreshCycle {
   // failures are raised to the caller.
   void Run();
 
+  // Asked once the game's folder is known and exists, before anything is fetched, run or read
+  // in it; false stops the run (the application is ending).
+  void SetGameFolderGuard(std::function<bool()> guard) { m_gameFolderGuard = std::move(guard); }
+
  private:
   bool Fatal(const char* text);
 
@@ -42,6 +48,7 @@ class RefreshCycle {
   const Clock& m_clock;
   DeadlineCacheMaker& m_deadlineMaker;
   YearCacheMaker& m_yearMaker;
+  std::function<bool()> m_gameFolderGuard;
 };
 
 }  // namespace ventari

@@ -32,7 +32,10 @@ Robot::Robot(ProgramRecords& records, AppControl& app, Dialogs& dialogs, Refresh
       m_dialogs(dialogs),
       m_refresh(refresh),
       m_tick(tick),
-      m_generation(generation) {}
+      m_generation(generation) {
+  // Nothing of a game is fetched, run or read before its folder is ours.
+  m_refresh.SetGameFolderGuard([this] { return HoldGameLock(); });
+}
 
 bool Robot::HoldGameLock() {
   const std::string& game = m_records.game.gameName;
@@ -89,7 +92,11 @@ void Robot::Button2Click() {
 
 void Robot::Button1Click(std::optional<EventTime> clickTime) {
   Entry entry(*this);
-  if (!entry.granted()) return;
+  if (!entry.granted()) {
+    // A box of the running generation (or tick) dispatched the click: it is not a new wish.
+    if (m_busy) LogEvent("info", "\"génère\" clicked while the robot was busy: click dropped");
+    return;
+  }
   if (clickTime && m_lastGenerationEnd && *clickTime < *m_lastGenerationEnd) {
     LogEvent("info", "\"génère\" clicked while the last generation ran: click dropped");
     return;

@@ -24,6 +24,8 @@ class Robot {
 
   Robot(ProgramRecords& records, AppControl& app, Dialogs& dialogs, RefreshCycle& refresh,
         SurveillanceTick& tick, Generation& generation);
+  Robot(const Robot&) = delete;
+  Robot& operator=(const Robot&) = delete;
 
   // The window's FormCreate: one run of the refresh cycle, the game folder's lock, and a turn
   // left by a killed robot taken up.

@@ -180,13 +180,13 @@ TEST_F(LateRemindersTest, TheLogSaysWhatChangedAndNothingOnAQuietTick) {
   Start(std::nullopt);
   At(11);
   Tick();
-  EXPECT_EQ(log.TakeLines(),
-            "info game: alpha\n"
-            "info year: 2405\n"
-            "info deadline: 2026-12-07 12:00:00\n"
-            "info game folder locked: " +
-                folder.gameDir() + "/ventari.lock\n" + "info orders in: player 1 (Ann): " + stem() +
-                ".x1\n" + "info state: incomplet, late: 2(Bob)4(Zoe)\n");
+  EXPECT_EQ(log.TakeLines(), "info game folder locked: " + folder.gameDir() +
+                                 "/ventari.lock\n"
+                                 "info game: alpha\n"
+                                 "info year: 2405\n"
+                                 "info deadline: 2026-12-07 12:00:00\n"
+                                 "info orders in: player 1 (Ann): " +
+                                 stem() + ".x1\n" + "info state: incomplet, late: 2(Bob)4(Zoe)\n");
   Tick();
   Tick();
   EXPECT_EQ(log.TakeLines(), "");

@@ -6,7 +6,8 @@ turn is generated twice and no game file is lost."""
 import os
 import unittest
 
-from harness import NEXT, PAST, RobotTestCase, read_bytes, stars_turn, wait_for
+from harness import (NEXT, PAST, RobotTestCase, plain_text, read_bytes, stars_turn,
+                     wait_for)
 
 PAGE = "GET /ligue/travail/ventari.php/nextdl?jeu=alpha HTTP/1.0"
 
@@ -97,8 +98,9 @@ class LeagueFaultTest(FaultTestCase):
 
 
 class GenerationFaultTest(FaultTestCase):
-    """Faults met while the turn is distributed: each shows its error box and the generation
-    goes on to its end; the robot keeps running."""
+    """Faults met while the turn is distributed: a player whose mail fails is tried again, three
+    times a turn, and named in the report; a publication that fails stops the turn before any
+    player gets last turn's file, and the next start publishes again."""
 
     def test_mail_system_that_is_slow_then_refuses(self):
         self.prepare()
@@ -110,8 +112,8 @@ class GenerationFaultTest(FaultTestCase):
         league = self.start_league("alpha", deadline=NEXT)
         robot = self.start_robot(self.game, league, sendmail=sendmail)
 
-        # One error box per mail: two players and the host's report.
-        for n in range(3):
+        # One error box per try: each player three times, then the host's report once.
+        for n in range(7):
             box = robot.wait_box("Error")
             self.assertEqual(len(read_bytes(calls).splitlines()), n + 1)
             robot.answer_box(box)
@@ -119,43 +121,51 @@ class GenerationFaultTest(FaultTestCase):
         self.assertEqual(self.game.line("nextdl.txt"), NEXT)
         self.assertEqual(league.requests(), [PAGE])
         self.assert_generated_once()
+        self.assertFalse(os.path.exists(self.game.path("ventari-turn.journal")))
         self.assertEqual(sorted(os.listdir(self.game.pub_dir)),
                          ["alpha.hst", "alpha.m1", "alpha.m2", "alpha.m3"])
-        self.assertEqual(read_bytes(calls).decode().splitlines(), ["-t -oi"] * 3)
+        self.assertEqual(read_bytes(calls).decode().splitlines(), ["-t -oi"] * 7)
         # The robot goes on: its next ticks run as usual.
         self.tick(robot, self.game)
         self.assert_generated_once()
-        self.assertEqual(len(read_bytes(calls).splitlines()), 3)
+        self.assertEqual(len(read_bytes(calls).splitlines()), 7)
         self.assertEqual(robot.windows(), [robot.main_window()])
 
     def test_publication_folder_that_cannot_take_files(self):
         self.prepare()
         # A plain file where the game's publication folder should be: every copy into it fails,
-        # even for root.
+        # even for root, and last turn's files could otherwise go out as the new ones.
         with open(self.game.pub_dir, "wb") as f:
             f.write(b"not a folder")
         league = self.start_league("alpha", deadline=NEXT)
         sink = self.start_sink()
         robot = self.start_robot(self.game, league, sink)
 
-        # The players' attachments are missing: one error box each; the report goes out.
-        for _ in range(2):
-            robot.answer_box(robot.wait_box("Error"))
+        box = robot.wait_box("Ventari")
         mails = self.wait_mails(sink, 1)
-        wait_for("the new year", lambda: self.game.line("curyear.txt") == "2401")
-        self.assertEqual([m["Subject"] for m in sink.messages()],
-                         ["Ventari : jeu alpha année 2400"])
-        self.assertEqual(mails[0]["To"].addresses[0].addr_spec, "host@localhost")
+        self.assertEqual([m["Subject"] for m in mails], ["ERREUR Ventari : jeu alpha"])
+        self.assertIn(self.game.pub_dir, plain_text(mails[0]))
+        robot.answer_box(box)
+        self.assertEqual(robot.wait_end(), 1)
+        with open(robot.log, encoding="utf-8", errors="replace") as log:
+            self.assertIn("Stars! turn files not published !!!", log.read())
         self.assert_generated_once()
-        self.assertEqual(read_bytes(self.game.pub_dir), b"not a folder")
-        self.assertEqual(league.requests(), [PAGE])
+        self.assertTrue(os.path.exists(self.game.path("ventari-turn.journal")))
+        self.assertEqual(len(sink.messages()), 1, "a player got a mail")
 
-        # The next ticks find nothing to do: the new turn's orders are not in.
-        self.tick(robot, self.game)
+        # Mended, the next start publishes the turn and serves everyone, without a new game.
+        os.remove(self.game.pub_dir)
+        robot = self.start_robot(self.game, league, sink)
+        self.wait_mails(sink, 4)
+        wait_for("the new year", lambda: self.game.line("curyear.txt") == "2401")
         self.assert_generated_once()
-        self.assertEqual(len(sink.messages()), 1)
+        self.assertEqual(sorted(m["Subject"] for m in sink.messages()),
+                         ["ERREUR Ventari : jeu alpha", "Ventari : jeu alpha année 2400",
+                          "alpha année 2400", "alpha année 2400"])
+        self.assertEqual(sorted(os.listdir(self.game.pub_dir)),
+                         ["alpha.hst", "alpha.m1", "alpha.m2", "alpha.m3"])
+        self.assertFalse(os.path.exists(self.game.path("ventari-turn.journal")))
         self.assertTrue(robot.running())
-        self.assertEqual(robot.boxes("Error"), [])
 
 
 if __name__ == "__main__":

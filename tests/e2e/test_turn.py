@@ -215,10 +215,10 @@ class TurnTest(RobotTestCase):
         events = [line.split(" ", 2)[2] for line in log.splitlines()
                   if re.match(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d ", line)]
         self.assertTrue(events[0].startswith("info start: ventari "), events)
-        self.assertEqual(events[1:], ["info game: alpha", "info year: 2400",
-                                      "info deadline: " + NEXT,
-                                      "info game folder locked: " +
+        self.assertEqual(events[1:], ["info game folder locked: " +
                                       self.game.path("ventari.lock"),
+                                      "info game: alpha", "info year: 2400",
+                                      "info deadline: " + NEXT,
                                       "info orders in: player 1 (Ann): " + self.game.path("alpha.x1"),
                                       "info orders in: player 2 (Bob): " + self.game.path("alpha.x2"),
                                       "info state: prêt à générer",

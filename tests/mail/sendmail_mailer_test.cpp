@@ -202,20 +202,25 @@ TEST_F(SendmailMailerTest, EachFailureShowsItsNumberAndTheCallerGoesOn) {
 }
 
 TEST_F(SendmailMailerTest, AHandOverDiesWithTheRobotAndNeverDeliversACutMessage) {
-  // The sendmail reads the message, then takes its time before "delivering" it.
-  InstallProgram("slow", "sleep 30\necho delivered > '" + dir.file("delivered") + "'");
+  // The sendmail reads the whole message, says so, then takes its time before "delivering".
+  const std::string slow = dir.file("slow");
+  test::WriteFile(slow, "#!/bin/sh\necho $$ > '" + slow + ".pid'\ncat > '" + slow + ".part'\nmv '" +
+                            slow + ".part' '" + slow + ".stdin'\n" +
+                            "sleep 30 >/dev/null 2>&1\necho delivered > '" + dir.file("delivered") +
+                            "'\n");
+  test::MakeExecutable(slow);
   test::WriteFile(dir.file("big.m1"), std::string(1 << 20, 'x'));
   const pid_t robot = ::fork();
   ASSERT_GE(robot, 0);
   if (robot == 0) {
-    SendmailMailer mailer(dialogs, dir.file("slow"));
+    SendmailMailer mailer(dialogs, slow);
     SendTo(mailer, dir.file("big.m1"));
     ::_exit(0);
   }
-  // The robot is killed while the hand-over runs: once the program has read its whole input.
-  for (int i = 0; i < 60000 && !FileExists(dir.file("slow.stdin")); ++i)
+  // The robot is killed while the hand-over runs, once the program has taken the message.
+  for (int i = 0; i < 60000 && !FileExists(slow + ".stdin"); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling a condition
-  ASSERT_TRUE(Ran("slow"));
+  ASSERT_TRUE(FileExists(slow + ".stdin"));
   const pid_t sendmail = PidOf("slow");
   ::kill(robot, SIGKILL);
   int status = 0;
@@ -223,7 +228,7 @@ TEST_F(SendmailMailerTest, AHandOverDiesWithTheRobotAndNeverDeliversACutMessage)
   bool gone = false;
   for (int i = 0; i < 60000 && !gone; ++i) {
     gone = ::kill(sendmail, 0) != 0 && errno == ESRCH;
-    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling
   }
   EXPECT_TRUE(gone) << "the hand-over outlived the robot";
   EXPECT_FALSE(FileExists(dir.file("delivered")));
