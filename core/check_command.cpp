@@ -93,10 +93,16 @@ int CheckCommand(std::ostream& out) {
   out << "deadline:        " << (found ? deadline : "not fetched") << "\n";
 
   stars::FileHeader hostHeader;
-  const bool hostRead = stars::ReadHostHeader(stem + ".hst", hostHeader);
+  const bool hostRead = stars::ReadCompleteHostHeader(stem + ".hst", hostHeader);
   if (!hostRead) note("the host file " + stem + ".hst cannot be read as one");
   out << "host file:       " << stem << ".hst"
-      << (hostRead ? ", turn " + std::to_string(hostHeader.turn) : ", cannot be read") << "\n";
+      << (hostRead ? ", turn " + std::to_string(hostHeader.turn) + ", generation " +
+                         std::to_string(hostHeader.generation()) +
+                         (hostHeader.gameOver() ? ", game over" : "")
+                   : ", cannot be read whole")
+      << "\n";
+  if (hostRead && hostHeader.gameOver())
+    note("the game is over (the host file says so): no turn will be generated");
   out << "orders:\n";
   for (int n = 1; n <= game.playerCount; ++n) {
     const PlayerEntry& player = game.player(n);
@@ -105,11 +111,12 @@ int CheckCommand(std::ostream& out) {
       out << "computer\n";
       continue;
     }
-    const stars::OrderVerdict verdict =
+    const stars::OrderJudgement judgement =
         hostRead ? stars::JudgeOrderFile(stem + ".x" + std::to_string(n), hostHeader, n)
-                 : stars::OrderVerdict::kMissing;
+                 : stars::OrderJudgement{};
+    const stars::OrderVerdict verdict = judgement.verdict;
     if (verdict == stars::OrderVerdict::kIn)
-      out << "in\n";
+      out << (judgement.savedOnly ? "in (saved, not submitted)\n" : "in\n");
     else
       out << "late (" << (hostRead ? stars::OrderVerdictText(verdict) : "no host file") << ")\n";
   }

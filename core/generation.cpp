@@ -28,22 +28,26 @@ constexpr char kParagraph[] = "\n\r\n\r";
 constexpr char kDefaultLeagueSite[] = "http://www.stars-ligue.example/";
 
 // The game generated the turn: the host file went one turn on, in the same game, and every
-// human player's turn file is his, of that game and that turn. The game's exit status says
-// nothing reliable; its files do.
+// human player's turn file is his, of that game, that turn and that generation; each of them
+// whole. The game's exit status says nothing reliable; its files do.
 bool TurnGenerated(const GameSettings& game, const std::string& stem,
                    const stars::FileHeader& before) {
   stars::FileHeader after;
-  if (!stars::ReadHostHeader(stem + ".hst", after) || after.gameId != before.gameId ||
-      after.turn != before.turn + 1)
+  if (!stars::ReadCompleteHostHeader(stem + ".hst", after) || after.gameId != before.gameId ||
+      after.turn != before.turn + 1) {
+    LogEvent("warning", "generation: the host file " + stem + ".hst is not the next turn, whole");
     return false;
+  }
   for (int n = 1; n <= game.playerCount; ++n) {
     const PlayerEntry& player = game.player(n);  // row 13 raises the range error
     if (player.isComputer()) continue;
-    stars::FileHeader turnFile;
-    if (stars::ReadFileHeader(stem + ".m" + std::to_string(n), turnFile) !=
-            stars::HeaderRead::kOk ||
-        !stars::IsTurnFileFor(turnFile, after, n))
+    const std::string path = stem + ".m" + std::to_string(n);
+    const stars::GameFileRead turnFile = stars::ReadGameFile(path);
+    if (!turnFile.complete() || !stars::IsTurnFileFor(turnFile.header, after, n)) {
+      LogEvent("warning", "generation: the turn file " + path + " is not player " +
+                              std::to_string(n) + "'s of the new turn, whole");
       return false;
+    }
   }
   return true;
 }
@@ -135,11 +139,17 @@ void Generation::Run() {
   state.savedDir = GetCurrentDir();
   ScopedWorkingFolder inGame(state.savedDir, host.repJeu + "\\" + g);
   const std::string gameDir = GameDir();
-  // Without a readable host file no result could be judged: the game is not run at all.
+  // Without a whole host file no result could be judged: the game is not run at all.
   stars::FileHeader before;
-  if (!stars::ReadHostHeader(gameDir + "/" + g + ".hst", before)) {
+  if (!stars::ReadCompleteHostHeader(gameDir + "/" + g + ".hst", before)) {
     ++m_finished;
+    LogEvent("error", "generation: no whole host file at " + gameDir + "/" + g + ".hst");
     return Fail("Stars! turn not generated !!!");
+  }
+  if (before.gameOver()) {
+    ++m_finished;
+    LogEvent("warning", "generation refused: the host file says the game is over");
+    return;
   }
 
   TurnJournal journal;

@@ -63,7 +63,8 @@ LateReminders::LateReminders(ProgramRecords& records, Mailer& mailer, const Cloc
       m_leagueSite(std::move(leagueSite)),
       m_leadHours(leadHours) {}
 
-void LateReminders::Remind(const std::vector<int>& lateRows, int turn) {
+void LateReminders::Remind(const std::vector<int>& lateRows, int turn,
+                           const std::map<int, std::string>& refusedFiles) {
   const MonitorState& state = m_records.monitor;
   // Only a deadline of this turn, converted: an old or unread one would remind at random.
   if (!m_leadHours || lateRows.empty() || !state.deadlineKnown) return;
@@ -93,15 +94,20 @@ void LateReminders::Remind(const std::vector<int>& lateRows, int turn) {
   }
 
   const std::string subject = g + " année " + state.yearText + " : ordres attendus";
-  const std::string body = "vos ordres de l'année " + state.yearText + " ne sont pas arrivés." +
-                           kParagraph + "DL : " + state.deadlineText + kParagraph + "Consultez " +
-                           m_leagueSite + game.webFolder + "/travail/ventari.php?jeu=" + g +
-                           kParagraph + "Ventari Robot";
   const std::string savedDir = GetCurrentDir();
   for (int row : due) {
     const PlayerEntry& player = game.player(row);
+    std::string body = "vos ordres de l'année " + state.yearText + " ne sont pas arrivés.";
+    const auto refused = refusedFiles.find(row);
+    if (refused != refusedFiles.end())
+      body += kParagraph + ("le fichier " + g + ".x" + std::to_string(row) +
+                            " reçu ne compte pas : " + refused->second + ".");
+    body += kParagraph + ("DL : " + state.deadlineText) + kParagraph + "Consultez " + m_leagueSite +
+            game.webFolder + "/travail/ventari.php?jeu=" + g + kParagraph + "Ventari Robot";
     LogEvent("info",
-             "reminder to the late player " + std::to_string(row) + " (" + player.name + ")");
+             "reminder to the late player " + std::to_string(row) + " (" + player.name + ")" +
+                 (refused != refusedFiles.end() ? ", whose file does not count: " + refused->second
+                                                : ""));
     m_mailer.SendEmail(player.name, player.address, subject, body, std::nullopt, std::nullopt);
   }
   SetCurrentDir(savedDir);

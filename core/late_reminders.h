@@ -4,6 +4,7 @@
 // player gets one mail. The rows reminded are recorded in the per-game folder, so that neither
 // a later tick nor a restart reminds them again for the same turn.
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,9 +30,11 @@ class LateReminders {
   LateReminders(ProgramRecords& records, Mailer& mailer, const Clock& clock, std::string leagueSite,
                 std::optional<double> leadHours);
 
-  // The tick's late human rows at the host file's turn `turn`. When the record cannot be
-  // written nothing is sent, and that is logged once for the turn.
-  void Remind(const std::vector<int>& lateRows, int turn);
+  // The tick's late human rows at the host file's turn `turn`; `refusedFiles` says, for a row
+  // whose order file is there but does not count, why. When the record cannot be written
+  // nothing is sent, and that is logged once for the turn.
+  void Remind(const std::vector<int>& lateRows, int turn,
+              const std::map<int, std::string>& refusedFiles = {});
 
  private:
   ProgramRecords& m_records;

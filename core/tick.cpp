@@ -1,5 +1,6 @@
 #include "core/tick.h"
 
+#include <map>
 #include <vector>
 
 #include "core/game_checks.h"
@@ -29,17 +30,20 @@ SurveillanceTick::SurveillanceTick(ProgramRecords& records, MonitorView& view, S
       m_generation(generation),
       m_refresh(refresh),
       m_reminders(reminders) {
-  m_loggedVerdicts.fill(stars::OrderVerdict::kMissing);
+  m_loggedVerdicts.fill({});
 }
 
 void SurveillanceTick::LogVerdict(int row, const std::string& orderFile,
-                                  stars::OrderVerdict verdict) {
-  stars::OrderVerdict& logged = m_loggedVerdicts[static_cast<std::size_t>(row)];
-  if (verdict == logged) return;
-  logged = verdict;
+                                  const stars::OrderJudgement& judgement) {
+  stars::OrderJudgement& logged = m_loggedVerdicts[static_cast<std::size_t>(row)];
+  if (judgement.verdict == logged.verdict && judgement.savedOnly == logged.savedOnly) return;
+  logged = judgement;
+  const stars::OrderVerdict verdict = judgement.verdict;
   const std::string player =
       "player " + std::to_string(row) + " (" + m_records.game.player(row).name + "): ";
-  if (verdict == stars::OrderVerdict::kIn)
+  if (verdict == stars::OrderVerdict::kIn && judgement.savedOnly)
+    LogEvent("info", "orders in (saved, not submitted): " + player + orderFile);
+  else if (verdict == stars::OrderVerdict::kIn)
     LogEvent("info", "orders in: " + player + orderFile);
   else if (verdict == stars::OrderVerdict::kMissing)
     LogEvent("info", "orders gone: " + player + orderFile);
@@ -70,31 +74,44 @@ void SurveillanceTick::Run(bool hostAsked) {
   const std::string gameDir = host.repJeu + "/" + g;
   const std::string stem = gameDir + "/" + g;
   stars::FileHeader hostHeader;
-  const bool hostRead = stars::ReadHostHeader(stem + ".hst", hostHeader);
+  const bool hostRead = stars::ReadCompleteHostHeader(stem + ".hst", hostHeader);
   // A new turn (or another game) starts with no order file seen.
   const std::string turnSeen =
       hostRead ? stem + " turn " + std::to_string(hostHeader.turn) : std::string();
   if (turnSeen != m_loggedTurn) {
     m_loggedTurn = turnSeen;
-    m_loggedVerdicts.fill(stars::OrderVerdict::kMissing);
+    m_loggedVerdicts.fill({});
     if (!hostRead)
-      LogEvent("warning", "no host file can be read at " + stem + ".hst: no orders count");
+      LogEvent("warning", "no whole host file can be read at " + stem + ".hst: no orders count");
+    else if (hostHeader.gameOver())
+      LogEvent("info", "game over: the host file " + stem + ".hst says so; no turn is generated");
   }
   std::vector<int> lateRows;
+  std::map<int, std::string> refusedFiles;  // row -> why the file there does not count
   for (int n = 1; n <= game.playerCount; ++n) {
     const PlayerEntry& player = game.player(n);  // row 13 raises the range error
     if (player.isComputer()) continue;
     if (hostRead) {
       const std::string orderFile = stem + ".x" + std::to_string(n);
-      const stars::OrderVerdict verdict = stars::JudgeOrderFile(orderFile, hostHeader, n);
-      LogVerdict(n, orderFile, verdict);
-      if (verdict == stars::OrderVerdict::kIn) continue;
+      const stars::OrderJudgement judgement = m_judge.Judge(orderFile, hostHeader, n);
+      LogVerdict(n, orderFile, judgement);
+      if (judgement.verdict == stars::OrderVerdict::kIn) continue;
+      if (judgement.verdict != stars::OrderVerdict::kMissing)
+        refusedFiles[n] = OrderVerdictFrench(judgement.verdict);
     }
     allIn = false;
     lateRows.push_back(n);
     state.lateText += std::to_string(n) + "(" + player.name + ")";
   }
-  if (m_reminders && hostRead) m_reminders->Remind(lateRows, hostHeader.turn);
+  if (hostRead && hostHeader.gameOver()) {
+    // The game has ended: nothing more to generate, nobody to remind.
+    m_view.SetColour(WindowColour::ButtonFace);
+    m_view.SetLine(WindowLine::State, "partie terminée");
+    LogState("partie terminée");
+    m_refresh.Run();
+    return;
+  }
+  if (m_reminders && hostRead) m_reminders->Remind(lateRows, hostHeader.turn, refusedFiles);
 
   if (allIn) {
     m_view.SetColour(WindowColour::InfoBackground);

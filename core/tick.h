@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "core/order_file_judge.h"
 #include "stars/stars_file.h"
 
 namespace ventari {
@@ -41,11 +42,12 @@ class SurveillanceTick {
   LateReminders* m_reminders;
 
   // What the log last said, so that it says only what changed.
-  void LogVerdict(int row, const std::string& orderFile, stars::OrderVerdict verdict);
+  void LogVerdict(int row, const std::string& orderFile, const stars::OrderJudgement& judgement);
   void LogState(const char* state);         // with the late players
   std::optional<std::string> m_loggedTurn;  // nothing before the first tick
-  std::array<stars::OrderVerdict, 13> m_loggedVerdicts{};
+  std::array<stars::OrderJudgement, 13> m_loggedVerdicts{};
   std::string m_loggedState;
+  OrderFileJudge m_judge;
 };
 
 }  // namespace ventari

@@ -1,5 +1,6 @@
 #include "stars/stars_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -121,16 +122,103 @@ const char* HeaderReadText(HeaderRead result) {
   return "cannot be read";
 }
 
-OrderVerdict JudgeOrderFile(const std::string& path, const FileHeader& host, int row) {
-  FileHeader order;
-  const HeaderRead read = ReadFileHeader(path, order);
-  if (read == HeaderRead::kMissing || read == HeaderRead::kNotPlainFile)
-    return OrderVerdict::kMissing;
-  if (read != HeaderRead::kOk || order.fileType != kOrderFile) return OrderVerdict::kNotOrderFile;
-  if (order.gameId != host.gameId) return OrderVerdict::kOtherGame;
-  if (order.turn != host.turn) return OrderVerdict::kOtherTurn;
-  if (order.playerIndex() != row - 1) return OrderVerdict::kOtherPlayer;
-  return OrderVerdict::kIn;
+int FooterDataBytes(std::uint8_t fileType) {
+  switch (fileType) {
+    case kOrderFile:
+    case kHistoryFile:
+      return 0;
+    case kHostFile:
+    case kTurnFile:
+    case kRaceFile:
+      return 2;
+    default:
+      return -1;
+  }
+}
+
+ChainEnd WalkBlockChain(std::string_view bytes, int footerDataBytes) {
+  std::size_t at = 0;
+  while (at + 2 <= bytes.size()) {
+    const std::uint16_t word = Word(bytes, at);
+    const std::size_t size = word & kLargestBlockData;
+    if (size > bytes.size() - at - 2) return ChainEnd::kIncomplete;  // a block cut short
+    at += 2 + size;
+    if ((word >> 10) != kFooterBlockType) continue;
+    if (at != bytes.size()) return ChainEnd::kIncomplete;
+    return static_cast<int>(size) == footerDataBytes ? ChainEnd::kComplete : ChainEnd::kWrongFooter;
+  }
+  return ChainEnd::kIncomplete;
+}
+
+std::string EncodeBlock(int type, std::string_view data) {
+  std::string bytes;
+  const std::size_t size = std::min(data.size(), kLargestBlockData);
+  PutWord(bytes, static_cast<std::uint16_t>((type << 10) | size));
+  bytes.append(data.substr(0, size));
+  return bytes;
+}
+
+std::string EncodeFooter(std::uint8_t fileType) {
+  return EncodeBlock(
+      kFooterBlockType,
+      std::string(static_cast<std::size_t>(std::max(0, FooterDataBytes(fileType))), '\0'));
+}
+
+GameFileRead ReadGameFile(const std::string& path) {
+  GameFileRead result;
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (status.type() == std::filesystem::file_type::not_found) return result;
+  result.read = HeaderRead::kUnreadable;
+  if (error) return result;
+  if (!std::filesystem::is_regular_file(status)) {
+    result.read = HeaderRead::kNotPlainFile;
+    return result;
+  }
+  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) return result;
+  constexpr std::size_t kLargestGameFile = 16u << 20;
+  std::string bytes;
+  char buffer[65536];
+  std::size_t count;
+  while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+    bytes.append(buffer, count);
+    if (bytes.size() > kLargestGameFile) return result;
+  }
+  if (std::ferror(file.get())) return result;
+  switch (ParseFileHeader(bytes, result.header)) {
+    case HeaderError::kNone:
+      result.read = HeaderRead::kOk;
+      break;
+    case HeaderError::kTooShort:
+      result.read = HeaderRead::kTooShort;
+      return result;
+    case HeaderError::kNotHeaderBlock:
+      result.read = HeaderRead::kNotHeaderBlock;
+      return result;
+    case HeaderError::kBadMagic:
+      result.read = HeaderRead::kBadMagic;
+      return result;
+  }
+  result.chain = WalkBlockChain(bytes, FooterDataBytes(result.header.fileType));
+  return result;
+}
+
+OrderJudgement JudgeOrderFile(const std::string& path, const FileHeader& host, int row) {
+  const GameFileRead file = ReadGameFile(path);
+  const FileHeader& order = file.header;
+  auto verdict = [](OrderVerdict v) { return OrderJudgement{v, false}; };
+  if (file.read == HeaderRead::kMissing || file.read == HeaderRead::kNotPlainFile)
+    return verdict(OrderVerdict::kMissing);
+  if (file.read != HeaderRead::kOk || order.fileType != kOrderFile ||
+      file.chain == ChainEnd::kWrongFooter)
+    return verdict(OrderVerdict::kNotOrderFile);
+  if (order.gameId != host.gameId) return verdict(OrderVerdict::kOtherGame);
+  if (order.turn != host.turn) return verdict(OrderVerdict::kOtherTurn);
+  if (order.playerIndex() != row - 1) return verdict(OrderVerdict::kOtherPlayer);
+  if (file.chain != ChainEnd::kComplete) return verdict(OrderVerdict::kIncomplete);
+  if (order.generation() != host.generation()) return verdict(OrderVerdict::kOtherGeneration);
+  return OrderJudgement{OrderVerdict::kIn, !order.submitted()};
 }
 
 const char* OrderVerdictText(OrderVerdict verdict) {
@@ -147,6 +235,10 @@ const char* OrderVerdictText(OrderVerdict verdict) {
       return "other turn";
     case OrderVerdict::kOtherPlayer:
       return "other player";
+    case OrderVerdict::kIncomplete:
+      return "incomplete";
+    case OrderVerdict::kOtherGeneration:
+      return "other generation";
   }
   return "not an order file";
 }
@@ -155,9 +247,17 @@ bool ReadHostHeader(const std::string& path, FileHeader& host) {
   return ReadFileHeader(path, host) == HeaderRead::kOk && host.fileType == kHostFile;
 }
 
+bool ReadCompleteHostHeader(const std::string& path, FileHeader& host) {
+  const GameFileRead file = ReadGameFile(path);
+  if (!file.complete() || file.header.fileType != kHostFile) return false;
+  host = file.header;
+  return true;
+}
+
 bool IsTurnFileFor(const FileHeader& turnFile, const FileHeader& host, int row) {
   return turnFile.fileType == kTurnFile && turnFile.gameId == host.gameId &&
-         turnFile.turn == host.turn && turnFile.playerIndex() == row - 1;
+         turnFile.turn == host.turn && turnFile.playerIndex() == row - 1 &&
+         turnFile.generation() == host.generation();
 }
 
 }  // namespace ventari::stars

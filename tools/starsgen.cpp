@@ -3,17 +3,23 @@
 //
 //   starsgen -g <game>.hst [--players N]          generate the next turn
 //   starsgen --new <game>.hst --players N         create a game at turn 0
-//   starsgen --orders <game>.hst --player N       player N submits his orders for this turn
+//   starsgen --orders <game>.hst --player N [--saved]
+//                                                 player N submits (or only saves) his orders
 //
-// Generating adds one to the host file's turn (the rest of the file is kept), writes a turn file
-// <game>.m<n> for every player n and then deletes the order files <game>.x<n> it used, as the
-// game does: an order file of another game, turn or player is not used and stays.
+// Every file is a real block chain: the header block, a data block, the footer block (no data in
+// an order file, two bytes in the host and turn files). Generating adds one to the host file's
+// turn and to its generation counter (the rest of the file is kept), writes a turn file
+// <game>.m<n> for every player n with that counter and then deletes the order files <game>.x<n>
+// it used, as the game does: an order file of another game, turn, player or generation, or one
+// cut short, is not used and stays. Order files carry the host file's counter.
 // The players are 1 to N with --players, otherwise those with an order file or a turn file.
 // The turn and order files sit beside the host file. Exit status 0 on success; otherwise a
 // one-line message on standard error, and no order file is deleted.
 //
 // With STARSGEN_HANG set in the environment, -g writes the turn files and then hangs for good
 // before the host file, as a game stuck in the middle of a turn: for tests of the time limit.
+// STARSGEN_CUT=N writes player N's turn file cut short (no footer), as a full disk would;
+// STARSGEN_GAME_OVER marks the new turn's host file "game over".
 
 #include <cctype>
 #include <charconv>
@@ -43,7 +49,17 @@ struct Options {
   std::string hostFile;
   std::optional<int> players;
   std::optional<int> player;
+  bool saved = false;
 };
+
+// Any bytes stand for the game's encrypted data.
+constexpr int kDataBlockType = 6;
+
+std::string GameFileBytes(const FileHeader& header, std::string_view data, bool cut = false) {
+  std::string bytes = EncodeFileHeader(header) + EncodeBlock(kDataBlockType, data);
+  if (!cut) bytes += EncodeFooter(header.fileType);
+  return bytes;
+}
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "starsgen: %s\n", message.c_str());
@@ -54,7 +70,7 @@ int Usage(const std::string& message) {
   std::fprintf(stderr,
                "starsgen: %s (usage: starsgen -g <game>.hst [--players N] | "
                "starsgen --new <game>.hst --players N | "
-               "starsgen --orders <game>.hst --player N)\n",
+               "starsgen --orders <game>.hst --player N [--saved])\n",
                message.c_str());
   return 2;
 }
@@ -98,12 +114,16 @@ std::uint32_t GameIdFor(std::string_view name) {
 
 bool WriteTurnFiles(const std::string& stem, const FileHeader& hostHeader,
                     const std::vector<int>& players, std::string& error) {
+  const char* cut = std::getenv("STARSGEN_CUT");
   for (const int n : players) {
     FileHeader turnHeader = hostHeader;
     turnHeader.fileType = kTurnFile;
-    turnHeader.flags = 0;
+    turnHeader.flags = hostHeader.flags & ~kSubmittedFlag;
     turnHeader.setPlayerIndex(n - 1);
-    if (!WriteFileAtomically(TurnFile(stem, n), EncodeFileHeader(turnHeader), error)) {
+    const bool cutShort = cut != nullptr && std::to_string(n) == cut;
+    if (!WriteFileAtomically(TurnFile(stem, n),
+                             GameFileBytes(turnHeader, "turn " + std::to_string(n), cutShort),
+                             error)) {
       error = TurnFile(stem, n) + ": " + error;
       return false;
     }
@@ -132,7 +152,7 @@ int Create(const Options& options, const std::string& stem) {
   header.setPlayerIndex(kHostPlayerIndex);
   std::string error;
   if (!WriteTurnFiles(stem, header, PlayerList(options, stem), error)) return Fail(error);
-  if (!WriteFileAtomically(options.hostFile, EncodeFileHeader(header), error))
+  if (!WriteFileAtomically(options.hostFile, GameFileBytes(header, "universe"), error))
     return Fail(options.hostFile + ": " + error);
   return 0;
 }
@@ -164,11 +184,13 @@ int SubmitOrders(const Options& options, const std::string& stem) {
   if (!ReadHost(options.hostFile, bytes, header, status)) return status;
   FileHeader orders = header;
   orders.fileType = kOrderFile;
-  orders.flags = kSubmittedFlag;
+  orders.flags = options.saved ? 0 : kSubmittedFlag;
+  orders.setGeneration(header.generation());
   orders.setPlayerIndex(*options.player - 1);
   std::string error;
   const std::string path = OrderFile(stem, *options.player);
-  if (!WriteFileAtomically(path, EncodeFileHeader(orders), error)) return Fail(path + ": " + error);
+  if (!WriteFileAtomically(path, GameFileBytes(orders, "orders"), error))
+    return Fail(path + ": " + error);
   return 0;
 }
 
@@ -182,6 +204,8 @@ int Generate(const Options& options, const std::string& stem) {
   if (header.turn == std::numeric_limits<std::uint16_t>::max())
     return Fail(options.hostFile + ": the turn cannot go further");
   ++header.turn;
+  header.setGeneration(header.generation() + 1);
+  if (std::getenv("STARSGEN_GAME_OVER") != nullptr) header.flags |= kGameOverFlag;
 
   const std::vector<int> players = PlayerList(options, stem);
   if (!WriteTurnFiles(stem, header, players, error)) return Fail(error);
@@ -194,7 +218,7 @@ int Generate(const Options& options, const std::string& stem) {
   // Orders go only once everything is written, so a failed run loses none.
   for (const int n : players) {
     const std::string order = OrderFile(stem, n);
-    if (JudgeOrderFile(order, before, n) == OrderVerdict::kIn && !RemoveFile(order))
+    if (JudgeOrderFile(order, before, n).verdict == OrderVerdict::kIn && !RemoveFile(order))
       return Fail(order + ": cannot be deleted");
   }
   return 0;
@@ -210,6 +234,8 @@ int Run(int argc, char** argv) {
       options.create = true;
     } else if (arg == "--orders") {
       options.orders = true;
+    } else if (arg == "--saved") {
+      options.saved = true;
     } else if (const std::string_view name = OptionName(arg);
                name == "--players" || name == "--player") {
       std::string_view value;

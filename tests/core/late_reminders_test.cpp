@@ -138,7 +138,7 @@ TEST_F(LateRemindersTest, NoReminderWhenOffWhenTheTurnIsUnknownOrWhenItCannotBeR
     test::CapturedStderr log;
     Start(3);
     Tick();
-    EXPECT_NE(log.TakeLines().find("warning no host file can be read at " + stem() + ".hst"),
+    EXPECT_NE(log.TakeLines().find("warning no whole host file can be read at " + stem() + ".hst"),
               std::string::npos);
   }
   EXPECT_TRUE(mailer.mails.empty());

@@ -79,38 +79,94 @@ TEST(FileHeader, WritesTheBytesItReads) {
   EXPECT_EQ(back.fileType, kTurnFile);
 }
 
-TEST(GameFiles, AnOrderFileIsInOnlyForItsGameTurnAndPlayer) {
+TEST(GameFiles, AnOrderFileIsInOnlyWhenTheGameWouldReadIt) {
   test::TempDir dir;
-  const FileHeader host = test::GameHeader(kHostFile, 7, kHostPlayerIndex);
-  const std::string valid = EncodeFileHeader(test::GameHeader(kOrderFile, 7, 2)) + "orders";
-  auto verdict = [&](const std::string& bytes) {
+  FileHeader host = test::GameHeader(kHostFile, 7, kHostPlayerIndex);
+  host.setGeneration(5);
+  auto orders = [&](std::uint16_t turn, int index, std::uint32_t game = test::kGameId) {
+    FileHeader header = test::GameHeader(kOrderFile, turn, index, game);
+    header.setGeneration(5);
+    return header;
+  };
+  const std::string valid = test::GameFileBytes(orders(7, 2), "orders");
+  auto judge = [&](const std::string& bytes) {
     test::WriteFile(dir.file("alpha.x3"), bytes);
     return JudgeOrderFile(dir.file("alpha.x3"), host, 3);
   };
+  auto verdict = [&](const std::string& bytes) { return judge(bytes).verdict; };
   EXPECT_EQ(verdict(valid), OrderVerdict::kIn);
-  EXPECT_EQ(verdict(valid.substr(0, kHeaderBlockBytes)), OrderVerdict::kIn);
-  EXPECT_EQ(verdict(EncodeFileHeader(test::GameHeader(kOrderFile, 7, 2, test::kGameId ^ 1))),
+  EXPECT_FALSE(judge(valid).savedOnly);
+  EXPECT_EQ(verdict(test::GameFileBytes(orders(7, 2))), OrderVerdict::kIn) << "no data block";
+  // Cut anywhere after the header, or one byte too long: the game would not read it.
+  for (std::size_t size = kHeaderBlockBytes; size < valid.size(); ++size)
+    EXPECT_EQ(verdict(valid.substr(0, size)), OrderVerdict::kIncomplete) << size;
+  EXPECT_EQ(verdict(valid + "x"), OrderVerdict::kIncomplete);
+  EXPECT_EQ(verdict(EncodeFileHeader(orders(7, 2)) + EncodeBlock(6, "orders")),
+            OrderVerdict::kIncomplete)
+      << "footer missing";
+  EXPECT_EQ(
+      verdict(EncodeFileHeader(orders(7, 2)) + EncodeBlock(6, "orders") + EncodeFooter(kTurnFile)),
+      OrderVerdict::kNotOrderFile)
+      << "a turn file's footer";
+  FileHeader old = orders(7, 2);
+  old.setGeneration(4);
+  EXPECT_EQ(verdict(test::GameFileBytes(old, "orders")), OrderVerdict::kOtherGeneration);
+  FileHeader saved = orders(7, 2);
+  saved.flags &= static_cast<std::uint8_t>(~kSubmittedFlag);
+  EXPECT_EQ(verdict(test::GameFileBytes(saved, "orders")), OrderVerdict::kIn);
+  EXPECT_TRUE(judge(test::GameFileBytes(saved, "orders")).savedOnly);
+
+  EXPECT_EQ(verdict(test::GameFileBytes(orders(7, 2, test::kGameId ^ 1))),
             OrderVerdict::kOtherGame);
-  EXPECT_EQ(verdict(EncodeFileHeader(test::GameHeader(kOrderFile, 6, 2))),
-            OrderVerdict::kOtherTurn);
-  EXPECT_EQ(verdict(EncodeFileHeader(test::GameHeader(kOrderFile, 8, 2))),
-            OrderVerdict::kOtherTurn);
-  EXPECT_EQ(verdict(EncodeFileHeader(test::GameHeader(kOrderFile, 7, 3))),
-            OrderVerdict::kOtherPlayer);
-  EXPECT_EQ(verdict(EncodeFileHeader(test::GameHeader(kTurnFile, 7, 2))),
+  EXPECT_EQ(verdict(test::GameFileBytes(orders(6, 2))), OrderVerdict::kOtherTurn);
+  EXPECT_EQ(verdict(test::GameFileBytes(orders(8, 2))), OrderVerdict::kOtherTurn);
+  EXPECT_EQ(verdict(test::GameFileBytes(orders(7, 3))), OrderVerdict::kOtherPlayer);
+  EXPECT_EQ(verdict(test::GameFileBytes(test::GameHeader(kTurnFile, 7, 2))),
             OrderVerdict::kNotOrderFile);
   EXPECT_EQ(verdict(""), OrderVerdict::kNotOrderFile);
   EXPECT_EQ(verdict(valid.substr(0, 10)), OrderVerdict::kNotOrderFile);
   EXPECT_EQ(verdict("orders of player 3\n"), OrderVerdict::kNotOrderFile);
 
   std::filesystem::remove(dir.file("alpha.x3"));
-  EXPECT_EQ(JudgeOrderFile(dir.file("alpha.x3"), host, 3), OrderVerdict::kMissing);
+  EXPECT_EQ(JudgeOrderFile(dir.file("alpha.x3"), host, 3).verdict, OrderVerdict::kMissing);
   std::filesystem::create_directory(dir.file("alpha.x3"));
-  EXPECT_EQ(JudgeOrderFile(dir.file("alpha.x3"), host, 3), OrderVerdict::kMissing);
+  EXPECT_EQ(JudgeOrderFile(dir.file("alpha.x3"), host, 3).verdict, OrderVerdict::kMissing);
   FileHeader header;
   EXPECT_EQ(ReadFileHeader(dir.file("alpha.x3"), header), HeaderRead::kNotPlainFile);
   EXPECT_EQ(ReadFileHeader(dir.file("none"), header), HeaderRead::kMissing);
   EXPECT_STREQ(OrderVerdictText(OrderVerdict::kOtherTurn), "other turn");
+  EXPECT_STREQ(OrderVerdictText(OrderVerdict::kIncomplete), "incomplete");
+  EXPECT_STREQ(OrderVerdictText(OrderVerdict::kOtherGeneration), "other generation");
+}
+
+TEST(GameFiles, TheBlockChainEndsAtTheFooterOfItsKind) {
+  const std::string body = EncodeFileHeader(test::GameHeader(kHostFile, 1, kHostPlayerIndex)) +
+                           EncodeBlock(6, std::string(1023, 'u')) + EncodeBlock(13, "");
+  EXPECT_EQ(WalkBlockChain(body + EncodeFooter(kHostFile), 2), ChainEnd::kComplete);
+  EXPECT_EQ(WalkBlockChain(body + EncodeFooter(kOrderFile), 2), ChainEnd::kWrongFooter);
+  EXPECT_EQ(WalkBlockChain(body, 2), ChainEnd::kIncomplete);
+  EXPECT_EQ(WalkBlockChain(body + EncodeFooter(kHostFile).substr(0, 3), 2), ChainEnd::kIncomplete);
+  EXPECT_EQ(WalkBlockChain(body + EncodeFooter(kHostFile) + std::string(1, '\0'), 2),
+            ChainEnd::kIncomplete)
+      << "one byte too long";
+  EXPECT_EQ(WalkBlockChain("", 0), ChainEnd::kIncomplete);
+  EXPECT_EQ(FooterDataBytes(kOrderFile), 0);
+  EXPECT_EQ(FooterDataBytes(kHistoryFile), 0);
+  EXPECT_EQ(FooterDataBytes(kTurnFile), 2);
+  EXPECT_EQ(FooterDataBytes(kRaceFile), 2);
+  EXPECT_EQ(FooterDataBytes(kUniverseFile), -1);
+
+  // The flags byte: submitted, game over and the generation counter, each on its own.
+  FileHeader header;
+  header.flags = kSubmittedFlag;
+  header.setGeneration(9);
+  EXPECT_EQ(header.generation(), 1);
+  EXPECT_TRUE(header.submitted());
+  EXPECT_FALSE(header.gameOver());
+  header.flags |= kGameOverFlag;
+  header.setGeneration(7);
+  EXPECT_EQ(header.flags, 0xE9);
+  EXPECT_TRUE(header.gameOver());
 }
 
 TEST(GameFiles, HostAndTurnFilesAreKnownByTheirHeader) {
@@ -123,12 +179,20 @@ TEST(GameFiles, HostAndTurnFilesAreKnownByTheirHeader) {
   test::WriteHostFile(stem, 7, "universe");
   ASSERT_TRUE(ReadHostHeader(stem + ".hst", host));
   EXPECT_EQ(host.turn, 7);
+  EXPECT_TRUE(ReadCompleteHostHeader(stem + ".hst", host));
+  const std::string whole = test::ReadFile(stem + ".hst");
+  test::WriteFile(stem + ".hst", whole.substr(0, whole.size() - 1));
+  EXPECT_TRUE(ReadHostHeader(stem + ".hst", host));
+  EXPECT_FALSE(ReadCompleteHostHeader(stem + ".hst", host)) << "a host file cut short";
 
   EXPECT_TRUE(IsTurnFileFor(test::GameHeader(kTurnFile, 7, 4), host, 5));
   EXPECT_FALSE(IsTurnFileFor(test::GameHeader(kTurnFile, 7, 4), host, 4));
   EXPECT_FALSE(IsTurnFileFor(test::GameHeader(kTurnFile, 6, 4), host, 5));
   EXPECT_FALSE(IsTurnFileFor(test::GameHeader(kTurnFile, 7, 4, 99), host, 5));
   EXPECT_FALSE(IsTurnFileFor(test::GameHeader(kOrderFile, 7, 4), host, 5));
+  FileHeader otherGeneration = test::GameHeader(kTurnFile, 7, 4);
+  otherGeneration.setGeneration(host.generation() + 1);
+  EXPECT_FALSE(IsTurnFileFor(otherGeneration, host, 5));
 }
 
 }  // namespace

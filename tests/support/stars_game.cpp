@@ -19,9 +19,16 @@ stars::FileHeader GameHeader(std::uint8_t fileType, std::uint16_t turn, int play
   return header;
 }
 
+std::string GameFileBytes(const stars::FileHeader& header, const std::string& rest) {
+  std::string bytes = stars::EncodeFileHeader(header);
+  for (std::size_t at = 0; at < rest.size(); at += stars::kLargestBlockData)
+    bytes += stars::EncodeBlock(6, std::string_view(rest).substr(at, stars::kLargestBlockData));
+  return bytes + stars::EncodeFooter(header.fileType);
+}
+
 void WriteGameFile(const std::string& path, const stars::FileHeader& header,
                    const std::string& rest) {
-  WriteFile(path, stars::EncodeFileHeader(header) + rest);
+  WriteFile(path, GameFileBytes(header, rest));
 }
 
 void WriteHostFile(const std::string& stem, std::uint16_t turn, const std::string& rest) {
@@ -29,9 +36,11 @@ void WriteHostFile(const std::string& stem, std::uint16_t turn, const std::strin
 }
 
 void WriteOrderFile(const std::string& stem, int row) {
-  WriteGameFile(
-      stem + ".x" + std::to_string(row),
-      GameHeader(stars::kOrderFile, static_cast<std::uint16_t>(TurnOf(stem + ".hst")), row - 1));
+  stars::FileHeader host;
+  ASSERT_EQ(stars::ReadFileHeader(stem + ".hst", host), stars::HeaderRead::kOk) << stem;
+  stars::FileHeader orders = GameHeader(stars::kOrderFile, host.turn, row - 1, host.gameId);
+  orders.setGeneration(host.generation());
+  WriteGameFile(stem + ".x" + std::to_string(row), orders);
 }
 
 int TurnOf(const std::string& path) {
@@ -45,6 +54,7 @@ void GenerateTurn(const std::string& stem, int players) {
   ASSERT_TRUE(stars::ReadHostHeader(stem + ".hst", host)) << stem;
   const stars::FileHeader before = host;
   ++host.turn;
+  host.setGeneration(host.generation() + 1);
   for (int n = 1; n <= players; ++n) {
     stars::FileHeader turnFile = host;
     turnFile.fileType = stars::kTurnFile;
@@ -52,10 +62,10 @@ void GenerateTurn(const std::string& stem, int players) {
     WriteGameFile(stem + ".m" + std::to_string(n), turnFile, "turn " + std::to_string(n));
   }
   const std::string rest = ReadFile(stem + ".hst").substr(stars::kHeaderBlockBytes);
-  WriteGameFile(stem + ".hst", host, rest);
+  WriteFile(stem + ".hst", stars::EncodeFileHeader(host) + rest);  // the rest of its chain kept
   for (int n = 1; n <= players; ++n) {
     const std::string order = stem + ".x" + std::to_string(n);
-    if (stars::JudgeOrderFile(order, before, n) == stars::OrderVerdict::kIn)
+    if (stars::JudgeOrderFile(order, before, n).verdict == stars::OrderVerdict::kIn)
       std::remove(order.c_str());
   }
 }

@@ -15,14 +15,16 @@ inline constexpr std::uint32_t kGameId = 0x5EED0A1F;
 stars::FileHeader GameHeader(std::uint8_t fileType, std::uint16_t turn, int playerIndex,
                              std::uint32_t gameId = kGameId);
 
-// Writes the header and then `rest`.
+// A complete file: the header, `rest` in data blocks, the footer of the header's file type.
+std::string GameFileBytes(const stars::FileHeader& header, const std::string& rest = "");
+// Writes GameFileBytes.
 void WriteGameFile(const std::string& path, const stars::FileHeader& header,
                    const std::string& rest = "");
 
 // <stem>.hst at `turn`, followed by `rest`.
 void WriteHostFile(const std::string& stem, std::uint16_t turn, const std::string& rest = "");
 
-// Row n's order file for the turn the host file <stem>.hst carries now.
+// Row n's order file, submitted, for the turn and generation of the host file <stem>.hst.
 void WriteOrderFile(const std::string& stem, int row);
 
 // The turn in the header of a game file; fails the test when there is none.

@@ -191,17 +191,21 @@ TEST(StarsGen, CreatesAGameAndAdvancesItsTurn) {
   WriteFile(dir.file("alpha.x2"), HeaderBytes(0, kOrderFile, 1));
 
   // The host's own data after the header survives the generation.
-  WriteFile(dir.file("alpha.hst"), ReadFile(dir.file("alpha.hst")) + "universe");
+  const std::string before = ReadFile(dir.file("alpha.hst"));
   run = StarsGen(dir, {"-g", "alpha.hst"});
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string host = ReadFile(dir.file("alpha.hst"));
-  EXPECT_EQ(host.substr(kHeaderBlockBytes), "universe");
+  EXPECT_EQ(host.substr(kHeaderBlockBytes), before.substr(kHeaderBlockBytes));
   EXPECT_EQ(HeaderOf(dir.file("alpha.hst")).turn, 1);
   EXPECT_EQ(HeaderOf(dir.file("alpha.hst")).gameId, created.gameId);
+  EXPECT_EQ(HeaderOf(dir.file("alpha.hst")).generation(), created.generation() + 1);
   for (int n = 1; n <= 3; ++n) {
-    const FileHeader turn = HeaderOf(dir.file("alpha.m" + std::to_string(n)));
+    const std::string path = dir.file("alpha.m" + std::to_string(n));
+    const FileHeader turn = HeaderOf(path);
     EXPECT_EQ(turn.turn, 1);
     EXPECT_EQ(turn.playerIndex(), n - 1);
+    EXPECT_EQ(turn.generation(), created.generation() + 1);
+    EXPECT_TRUE(ReadGameFile(path).complete()) << path;
   }
   EXPECT_FALSE(Exists(dir, "alpha.x1"));
   EXPECT_FALSE(Exists(dir, "alpha.x3"));
@@ -226,7 +230,8 @@ TEST(StarsGen, CreatesAGameAndAdvancesItsTurn) {
 TEST(StarsGen, ThePlayersComeFromTheOptionOrFromTheFiles) {
   TempDir dir;
   WriteFile(dir.file("beta.hst"), HeaderBytes(41, kHostFile) + "data");
-  WriteFile(dir.file("beta.x2"), HeaderBytes(41, kOrderFile, 1));
+  // Saved, not submitted (flags 0), and whole: the game uses it.
+  WriteFile(dir.file("beta.x2"), HeaderBytes(41, kOrderFile, 1) + EncodeFooter(kOrderFile));
   Outcome run = StarsGen(dir, {"-g", "beta.hst"});
   ASSERT_EQ(run.status, 0) << run.err;
   const FileHeader turn = HeaderOf(dir.file("beta.m2"));
@@ -248,6 +253,63 @@ TEST(StarsGen, ThePlayersComeFromTheOptionOrFromTheFiles) {
   EXPECT_EQ(HeaderOf(dir.file("beta.m1")).turn, 44);
   EXPECT_EQ(HeaderOf(dir.file("beta.m2")).turn, 44);
   EXPECT_EQ(StarYear(dir, {"beta.hst"}).out, "2444\r\n");
+}
+
+// Sets an environment variable for its life.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : m_name(name) { ::setenv(name, value, 1); }
+  ~ScopedEnv() { ::unsetenv(m_name); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* m_name;
+};
+
+TEST(StarsGen, SavedOrdersACutTurnFileAndAGameThatIsOver) {
+  TempDir dir;
+  ASSERT_EQ(StarsGen(dir, {"--new", "gamma.hst", "--players", "2"}).status, 0);
+  ASSERT_EQ(StarsGen(dir, {"--orders", "gamma.hst", "--player", "1", "--saved"}).status, 0);
+  const GameFileRead saved = ReadGameFile(dir.file("gamma.x1"));
+  EXPECT_TRUE(saved.complete());
+  EXPECT_FALSE(saved.header.submitted());
+  FileHeader host;
+  ASSERT_TRUE(ReadCompleteHostHeader(dir.file("gamma.hst"), host));
+  const OrderJudgement judgement = JudgeOrderFile(dir.file("gamma.x1"), host, 1);
+  EXPECT_EQ(judgement.verdict, OrderVerdict::kIn);
+  EXPECT_TRUE(judgement.savedOnly);
+
+  {
+    ScopedEnv cut("STARSGEN_CUT", "2");
+    ASSERT_EQ(StarsGen(dir, {"-g", "gamma.hst"}).status, 0);
+  }
+  EXPECT_TRUE(ReadGameFile(dir.file("gamma.m1")).complete());
+  const GameFileRead cutFile = ReadGameFile(dir.file("gamma.m2"));
+  EXPECT_EQ(cutFile.read, HeaderRead::kOk);
+  EXPECT_EQ(cutFile.chain, ChainEnd::kIncomplete);
+  EXPECT_FALSE(Exists(dir, "gamma.x1")) << "saved orders are used";
+
+  // Orders carry the generation of the turn they were made from.
+  ASSERT_EQ(StarsGen(dir, {"--orders", "gamma.hst", "--player", "2"}).status, 0);
+  const std::string oldOrders = ReadFile(dir.file("gamma.x2"));
+  {
+    ScopedEnv over("STARSGEN_GAME_OVER", "1");
+    ASSERT_EQ(StarsGen(dir, {"-g", "gamma.hst"}).status, 0);
+  }
+  ASSERT_TRUE(ReadCompleteHostHeader(dir.file("gamma.hst"), host));
+  EXPECT_TRUE(host.gameOver());
+  EXPECT_EQ(host.turn, 2);
+  EXPECT_FALSE(Exists(dir, "gamma.x2")) << "this generation's orders are used";
+  WriteFile(dir.file("gamma.x2"), oldOrders);
+  FileHeader current = host;
+  current.turn = 1;  // the orders' own turn, a generation back
+  current.setGeneration(host.generation() - 1);
+  EXPECT_EQ(JudgeOrderFile(dir.file("gamma.x2"), current, 2).verdict, OrderVerdict::kIn);
+  FileHeader sameTurnOtherGeneration = current;
+  sameTurnOtherGeneration.setGeneration(current.generation() + 3);
+  EXPECT_EQ(JudgeOrderFile(dir.file("gamma.x2"), sameTurnOtherGeneration, 2).verdict,
+            OrderVerdict::kOtherGeneration);
 }
 
 TEST(StarsGen, FailuresChangeNothingAndKeepTheOrders) {

@@ -1,0 +1,49 @@
+#include "core/order_file_judge.h"
+
+#include <sys/stat.h>
+
+namespace ventari {
+
+stars::OrderJudgement OrderFileJudge::Judge(const std::string& path, const stars::FileHeader& host,
+                                            int row) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || row < 1 ||
+      row >= static_cast<int>(m_seen.size()))
+    return stars::JudgeOrderFile(path, host, row);
+  Seen& seen = m_seen[static_cast<std::size_t>(row)];
+  const std::int64_t modifiedNs =
+      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  if (seen.valid && seen.path == path && seen.device == st.st_dev && seen.inode == st.st_ino &&
+      seen.size == static_cast<std::uint64_t>(st.st_size) && seen.modifiedNs == modifiedNs &&
+      seen.gameId == host.gameId && seen.turn == host.turn && seen.hostFlags == host.flags)
+    return seen.judgement;
+  const stars::OrderJudgement judgement = stars::JudgeOrderFile(path, host, row);
+  seen =
+      Seen{true,       path,        st.st_dev, st.st_ino,  static_cast<std::uint64_t>(st.st_size),
+           modifiedNs, host.gameId, host.turn, host.flags, judgement};
+  return judgement;
+}
+
+std::string OrderVerdictFrench(stars::OrderVerdict verdict) {
+  switch (verdict) {
+    case stars::OrderVerdict::kIn:
+      return "reçu";
+    case stars::OrderVerdict::kMissing:
+      return "absent";
+    case stars::OrderVerdict::kNotOrderFile:
+      return "ce n'est pas un fichier d'ordres";
+    case stars::OrderVerdict::kOtherGame:
+      return "fichier d'une autre partie";
+    case stars::OrderVerdict::kOtherTurn:
+      return "fichier d'une autre année";
+    case stars::OrderVerdict::kOtherPlayer:
+      return "fichier d'un autre joueur";
+    case stars::OrderVerdict::kIncomplete:
+      return "fichier incomplet (envoi en cours ou coupé)";
+    case stars::OrderVerdict::kOtherGeneration:
+      return "fait sur un ancien fichier .M : le jeu le refuserait";
+  }
+  return "ce n'est pas un fichier d'ordres";
+}
+
+}  // namespace ventari
