@@ -1,8 +1,14 @@
 // The cost of one tick with its refresh, on a real game folder with 12 players and both caches
-// present: the work the robot does every minute. The argument is the number of order files in
-// (each one's header is read and judged against the host file's).
+// present: the work the robot does every minute. The first argument is the number of order files
+// in (each a whole file of a few kilobytes, judged against the host file as the game reads it);
+// with the second one set, every order file changes before each tick, so each is read again.
 
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
 
 #include "core/cache_makers.h"
 #include "core/generation.h"
@@ -37,7 +43,13 @@ void BM_TickWithRefresh(benchmark::State& state) {
   const std::string stem = folder.gameDir() + "/alpha";
   test::WriteHostFile(stem, 5, std::string(4096, 'h'));
   const int ordersIn = static_cast<int>(state.range(0));
-  for (int n = 1; n <= ordersIn; ++n) test::WriteOrderFile(stem, n);
+  const bool changing = state.range(1) != 0;
+  std::vector<std::string> orderFiles;
+  for (int n = 1; n <= ordersIn; ++n) {
+    stars::FileHeader orders = test::GameHeader(stars::kOrderFile, 5, n - 1);
+    orderFiles.push_back(stem + ".x" + std::to_string(n));
+    test::WriteGameFile(orderFiles.back(), orders, std::string(3000, 'o'));
+  }
 
   ProgramRecords records;
   test::RecordingView view;
@@ -53,7 +65,16 @@ void BM_TickWithRefresh(benchmark::State& state) {
   SurveillanceTick tick(records, view, sound, clock, mailer, generation, refresh);
   Robot robot(records, app, dialogs, refresh, tick, generation);
   robot.FormCreate();
+  long stamp = 1;
   for (auto _ : state) {
+    if (changing) {
+      state.PauseTiming();
+      // A new modification time is a new version of each file, as an upload makes.
+      const timespec times[2] = {{stamp, 0}, {stamp, 0}};
+      for (const std::string& file : orderFiles) ::utimensat(AT_FDCWD, file.c_str(), times, 0);
+      ++stamp;
+      state.ResumeTiming();
+    }
     robot.Timer1Timer();
     view.lines.clear();
     view.colours.clear();
@@ -61,7 +82,12 @@ void BM_TickWithRefresh(benchmark::State& state) {
   if (records.monitor.lateText.empty() != (ordersIn == 12) || !dialogs.errors.empty())
     state.SkipWithError("the tick did not run as expected");
 }
-BENCHMARK(BM_TickWithRefresh)->Arg(0)->Arg(6)->Arg(12)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TickWithRefresh)
+    ->Args({0, 0})
+    ->Args({6, 0})
+    ->Args({12, 0})
+    ->Args({12, 1})
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 // The start of any file handed to the year tool. ParseFileHeader must give the verdict the block
 // layout calls for, and a header it accepts must encode back to the very 18 bytes it came from.
+// The walk of the block chain must end where the bytes say: a complete chain ends in a footer of
+// the expected size exactly at the end, and one byte more or less makes it incomplete.
 
 #include <cstddef>
 #include <cstdint>
@@ -29,10 +31,28 @@ stars::HeaderError ExpectedVerdict(std::string_view bytes) {
   return stars::HeaderError::kNone;
 }
 
+void CheckChain(std::string_view bytes, int footerBytes) {
+  const stars::ChainEnd end = stars::WalkBlockChain(bytes, footerBytes);
+  if (end == stars::ChainEnd::kIncomplete) return;
+  // Whatever ends in a footer is cut without its last byte.
+  if (stars::WalkBlockChain(bytes.substr(0, bytes.size() - 1), footerBytes) !=
+      stars::ChainEnd::kIncomplete)
+    __builtin_trap();
+  if (end != stars::ChainEnd::kComplete) return;
+  // A footer of type 0 and that size ends the bytes, and nothing may follow it.
+  if (Word(bytes, bytes.size() - 2 - static_cast<std::size_t>(footerBytes)) !=
+      static_cast<unsigned>(footerBytes))
+    __builtin_trap();
+  if (stars::WalkBlockChain(std::string(bytes) + '\0', footerBytes) != stars::ChainEnd::kIncomplete)
+    __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  CheckChain(bytes, 0);
+  CheckChain(bytes, 2);
   stars::FileHeader header;
   const stars::HeaderError verdict = stars::ParseFileHeader(bytes, header);
   if (verdict != ExpectedVerdict(bytes)) __builtin_trap();
