@@ -86,6 +86,20 @@ class TurnCase(RobotTestCase):
         self.assertEqual(len(self.sink.messages()), 3)
         self.assertEqual(self.count(self.runs), 1)
 
+    def start_headless(self, league, env=None):
+        env = dict(os.environ, VENTARI_SENDMAIL=self.msmtp(), VENTARI_LEAGUE_SERVER=league.url,
+                   SDL_AUDIODRIVER="dummy", **(env or {}))
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
+            env.pop(name, None)
+        self.log = os.path.join(self.tmp, "headless-%d.log" % len(self.group.processes))
+        with open(self.log, "wb") as out:
+            return self.group.start([os.path.join(BIN_DIR, "ventari"), "--headless", "--folder",
+                                     self.game.root], cwd=self.tmp, env=env,
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+
+    def log_text(self):
+        return read_bytes(self.log).decode("utf-8", "replace")
+
 
 class ResumeTest(TurnCase):
 
@@ -205,20 +219,6 @@ class RestoreTest(TurnCase):
 class HeadlessTest(TurnCase):
     """`ventari --headless` with no display at all: the whole turn, its events in the log."""
 
-    def start_headless(self, league, env=None):
-        env = dict(os.environ, VENTARI_SENDMAIL=self.msmtp(), VENTARI_LEAGUE_SERVER=league.url,
-                   SDL_AUDIODRIVER="dummy", **(env or {}))
-        for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
-            env.pop(name, None)
-        self.log = os.path.join(self.tmp, "headless-%d.log" % len(self.group.processes))
-        with open(self.log, "wb") as out:
-            return self.group.start([os.path.join(BIN_DIR, "ventari"), "--headless", "--folder",
-                                     self.game.root], cwd=self.tmp, env=env,
-                                    stdin=subprocess.DEVNULL, stdout=out, stderr=out)
-
-    def log_text(self):
-        return read_bytes(self.log).decode("utf-8", "replace")
-
     def assert_in_order(self, log, events):
         """Each event on a line of its own, after the one before it."""
         lines = [line.split(" ", 2)[-1] for line in log.splitlines()]
@@ -313,13 +313,17 @@ class HeadlessTest(TurnCase):
         mails = self.wait_mails(self.sink, 2)
         wait_for("the tick's state", lambda: "info state: incomplet" in self.log_text())
         self.assertEqual(sorted(address(m) for m in mails), ["ann@localhost", "bob@localhost"])
+        # Ann is told why the file she sent does not count.
+        why = {"ann@localhost": "le fichier alpha.x1 reçu ne compte pas : "
+                                "fichier d'un autre joueur.\n\n",
+               "bob@localhost": ""}
         for mail in mails:
             self.assertEqual(mail["Subject"], "alpha année 2400 : ordres attendus")
             self.assertEqual(list(mail.iter_attachments()), [])
             self.assertEqual(plain_text(mail),
-                             "vos ordres de l'année 2400 ne sont pas arrivés.\n\n"
+                             "vos ordres de l'année 2400 ne sont pas arrivés.\n\n%s"
                              "DL : %s\n\nConsultez http://ligue.test/ligue/travail/ventari.php"
-                             "?jeu=alpha\n\nVentari Robot\n" % deadline)
+                             "?jeu=alpha\n\nVentari Robot\n" % (why[address(mail)], deadline))
         self.assertEqual(read_bytes(self.game.path("ventari-late-players.txt")),
                          b"turn 0\r\n1\r\n2\r\n")
         log = self.log_text()
