@@ -17,10 +17,17 @@
 
 namespace ventari {
 
+// The ready sound the package installed, for a working folder without one of its own.
+inline std::vector<std::string> InstalledSoundFolders() {
+  const std::optional<std::string> data = InstalledDataFolder();
+  return data ? std::vector<std::string>{*data} : std::vector<std::string>{};
+}
+
 struct ProgramServices {
   explicit ProgramServices(Dialogs& dialogs)
       : stopSignals(app),
         mailer(dialogs, SendmailCommandFromEnvironment()),
+        sound(InstalledSoundFolders()),
         yearMaker(records, runner, dialogs, app, GameTimeLimit()) {
     const GameTimeLimitSetting limit = ReadGameTimeLimit(std::getenv("VENTARI_GAME_TIMEOUT"));
     if (!limit.problem.empty()) LogEvent("warning", limit.problem);

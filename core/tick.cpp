@@ -12,6 +12,8 @@
 #include "core/turn_record.h"
 #include "mail/mailer.h"
 #include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/errors.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
 #include "platform/sound.h"
@@ -21,7 +23,8 @@ namespace ventari {
 
 SurveillanceTick::SurveillanceTick(ProgramRecords& records, MonitorView& view, SoundPlayer& sound,
                                    const Clock& clock, Mailer& mailer, Generation& generation,
-                                   RefreshCycle& refresh, LateReminders* reminders)
+                                   RefreshCycle& refresh, LateReminders* reminders,
+                                   Dialogs* dialogs)
     : m_records(records),
       m_view(view),
       m_sound(sound),
@@ -29,7 +32,8 @@ SurveillanceTick::SurveillanceTick(ProgramRecords& records, MonitorView& view, S
       m_mailer(mailer),
       m_generation(generation),
       m_refresh(refresh),
-      m_reminders(reminders) {
+      m_reminders(reminders),
+      m_dialogs(dialogs) {
   m_loggedVerdicts.fill({});
 }
 
@@ -50,6 +54,20 @@ void SurveillanceTick::LogVerdict(int row, const std::string& orderFile,
   else
     LogEvent("warning",
              "orders refused: " + player + orderFile + ": " + stars::OrderVerdictText(verdict));
+}
+
+void SurveillanceTick::PlayReadySound(const std::string& turn) {
+  if (!m_dialogs) return m_sound.Play("pret.wav");
+  try {
+    m_sound.Play("pret.wav");
+  } catch (const Exception& error) {
+    // Only the sound is missing: the turn must still be generated when it is due.
+    if (m_soundErrorTurn == turn) return;
+    m_soundErrorTurn = turn;
+    LogEvent("error", std::string("ready sound not played: pret.wav in ") + GetCurrentDir() + ": " +
+                          error.what());
+    m_dialogs->ShowError(error.what());
+  }
 }
 
 void SurveillanceTick::LogState(const char* state) {
@@ -116,7 +134,7 @@ void SurveillanceTick::Run(bool hostAsked) {
   if (allIn) {
     m_view.SetColour(WindowColour::InfoBackground);
     m_view.SetLine(WindowLine::State, "prêt à générer");
-    m_sound.Play("pret.wav");
+    PlayReadySound(turnSeen);
   } else {
     m_view.SetColour(WindowColour::ButtonFace);
     m_view.SetLine(WindowLine::State, "incomplet");

@@ -13,6 +13,7 @@
 namespace ventari {
 
 class Clock;
+class Dialogs;
 class Generation;
 class LateReminders;
 class Mailer;
@@ -23,9 +24,12 @@ struct ProgramRecords;
 
 class SurveillanceTick {
  public:
+  // With `dialogs`, a ready sound that cannot be played is shown once per turn and the tick
+  // goes on: only the sound is missing. Without, its error ends the tick.
   SurveillanceTick(ProgramRecords& records, MonitorView& view, SoundPlayer& sound,
                    const Clock& clock, Mailer& mailer, Generation& generation,
-                   RefreshCycle& refresh, LateReminders* reminders = nullptr);
+                   RefreshCycle& refresh, LateReminders* reminders = nullptr,
+                   Dialogs* dialogs = nullptr);
 
   // One tick (Timer1Timer). `hostAsked`: the host clicked "rafraîchit", which sends the
   // manual-mode reminder again. Raises the runtime's errors.
@@ -40,6 +44,9 @@ class SurveillanceTick {
   Generation& m_generation;
   RefreshCycle& m_refresh;
   LateReminders* m_reminders;
+  Dialogs* m_dialogs;
+  void PlayReadySound(const std::string& turn);
+  std::optional<std::string> m_soundErrorTurn;  // the turn whose sound error was shown
 
   // What the log last said, so that it says only what changed.
   void LogVerdict(int row, const std::string& orderFile, const stars::OrderJudgement& judgement);

@@ -73,7 +73,8 @@ class RobotTest : public ::testing::Test {
   CacheWriter caches{folder};
   RefreshCycle refresh{records, view, dialogs, app, clock, caches, caches};
   Generation generation{records, runner, mailer, dialogs, app, refresh, "http://league.test/"};
-  SurveillanceTick tick{records, view, sound, clock, mailer, generation, refresh};
+  SurveillanceTick tick{records,    view,    sound,   clock,   mailer,
+                        generation, refresh, nullptr, &dialogs};
   Robot robot{records, app, dialogs, refresh, tick, generation};
 };
 

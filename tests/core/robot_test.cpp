@@ -141,17 +141,32 @@ TEST_F(RobotTest, ManualModeRemindsTheHostOncePerTurnAndWhenTheHostAsks) {
   EXPECT_EQ(mailer.mails[4].subject, "Ventari : jeu alpha année 2406");
 }
 
-TEST_F(RobotTest, AMissingReadySoundStopsTheTickBeforeAnyGeneration) {
-  folder.WriteGameSettings({{"Ann", "ann@x"}});
+TEST_F(RobotTest, AMissingReadySoundIsShownOncePerTurnAndTheTurnIsStillGenerated) {
+  folder.WriteGameSettings({{"Ann", "ann@x"}}, /*autoGenerate=*/false);
   Start();
   Orders({1});
-  At(13);
+  At(11);
   sound.failWith = "Couldn't open pret.wav";
-  EXPECT_THROW(robot.Timer1Timer(), Exception);
+  robot.Timer1Timer();
+  robot.Timer1Timer();
+  EXPECT_EQ(dialogs.errors, std::vector<std::string>{"Couldn't open pret.wav."});
   EXPECT_EQ(view.line(WindowLine::State), "prêt à générer");
-  EXPECT_TRUE(runner.commandLines.empty());
-  EXPECT_TRUE(mailer.mails.empty());
-  EXPECT_FALSE(robot.Busy());  // the guard is released on the error's way out
+  At(13);
+  robot.Timer1Timer();  // the manual reminder still goes out
+  ASSERT_EQ(mailer.mails.size(), 1u);
+  EXPECT_EQ(mailer.mails[0].subject, "Ventari : jeu alpha année 2405");
+  robot.Button1Click(std::chrono::steady_clock::now());
+  EXPECT_EQ(runner.commandLines.size(), 1u);
+
+  // Automatic mode: the turn is generated; the next turn shows the error once more.
+  folder.WriteGameSettings({{"Ann", "ann@x"}});
+  robot.FormCreate();  // the refresh reads the new settings
+  Orders({1});
+  clock.now = *TryEncodeDateTime({2031, 1, 1, 12, 0, 0});
+  robot.Timer1Timer();
+  EXPECT_EQ(runner.commandLines.size(), 2u);
+  EXPECT_EQ(dialogs.errors.size(), 2u);
+  EXPECT_FALSE(robot.Busy());
 }
 
 TEST_F(RobotTest, AGameExecutableThatCannotStartSendsOneNoticeAndEnds) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/errors.h"
 #include "tests/support/temp_dir.h"
@@ -28,6 +29,25 @@ TEST(SdlSoundPlayer, NoDeviceMeansNoSoundAndNoError) {
     EXPECT_THROW(player.Play(test::BinDir() + "/no-such.wav"), Exception);
   }
   ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+}
+
+TEST(SdlSoundPlayer, AWorkingFolderWithoutTheSoundPlaysTheInstalledOne) {
+  test::TempDir working;
+  test::TempDir installed;
+  test::ScopedCurrentDir inWorking(working.path());
+  ASSERT_TRUE(std::filesystem::copy_file(test::BinDir() + "/pret.wav", installed.file("pret.wav")));
+  SdlSoundPlayer bare;
+  EXPECT_THROW(bare.Play("pret.wav"), Exception);
+  SdlSoundPlayer player({working.file("nowhere"), installed.path()});
+  EXPECT_NO_THROW(player.Play("pret.wav"));
+  // The working folder's own sound comes first: a damaged one is the host's and says so.
+  test::WriteFile(working.file("pret.wav"), "not a wave file");
+  EXPECT_THROW(player.Play("pret.wav"), Exception);
+  EXPECT_THROW(player.Play("other.wav"), Exception);
+  // A program in <prefix>/bin finds <prefix>/share/ventari.
+  const std::optional<std::string> data = InstalledDataFolder();
+  ASSERT_TRUE(data);
+  EXPECT_TRUE(data->ends_with("/../share/ventari")) << *data;
 }
 
 }  // namespace
