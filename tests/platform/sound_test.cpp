@@ -6,8 +6,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 #include "platform/errors.h"
+#include "tests/support/captured_stderr.h"
 #include "tests/support/temp_dir.h"
 
 namespace ventari {
@@ -29,6 +31,23 @@ TEST(SdlSoundPlayer, NoDeviceMeansNoSoundAndNoError) {
     EXPECT_THROW(player.Play(test::BinDir() + "/no-such.wav"), Exception);
   }
   ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+}
+
+TEST(SdlSoundPlayer, TheSoundLibrarysOwnDiagnosticsStayOutOfTheLog) {
+  // On a machine without a sound card, ALSA prints a screenful when a device is opened.
+  ::setenv("SDL_AUDIODRIVER", "alsa", 1);
+  std::string said;
+  {
+    test::CapturedStderr log;
+    SdlSoundPlayer player;
+    EXPECT_NO_THROW(player.Play(test::BinDir() + "/pret.wav"));
+    said = log.TakeLines();
+  }
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+  // Every line is one of the robot's own events ("warning no sound device ...").
+  std::istringstream lines(said);
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_TRUE(line.starts_with("warning ") || line.starts_with("info ")) << said;
 }
 
 TEST(SdlSoundPlayer, AWorkingFolderWithoutTheSoundPlaysTheInstalledOne) {
