@@ -11,15 +11,21 @@
 
 namespace ventari {
 
-void QtAppControl::RequestEnd() {
+void QtAppControl::End(int status, const char* reason) {
   if (m_ended) return;
   m_ended = true;
-  m_reason = "after the failure shown";
-  // Queued, so it also works before the event loop has started (a failure at start-up). Every
-  // such end follows a failure the host must act on, so the exit status says so.
+  m_reason = reason;
+  // Queued, so it also works before the event loop has started (a failure at start-up). The
+  // exit status tells a service manager whether to wait for the host or to try again.
   QMetaObject::invokeMethod(
-      QCoreApplication::instance(), [] { QCoreApplication::exit(kFailureExitStatus); },
+      QCoreApplication::instance(), [status] { QCoreApplication::exit(status); },
       Qt::QueuedConnection);
+}
+
+void QtAppControl::RequestEnd() { End(kFailureExitStatus, "after the failure shown"); }
+
+void QtAppControl::RequestEndForRetry() {
+  End(kTemporaryFailureExitStatus, "after the failure shown, a temporary one");
 }
 
 bool QtAppControl::EndRequested() const { return m_ended || StopSignalReceived(); }

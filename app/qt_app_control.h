@@ -8,6 +8,7 @@ namespace ventari {
 class QtAppControl final : public AppControl {
  public:
   void RequestEnd() override;
+  void RequestEndForRetry() override;
   // The host's stop (TERM, INT): the same end, with exit status 0.
   void RequestStop();
   // Also true as soon as a stop signal has come, before the event loop has read it: a
@@ -18,6 +19,7 @@ class QtAppControl final : public AppControl {
   const char* EndReason() const;
 
  private:
+  void End(int status, const char* reason);
   bool m_ended = false;
   const char* m_reason = "the window was closed";
 };

@@ -4,6 +4,7 @@
 
 #include "core/records.h"
 #include "net/nmhttp.h"
+#include "platform/app_control.h"
 #include "platform/convert.h"
 #include "platform/dialogs.h"
 #include "platform/errors.h"
@@ -19,7 +20,8 @@ std::string LeagueServerBase() {
 
 bool FetchPage(TNMHTTP& http, Dialogs& dialogs, const std::string& url,
                const std::string& proxyHost, const std::string& proxyPort, bool useProxy,
-               std::string& headerText, std::string& bodyText) {
+               std::string& headerText, std::string& bodyText, bool* unreachable) {
+  if (unreachable) *unreachable = false;
   bodyText.clear();
   headerText.clear();
   http.InputFileMode = false;
@@ -42,6 +44,7 @@ bool FetchPage(TNMHTTP& http, Dialogs& dialogs, const std::string& url,
     if (!http.ReceivedCookie.empty()) dialogs.ShowMessage("Cookie:\r\n" + http.ReceivedCookie);
     return found;
   } catch (const ESockError& e) {
+    if (unreachable) *unreachable = true;
     dialogs.ShowMessage(std::string("Exception caught : ") + e.what() + "\r\n" +
                         "(TimeOut)(incorrect proxy name?)");
     return false;
@@ -66,9 +69,19 @@ std::string DeadlineFetch::CachePath() const { return DeadlineCachePath(m_record
 bool DeadlineFetch::FetchDeadlineCache() {
   std::string headerText;
   std::string bodyText;
+  bool unreachable = false;
   if (!FetchPage(m_http, m_dialogs, PageUrl(), std::string(), std::string(), false, headerText,
-                 bodyText)) {
-    EndApplication(m_dialogs, m_app, "Ventari HTML page not found !!!");
+                 bodyText, &unreachable)) {
+    // A server that cannot be reached may be back later: a service tries again. A page that
+    // is not there needs the host.
+    LogEvent("error", "the league page " + PageUrl() +
+                          (unreachable ? " cannot be reached: a temporary failure, exit status 75"
+                                       : " was not found"));
+    m_dialogs.ShowMessage("Ventari HTML page not found !!!");
+    if (unreachable)
+      m_app.RequestEndForRetry();
+    else
+      m_app.RequestEnd();
     return false;
   }
   // Whole or not at all: a torn cache would stop every later refresh on its conversion error.

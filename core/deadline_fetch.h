@@ -20,9 +20,11 @@ std::string LeagueServerBase();
 // Sets the client up and fetches `url`. True when the answer is the page: its header has no
 // "404 Not" and its status is below 400. Socket failures are shown in a message box and give
 // false; a cookie set by the answer is shown too. Other errors pass to the caller.
+// `unreachable`, when given, learns whether a false came from the connection (refused, timed
+// out, no such host) rather than from the page.
 bool FetchPage(TNMHTTP& http, Dialogs& dialogs, const std::string& url,
                const std::string& proxyHost, const std::string& proxyPort, bool useProxy,
-               std::string& headerText, std::string& bodyText);
+               std::string& headerText, std::string& bodyText, bool* unreachable = nullptr);
 
 class DeadlineFetch : public DeadlineCacheMaker {
  public:

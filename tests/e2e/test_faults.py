@@ -32,7 +32,8 @@ class FaultTestCase(RobotTestCase):
 
 
 class LeagueFaultTest(FaultTestCase):
-    """The new deadline cannot be had after a generation: the robot says so and ends."""
+    """The new deadline cannot be had after a generation: the robot says so and ends, with the
+    status of a temporary failure (75), so that a service tries again later."""
 
     def generate_against(self, fault):
         self.prepare()
@@ -55,7 +56,7 @@ class LeagueFaultTest(FaultTestCase):
         self.assertGreater(exception_height, not_found_height)
         self.assertTrue(robot.running())
         robot.answer_box(box)
-        self.assertEqual(robot.wait_end(), 1, "the exit status")
+        self.assertEqual(robot.wait_end(), 75, "the exit status")
 
     def assert_ended_after_one_turn(self):
         self.assertFalse(os.path.exists(self.game.path("nextdl.txt")))

@@ -101,6 +101,7 @@ TEST_F(DeadlineFetchTest, MissingPageEndsTheProgramWithoutCache) {
     EXPECT_FALSE(Fetch(game).FetchDeadlineCache());
     EXPECT_EQ(dialogs.messages, std::vector<std::string>{kNotFound});
     EXPECT_TRUE(app.EndRequested());
+    EXPECT_FALSE(app.RetryAsked()) << "a page that is not there needs the host";
     EXPECT_FALSE(FileExists(dir.file(std::string(game) + "/nextdl.txt")));
   }
   // The server error page is not stored even though its header has no "404 Not".
@@ -130,6 +131,7 @@ TEST_F(DeadlineFetchTest, NoServerShowsTheExceptionThenEnds) {
   EXPECT_EQ(box.substr(box.size() - hint.size()), hint);
   EXPECT_EQ(dialogs.messages[1], kNotFound);
   EXPECT_TRUE(app.EndRequested());
+  EXPECT_TRUE(app.RetryAsked()) << "a server that cannot be reached may be back later";
   EXPECT_FALSE(FileExists(dir.file("alpha/nextdl.txt")));
 }
 

@@ -148,6 +148,8 @@ class InstallTreeTest(unittest.TestCase):
         service = lines[lines.index("[Service]") + 1:]
         self.assertIn("ExecStart=ventari --headless --folder %h/ventari", service)
         self.assertIn("Restart=on-abnormal", service)
+        self.assertIn("RestartForceExitStatus=75", service)
+        self.assertIn("EnvironmentFile=-%h/ventari/ventari.env", service)
         self.assertIn("WantedBy=default.target", lines)
         analyze = shutil.which("systemd-analyze")
         if analyze:
