@@ -13,8 +13,11 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Qt finds its X11 platform plugin at run time, which no library dependency shows.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-# The real game is a Windows program; mail leaves through the machine's sendmail.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine, xvfb, default-mta | mail-transport-agent")
+# Qt finds its X11 platform plugin at run time, which no library dependency shows; the window
+# is measured with Liberation Sans, which fontconfig only knows when its package is there.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation")
+# Without a sendmail no player gets his turn: msmtp's is the lightest, any other one will do.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "msmtp-mta | default-mta | mail-transport-agent")
+# The real game is a Windows program, and needs a display even to generate a turn.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine, xvfb")
 include(CPack)
