@@ -335,7 +335,7 @@ TEST_F(RobotTest, ACacheThatCannotBeDeletedNeverGeneratesASecondTurn) {
   folder.WriteGameSettings({{"Robot", "COMPUTER"}});  // every order always in
   Start();
   test::ImmutableFile stuck(folder.gameDir() + "/nextdl.txt");
-  if (!stuck.held()) GTEST_SKIP() << "an immutable file needs root on a file system that has it";
+  if (!stuck.held()) GTEST_SKIP() << stuck.why();
   At(13);
   robot.Timer1Timer();
   ASSERT_EQ(runner.commandLines.size(), 1u);

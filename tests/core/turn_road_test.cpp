@@ -323,7 +323,7 @@ TEST_F(TurnRoad, BackupsAreKeptPerYearAndRestoreByteForByte) {
   EXPECT_EQ(test::FolderFiles(folder.gameDir()), before);
 
   test::SmallDisk disk(64 * 1024);
-  if (!disk.mounted()) GTEST_SKIP() << "mounting a small disk needs root";
+  if (!disk.mounted()) GTEST_SKIP() << disk.why();
   std::filesystem::copy(folder.gameDir() + "/alpha.hst", disk.path() + "/alpha.hst");
   disk.Fill();
   EXPECT_THROW(MakeGameBackup(disk.path(), "alpha", "2400"), BackupError);

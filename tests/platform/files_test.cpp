@@ -75,7 +75,7 @@ TEST(Files, WriteWholeFileReportsAFolderThatIsNotThere) {
 
 TEST(Files, ReplacedContentsAreWholeOrNotThereEvenOnAFullDisk) {
   test::SmallDisk disk(64 * 1024);
-  if (!disk.mounted()) GTEST_SKIP() << "mounting a small disk needs root";
+  if (!disk.mounted()) GTEST_SKIP() << disk.why();
   const std::string cache = disk.path() + "/nextdl.txt";
   ReplaceFileContents(cache, "2030-07-30 18:00:00\r\n");
   EXPECT_EQ(ReadFile(cache), "2030-07-30 18:00:00\r\n");

@@ -1,6 +1,8 @@
 #pragma once
 // Real file-system faults for tests that need them: a small disk that fills up, and a file that
-// even root cannot delete. Both need the rights of root; without them a test skips.
+// even root cannot delete. The disk needs CAP_SYS_ADMIN (a mount), the file CAP_LINUX_IMMUTABLE
+// and a file system with the immutable flag; without them a test skips, and the test command
+// fails on that skip unless tests/allowed-skips.txt names the test.
 
 #include <string>
 
@@ -17,6 +19,8 @@ class SmallDisk {
   SmallDisk& operator=(const SmallDisk&) = delete;
 
   bool mounted() const { return m_mounted; }
+  // Why the disk is not there, for the test's skip message.
+  const std::string& why() const { return m_why; }
   const std::string& path() const { return m_dir.path(); }
   // Writes a file that takes every free block.
   void Fill();
@@ -24,6 +28,7 @@ class SmallDisk {
  private:
   TempDir m_dir;
   bool m_mounted = false;
+  std::string m_why;
 };
 
 // Marks a file immutable (no write, no delete, no rename) until the object ends or Release().
@@ -35,11 +40,14 @@ class ImmutableFile {
   ImmutableFile& operator=(const ImmutableFile&) = delete;
 
   bool held() const { return m_held; }
+  // Why the flag could not be set, for the test's skip message.
+  const std::string& why() const { return m_why; }
   void Release();
 
  private:
   std::string m_path;
   bool m_held = false;
+  std::string m_why;
 };
 
 }  // namespace ventari::test
