@@ -2,9 +2,14 @@
 
 #include "mail/mail_message.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <functional>
 
 #include "mail/mail_results.h"
 #include "tests/mail/mail_test_support.h"
@@ -15,6 +20,32 @@ namespace {
 
 using test::ParseMail;
 using test::TempDir;
+
+// The result of `check` run in a child process as the unprivileged user nobody when this process
+// is root, as this process's user otherwise; -1 when the child could not drop root.
+int AsUnprivileged(const std::function<int()>& check) {
+  const passwd* nobody = ::getpwnam("nobody");
+  const uid_t uid = nobody ? nobody->pw_uid : 65534;
+  const gid_t gid = nobody ? nobody->pw_gid : 65534;
+  int fds[2];
+  if (::pipe(fds) != 0) return -1;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(fds[0]);
+    int result = -1;
+    if (::geteuid() != 0 ||
+        (::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(uid) == 0))
+      result = check();
+    const bool written = ::write(fds[1], &result, sizeof result) == sizeof result;
+    ::_exit(written ? 0 : 1);
+  }
+  ::close(fds[1]);
+  int result = -1;
+  if (child < 0 || ::read(fds[0], &result, sizeof result) != sizeof result) result = -1;
+  ::close(fds[0]);
+  if (child > 0) ::waitpid(child, nullptr, 0);
+  return result;
+}
 
 TEST(MailMessage, EveryKindOfLineBreakCountsOnce) {
   EXPECT_EQ(CanonicalLineBreaks("a\r\nb\n\rc\nd\re"), "a\nb\nc\nd\ne");
@@ -102,11 +133,16 @@ TEST(MailMessage, AttachmentThatCannotBeTakenGivesItsNumberAndNoMessage) {
   ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
   EXPECT_EQ(build(dir.file("fifo")).result, kMailAttachmentOpenFailure);
 
-  if (::geteuid() != 0) {  // root reads everything
-    test::WriteFile(dir.file("locked.m1"), "secret");
-    ::chmod(dir.file("locked.m1").c_str(), 0);
-    EXPECT_EQ(build(dir.file("locked.m1")).result, kMailAttachmentOpenFailure);
-  }
+  // A file its mode keeps from the robot's user. Root reads it whatever its mode: the check runs
+  // as a user the mode applies to, who can read a plain file beside it.
+  test::WriteFile(dir.file("locked.m1"), "secret");
+  ::chmod(dir.file("locked.m1").c_str(), 0);
+  test::WriteFile(dir.file("open.m1"), "public");
+  ::chmod(dir.file("open.m1").c_str(), 0644);
+  ::chmod(dir.path().c_str(), 0755);
+  EXPECT_EQ(AsUnprivileged([&] { return build(dir.file("open.m1")).result; }), kMailSuccess);
+  EXPECT_EQ(AsUnprivileged([&] { return build(dir.file("locked.m1")).result; }),
+            kMailAttachmentOpenFailure);
 }
 
 TEST(MailMessage, AttachmentAboveSixteenMiBIsRefusedUnread) {
