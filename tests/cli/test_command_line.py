@@ -12,7 +12,12 @@ BIN_DIR = os.environ["VENTARI_BIN_DIR"]
 SOURCE_DIR = os.environ["VENTARI_SOURCE_DIR"]
 VERSION = os.environ["VENTARI_VERSION"]
 PROGRAM = os.path.join(BIN_DIR, "ventari")
-OPTIONS = ("--folder", "--headless", "--check", "--restore", "--help", "--version")
+# What the usage must show, listed here rather than read from the program's own table: an option
+# or a variable that goes missing fails the test.
+OPTIONS = ("--folder DIR", "--headless", "--check", "--restore YEAR", "-h, --help",
+           "-v, --version")
+VARIABLES = ("VENTARI_SENDMAIL", "VENTARI_MAIL_TIMEOUT", "VENTARI_LEAGUE_SERVER",
+             "VENTARI_LEAGUE_SITE", "VENTARI_WINE", "VENTARI_GAME_TIMEOUT", "VENTARI_REMIND_HOURS")
 
 
 def no_display_env(**extra):
@@ -49,11 +54,13 @@ class CommandLineTest(unittest.TestCase):
                 self.assertTrue(lines[0].startswith("Usage: ventari"))
                 for option in OPTIONS:
                     self.assertEqual(
-                        len([l for l in lines if re.match(r"\s+(-\w, )?" + option + r"\b", l)]),
+                        len([l for l in lines if re.match(r"\s+" + re.escape(option) + r"\s+\S",
+                                                          l)]),
                         1, option)
-                variables = readme_variables() + ["VENTARI_GAME_TIMEOUT", "VENTARI_MAIL_TIMEOUT",
-                                                  "VENTARI_REMIND_HOURS"]
-                for variable in set(variables):
+                for option in ("--folder DIR", "--headless", "--check", "--restore YEAR"):
+                    self.assertIn("[%s]" % option, lines[0], "in the synopsis")
+                # The README's table of variables is described by the usage too.
+                for variable in set(VARIABLES) | set(readme_variables()):
                     self.assertEqual(
                         len([l for l in lines if re.match(r"\s+" + variable + r"\s+\S", l)]),
                         1, variable)
