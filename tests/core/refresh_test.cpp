@@ -90,9 +90,12 @@ TEST_F(RefreshTest, FatalSetUpFailuresShowTheirMessageAndAskToEnd) {
   EXPECT_TRUE(app.EndRequested());
   EXPECT_TRUE(view.lines.empty());
 
+  // The checks of the programs' folder and executable come before any folder is made: a host
+  // who named them wrong finds no publication or game folder made by a robot that then ended.
   struct Case {
     std::function<void()> prepare;
     const char* message;
+    bool foldersMade;
   };
   const Case cases[] = {
       {[&] {
@@ -101,17 +104,17 @@ TEST_F(RefreshTest, FatalSetUpFailuresShowTheirMessageAndAskToEnd) {
              folder.root() + "/ventari.def",
              "b\t" + folder.binDir() + "/stars.exe\r\ne\tstars.exe\r\np\tx\r\nj\ty\r\n");
        },
-       "Stars! binaries directory not found !!!"},
+       "Stars! binaries directory not found !!!", false},
       {[&] {
          folder.WriteHostSettings("subfolder");
          ::mkdir((folder.binDir() + "/subfolder").c_str(), 0777);
        },
-       "Stars! executable file not found !!!"},
+       "Stars! executable file not found !!!", false},
       {[&] {
          folder.WriteHostSettings();
          ::chmod((folder.binDir() + "/stars.exe").c_str(), 0644);
        },
-       "Stars! EXE unlaunchable !!!"},  // reported now, not when the turn is due
+       "Stars! EXE unlaunchable !!!", false},  // reported now, not when the turn is due
       {[&] {
          // A shorter path up to a blank is another program: the game would not be the one run.
          ::mkdir((folder.binDir() + "/my games").c_str(), 0777);
@@ -121,8 +124,9 @@ TEST_F(RefreshTest, FatalSetUpFailuresShowTheirMessageAndAskToEnd) {
          test::WriteFile(folder.binDir() + "/my games/stars.exe", "#!/bin/sh\n");
          test::MakeExecutable(folder.binDir() + "/my games/stars.exe");
        },
-       "Stars! EXE unlaunchable !!!"},
-      {[&] { folder.WriteHostSettings(); }, "config file not found !!!"},  // no ventari.pla
+       "Stars! EXE unlaunchable !!!", false},
+      // No ventari.pla: read once the folders are made.
+      {[&] { folder.WriteHostSettings(); }, "config file not found !!!", true},
   };
   for (const Case& c : cases) {
     dialogs.messages.clear();
@@ -132,9 +136,10 @@ TEST_F(RefreshTest, FatalSetUpFailuresShowTheirMessageAndAskToEnd) {
     other.Run();
     EXPECT_EQ(dialogs.messages, std::vector<std::string>{c.message});
     EXPECT_TRUE(fresh.EndRequested()) << c.message;
+    EXPECT_EQ(DirectoryExists(folder.pubDir()), c.foldersMade) << c.message;
+    EXPECT_FALSE(DirectoryExists(folder.root() + "/x")) << c.message;
+    EXPECT_FALSE(DirectoryExists(folder.root() + "/y")) << c.message;
   }
-  // The folder checks come before any folder is created.
-  EXPECT_TRUE(DirectoryExists(folder.pubDir()));
 }
 
 TEST_F(RefreshTest, MissingFoldersAreMadeWithTheirParentsBeforeTheGameSettingsAreRead) {
