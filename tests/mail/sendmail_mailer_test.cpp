@@ -71,13 +71,14 @@ std::vector<std::string> SplitNul(const std::string& bytes) {
 
 class SendmailMailerTest : public ::testing::Test {
  protected:
-  // A program that stores its arguments (NUL-separated) in <name>.args and, when `readInput`,
-  // its standard input in <name>.stdin, then runs `ending` (an exit or a kill).
+  // A program that runs `start` first, stores its arguments (NUL-separated) in <name>.args and,
+  // when `readInput`, its standard input in <name>.stdin, then runs `ending` (an exit or a kill).
   std::string InstallProgram(const std::string& name, const std::string& ending = "exit 0",
-                             bool readInput = true) {
+                             bool readInput = true, const std::string& start = "") {
     const std::string path = dir.file(name);
     // The arguments appear whole at once: a program started without waiting is read meanwhile.
-    std::string script = "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" + path + ".args.part'\n";
+    std::string script =
+        "#!/bin/sh\n" + start + "printf '%s\\0' \"$@\" > '" + path + ".args.part'\n";
     script += "echo $$ > '" + path + ".pid'\nmv '" + path + ".args.part' '" + path + ".args'\n";
     script += "grep SigIgn /proc/$$/status > '" + path + ".sigign'\n";
     if (readInput) script += "cat > '" + path + ".stdin'\n";
@@ -93,7 +94,7 @@ class SendmailMailerTest : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling a condition
     return Ran(name);
   }
-  pid_t PidOf(const std::string& name) { return std::stoi(ReadFile(dir.file(name + ".pid"))); }
+  pid_t PidOf(const std::string& name) { return test::PidFromFile(dir.file(name + ".pid")); }
   std::vector<std::string> ArgsOf(const std::string& name) {
     return SplitNul(ReadFile(dir.file(name + ".args")));
   }
@@ -222,6 +223,7 @@ TEST_F(SendmailMailerTest, AHandOverDiesWithTheRobotAndNeverDeliversACutMessage)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling a condition
   ASSERT_TRUE(FileExists(slow + ".stdin"));
   const pid_t sendmail = PidOf("slow");
+  ASSERT_GT(sendmail, 0);
   ::kill(robot, SIGKILL);
   int status = 0;
   ::waitpid(robot, &status, 0);
@@ -364,6 +366,7 @@ TEST_F(SendmailMailerTest, MailClientThatStaysInTheForegroundDoesNotHoldTheCalle
   }
   // Still running once the mailer is gone, in a session of its own.
   const pid_t pid = PidOf("staying");
+  ASSERT_GT(pid, 0);
   KillAtEnd cleanup(pid);
   EXPECT_EQ(::kill(pid, 0), 0);
   EXPECT_EQ(::getsid(pid), pid);
@@ -381,24 +384,30 @@ TEST_F(SendmailMailerTest, SendmailThatHangsIsKilledWithItsGroupAndTheNextSendGo
   for (const Case& c : {Case{"neither reads nor exits", "exec sleep 600", false},
                         Case{"reads but never exits", "exec sleep 600", true}}) {
     SCOPED_TRACE(c.what);
-    // A helper left in the background must go with it.
+    // A helper left in the background must go with it. Its id appears whole or not at all:
+    // the time limit may end the program at any point.
     const std::string name = c.readInput ? "reader" : "sleeper";
     const std::string helper = dir.file(name + ".helper");
-    InstallProgram(name, std::string("sleep 600 &\necho $! > '") + helper + "'\n" + c.ending,
-                   c.readInput);
+    InstallProgram(name, c.ending, c.readInput,
+                   "sleep 600 &\necho $! > '" + helper + ".part'\nmv '" + helper + ".part' '" +
+                       helper + "'\n");
     ScriptedDialogs boxes;
     SendmailMailer mailer(boxes, dir.file(name), kDefaultComposeProgram,
                           std::chrono::milliseconds(300));
     SendTo(mailer, dir.file("turn.m1"));
     EXPECT_EQ(boxes.mailErrors, std::vector<int>{kMailFailure});
     ASSERT_TRUE(Ran(name));
-    KillAtEnd cleanupScript(PidOf(name));
-    EXPECT_TRUE(Ended(PidOf(name)));
-    if (FileExists(helper)) {
-      const pid_t helperPid = std::stoi(ReadFile(helper));
-      KillAtEnd cleanupHelper(helperPid);
-      EXPECT_TRUE(Ended(helperPid));
-    }
+    const pid_t script = PidOf(name);
+    ASSERT_GT(script, 0);
+    KillAtEnd cleanupScript(script);
+    EXPECT_TRUE(Ended(script));
+    // The program was ended after it started its helper, not before: else the helper's end
+    // would go unchecked.
+    ASSERT_TRUE(FileExists(helper)) << "the program was ended before it started its helper";
+    const pid_t helperPid = test::PidFromFile(helper);
+    ASSERT_GT(helperPid, 0);
+    KillAtEnd cleanupHelper(helperPid);
+    EXPECT_TRUE(Ended(helperPid));
     // The same mailer goes on with the next player once the program behaves.
     InstallProgram(name);
     SendTo(mailer, dir.file("turn.m1"));

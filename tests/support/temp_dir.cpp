@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace ventari::test {
 
@@ -38,6 +40,22 @@ std::string ReadFile(const std::string& path) {
 }
 
 void MakeExecutable(const std::string& path) { ::chmod(path.c_str(), 0755); }
+
+int PidFromFile(const std::string& path) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  std::string text;
+  while (true) {
+    text = ReadFile(path);
+    const std::size_t end = text.find('\n');
+    if (end != std::string::npos && end > 0 && end <= 9 &&
+        text.find_first_not_of("0123456789") == end)
+      return std::stoi(text.substr(0, end));
+    if (std::chrono::steady_clock::now() > limit) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling the file
+  }
+  ADD_FAILURE() << "no whole process id in " << path << ": \"" << text << "\"";
+  return 0;
+}
 
 ScopedCurrentDir::ScopedCurrentDir(const std::string& path)
     : m_saved(std::filesystem::current_path().string()) {

@@ -25,6 +25,10 @@ class TempDir {
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 void MakeExecutable(const std::string& path);
+// The process id a helper program wrote as a line of its own into `path` ("echo $$ > path"),
+// once that line is whole: the file exists, empty, before the number is in it. Fails the test
+// and gives 0 when no whole line came within a long while; callers check for 0 before using it.
+int PidFromFile(const std::string& path);
 
 // Name and bytes of every plain file of a folder whose name starts with `prefix`.
 std::map<std::string, std::string> FolderFiles(const std::string& dir,
