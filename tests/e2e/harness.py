@@ -309,12 +309,17 @@ class LeagueServer:
         if fault:
             args += ["--fault", fault]
         self.process = group.start(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for("the league server", lambda: os.path.exists(port_file) or
-                 self.process.poll() is not None)
+
+        def port_line():
+            # The whole line: a file may be seen before its number is written.
+            try:
+                return read_bytes(port_file).decode("ascii").endswith("\n")
+            except FileNotFoundError:
+                return False
+        wait_for("the league server", lambda: port_line() or self.process.poll() is not None)
         if self.process.poll() is not None:
             raise RuntimeError("the league server did not start")
-        with open(port_file, encoding="ascii") as f:
-            self.port = int(f.read())
+        self.port = int(read_bytes(port_file))
         self.url = "http://127.0.0.1:%d/" % self.port
 
     def requests(self):

@@ -416,6 +416,7 @@ TEST(Powersock, TimerKeepsFiringDuringALongWait) {
     // Answers only once the window's timer has ticked ten times during the read.
     for (int i = 0; i < 20000 && ticks < start + 10; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling a condition
+    if (ticks < start + 10) ADD_FAILURE() << "the peer gave up waiting for ten ticks";
     c.Send("done\n");
     c.ReceiveUntilClose();
   });
@@ -697,5 +698,6 @@ TEST(Powersock, RoundAgainstARealWebServer) {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
+  ventari::test::OnPeerGaveUp([](const std::string& what) { ADD_FAILURE() << what; });
   return RUN_ALL_TESTS();
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <stdexcept>
 #include <utility>
 
@@ -18,10 +19,16 @@ namespace {
 
 constexpr int kLongWaitMs = 20000;
 
-// Waits for the descriptor to become ready; false after the long wait.
-bool Ready(int fd, short events) {
+void SayGaveUp(const std::string& what) { std::fprintf(stderr, "%s\n", what.c_str()); }
+
+GiveUpHandler g_gaveUp = SayGaveUp;
+
+// Waits for the descriptor to become ready; a wait that runs out is reported.
+bool Ready(int fd, short events, const char* what) {
   pollfd p{fd, events, 0};
-  return ::poll(&p, 1, kLongWaitMs) > 0;
+  if (::poll(&p, 1, kLongWaitMs) > 0) return true;
+  g_gaveUp(std::string("the peer gave up waiting to ") + what);
+  return false;
 }
 
 int BoundSocket(uint16_t* port) {
@@ -47,7 +54,7 @@ PeerConnection::~PeerConnection() {
 }
 
 void PeerConnection::Send(std::string_view bytes) {
-  while (!bytes.empty() && Ready(m_fd, POLLOUT)) {
+  while (!bytes.empty() && Ready(m_fd, POLLOUT, "send")) {
     const ssize_t n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n <= 0) return;
     bytes.remove_prefix(static_cast<size_t>(n));
@@ -57,7 +64,7 @@ void PeerConnection::Send(std::string_view bytes) {
 std::string PeerConnection::Receive(size_t n) {
   std::string got;
   char chunk[65536];
-  while (got.size() < n && Ready(m_fd, POLLIN)) {
+  while (got.size() < n && Ready(m_fd, POLLIN, "receive")) {
     const ssize_t r = ::recv(m_fd, chunk, std::min(sizeof chunk, n - got.size()), 0);
     if (r <= 0) break;
     got.append(chunk, static_cast<size_t>(r));
@@ -78,6 +85,7 @@ void PeerConnection::WaitConsumed(const std::atomic<int>& otherFd) {
       return;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling a condition
   }
+  g_gaveUp("the peer gave up waiting for the client to read what it sent");
 }
 
 void PeerConnection::Close() {
@@ -94,7 +102,10 @@ void PeerConnection::Reset() {
 }
 
 bool Gate::Wait() {
-  return m_future.wait_for(std::chrono::milliseconds(kLongWaitMs)) == std::future_status::ready;
+  if (m_future.wait_for(std::chrono::milliseconds(kLongWaitMs)) == std::future_status::ready)
+    return true;
+  g_gaveUp("the peer gave up waiting for the test to open its gate");
+  return false;
 }
 
 ScriptPeer::ScriptPeer(int backlog) {
@@ -116,9 +127,11 @@ void ScriptPeer::Join() {
 }
 
 PeerConnection ScriptPeer::Accept() {
-  if (!Ready(m_listen, POLLIN)) return PeerConnection(-1);
+  if (!Ready(m_listen, POLLIN, "accept a connection")) return PeerConnection(-1);
   return PeerConnection(::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC));
 }
+
+void OnPeerGaveUp(GiveUpHandler handler) { g_gaveUp = handler; }
 
 uint16_t ClosedPort() {
   uint16_t port = 0;

@@ -1,6 +1,8 @@
 #pragma once
 // A scripted TCP peer on a free loopback port, run by a thread of the test process with blocking
-// sockets. Every wait is bounded, so a failing test never leaves the thread hanging.
+// sockets. Every wait is bounded, so a failing test never leaves the thread hanging, and a wait
+// that runs out is reported (OnPeerGaveUp): a peer that gave up would otherwise pass for the
+// client's doing.
 
 #include <atomic>
 #include <cstdint>
@@ -40,7 +42,7 @@ class PeerConnection {
 class Gate {
  public:
   void Open() { m_promise.set_value(); }
-  bool Wait();  // false when it stayed shut for a long time
+  bool Wait();  // false, reported, when it stayed shut for a long time
 
  private:
   std::promise<void> m_promise;
@@ -59,7 +61,7 @@ class ScriptPeer {
   // Runs the script on the peer's thread.
   void Start(std::function<void(ScriptPeer&)> script);
   void Join();
-  // The next incoming connection; invalid when none came for a long time.
+  // The next incoming connection; invalid, reported, when none came for a long time.
   PeerConnection Accept();
 
  private:
@@ -67,6 +69,11 @@ class ScriptPeer {
   uint16_t m_port = 0;
   std::thread m_thread;
 };
+
+// Called, on the peer's thread, with what a peer's wait that ran out was waiting for. By default
+// the text goes to stderr; a test program sets a handler that fails the running test.
+using GiveUpHandler = void (*)(const std::string& what);
+void OnPeerGaveUp(GiveUpHandler handler);
 
 // A loopback port on which nothing listens.
 uint16_t ClosedPort();
