@@ -213,17 +213,6 @@ class OneClickOneTurnTest(ExactlyOnceCase):
         self.league = self.start_league("alpha", deadline=NEXT)
         self.sink = self.start_sink()
         self.runs = os.path.join(self.tmp, "game-runs")
-        self.gate = os.path.join(self.tmp, "gate")
-
-    def held(self):
-        """Shell lines that wait until the test opens the gate (giving up after two minutes
-        rather than hang the test)."""
-        return ('n=0\nwhile [ ! -e "%s" ] && [ $n -lt 1200 ]; do sleep 0.1; n=$((n+1)); done'
-                % self.gate)
-
-    def open_gate(self):
-        with open(self.gate, "w"):
-            pass
 
     def start_robot_and_wait_reminder(self):
         robot = self.start_robot(self.game, self.league, self.sink)

@@ -1,6 +1,8 @@
 """The robot killed in the middle of a turn and started again: the turn is finished exactly once.
 Killed while the game runs, the game goes on and the new robot waits for it; killed while a mail
-is handed over, as by a power cut (every process gone), the mails not yet sent go out."""
+is handed over, as by a power cut (every process gone), the mails not yet sent go out. The game
+and the sendmail are held at gates the tests open, so that each kill lands where it is meant to,
+whatever the machine's speed."""
 
 import os
 import signal
@@ -10,6 +12,23 @@ import unittest
 
 from harness import (BIN_DIR, NEXT, PAST, LeagueServer, RobotTestCase, address, first_line,
                      msmtp_command, plain_text, read_bytes, stars_turn, wait_for)
+
+
+def signal_pending(pid, sig):
+    """Whether a signal sent to the process still waits for one of its threads to take it."""
+    bit = 1 << (sig - 1)
+    task = "/proc/%d/task" % pid
+    for status in ["/proc/%d/status" % pid] + [os.path.join(task, t, "status")
+                                               for t in os.listdir(task)]:
+        try:
+            with open(status, encoding="ascii") as f:
+                lines = f.read().splitlines()
+        except FileNotFoundError:
+            continue  # a thread that ended meanwhile
+        for line in lines:
+            if line.startswith(("SigPnd:", "ShdPnd:")) and int(line.split()[1], 16) & bit:
+                return True
+    return False
 
 
 class TurnCase(RobotTestCase):
@@ -31,20 +50,58 @@ class TurnCase(RobotTestCase):
         os.chmod(path, 0o755)
         return path
 
+    def held(self, name="gate"):
+        """Shell lines that hold a stand-in program until the test calls open_gate(name). A hold
+        that runs out (two minutes, far beyond any step of a test) ends the program and fails
+        the test instead of letting it go on unseen; the gate is opened when the test ends, so
+        that nothing stays held."""
+        gate = os.path.join(self.tmp, name)
+        gave_up = gate + ".gave-up"
+        self.assertFalse(os.path.exists(gate), "the gate %s is open before the test opens it"
+                         % gate)
+
+        def check():
+            self.open_gate(name)
+            if os.path.exists(gave_up):
+                self.fail("a program held at the gate %r gave up waiting for it" % name)
+        self.addCleanup(check)
+        return ('n=0\nwhile [ ! -e "%s" ]; do\n'
+                '  n=$((n+1)); [ $n -le 1200 ] || { : >"%s"; exit 1; }\n'
+                '  sleep 0.1\ndone' % (gate, gave_up))
+
+    def open_gate(self, name="gate"):
+        with open(os.path.join(self.tmp, name), "w"):
+            pass
+
     def game_script(self, body):
+        """The game notes its process id on a line of self.runs, runs `body`, then the stand-in
+        game in its place."""
         exe = os.path.join(self.game.stars, "stars.exe")
         os.remove(exe)
-        os.symlink(self.script("game", 'echo run >>"%s"\n%s\nexec "%s" "$@"'
+        os.symlink(self.script("game", 'echo "run $$" >>"%s"\n%s\nexec "%s" "$@"'
                                % (self.runs, body, os.path.join(BIN_DIR, "starsgen"))), exe)
+
+    def game_pids(self):
+        return [int(line.split()[1]) for line in read_bytes(self.runs).decode().splitlines()]
 
     def msmtp(self):
         return msmtp_command(self.game.root, self.sink)
 
-    def slow_sendmail(self):
-        """A sendmail that notes each call and its process group, waits, then hands over."""
+    def held_sendmail(self, held_from):
+        """A sendmail that notes each call and its process group; from its call number
+        `held_from` on it waits at the gate "sendmail-gate" before it hands the message over."""
         self.calls = os.path.join(self.tmp, "sendmail-calls")
-        return self.script("sendmail", 'echo "$(ps -o pgid= $$)" >>"%s"\nsleep 2\nexec %s "$@"'
-                           % (self.calls, self.msmtp()))
+        return self.script("sendmail", 'echo "$(ps -o pgid= $$)" >>"%s"\n'
+                           'if [ $(wc -l <"%s") -ge %d ]; then\n%s\nfi\nexec %s "$@"'
+                           % (self.calls, self.calls, held_from, self.held("sendmail-gate"),
+                              self.msmtp()))
+
+    def journal(self):
+        """The lines of the turn journal; None when there is none."""
+        try:
+            return read_bytes(self.game.path("ventari-turn.journal")).decode().splitlines()
+        except FileNotFoundError:
+            return None
 
     def count(self, path):
         try:
@@ -105,33 +162,63 @@ class ResumeTest(TurnCase):
 
     def test_killed_while_the_game_runs(self):
         self.prepare()
-        self.game_script("sleep 4")
+        # The game stays at its gate until the test opens it: it still runs when the robot is
+        # started again, however long the kill and the new start take.
+        self.game_script(self.held())
         self.start_robot(self.game, self.league, self.sink)
         wait_for("the game to start", lambda: self.count(self.runs) == 1)
+        [game] = self.game_pids()
         os.kill(self.robot.pid, signal.SIGKILL)
         self.robot.process.wait()
+        # The killed robot left the journal at the game's step: its process, not its end.
+        journal = self.journal()
+        self.assertIsNotNone(journal, "no journal left")
+        self.assertIn("game %d" % game, [" ".join(line.split()[:2]) for line in journal])
+        self.assertNotIn("game-done", journal)
         self.assertEqual(self.game.host_turn(), 0, "the game has not generated yet")
-        # Started again at once: the game of the killed robot is still running.
+
         self.start_robot(self.game, self.league, self.sink)
+        wait_for("the journal taken up", lambda: "info generation: taking up the journal %s of "
+                 "turn 0" % self.game.path("ventari-turn.journal") in self.robot_log())
+        # The new robot waits for the game it did not start: the game runs on, nothing is
+        # judged or run anew until it ends.
+        os.kill(game, 0)
+        self.assertNotIn("game-done", self.journal())
+        self.assertNotIn("turn 1 generated", self.robot_log())
+        self.assertEqual(self.count(self.runs), 1)
+        self.open_gate()
+        wait_for("the game's turn judged", lambda: "info generation: turn 1 generated" in
+                 self.robot_log())
         self.assert_turn_finished_once()
+        log = self.robot_log()
+        self.assertNotIn("generation: running ", log, "the new robot ran the game")
+        self.assertNotIn("put back", log)
+
+    def robot_log(self):
+        return read_bytes(self.robot.log).decode("utf-8", "replace")
 
     def test_killed_between_two_players_mails(self):
         self.prepare()
         self.game_script("")
-        self.start_robot(self.game, self.league, sendmail=self.slow_sendmail())
+        # Ann's mail goes through, Bob's is held: the cut comes in the middle of his hand-over.
+        self.start_robot(self.game, self.league, sendmail=self.held_sendmail(2))
         wait_for("Bob's mail to be handed over", lambda: self.count(self.calls) == 2)
         self.power_cut()
         self.assertEqual([address(m) for m in self.sink.messages()], ["ann@localhost"])
+        self.assertIn("mailed 1", self.journal())
+        self.assertNotIn("mailed 2", self.journal())
         self.start_robot(self.game, self.league, self.sink)
         self.assert_turn_finished_once()
 
     def test_killed_while_the_report_is_sent(self):
         self.prepare()
         self.game_script("")
-        self.start_robot(self.game, self.league, sendmail=self.slow_sendmail())
+        self.start_robot(self.game, self.league, sendmail=self.held_sendmail(3))
         wait_for("the report to be handed over", lambda: self.count(self.calls) == 3)
         self.power_cut()
         self.assertEqual(len(self.sink.messages()), 2)
+        self.assertIn("mailed 2", self.journal())
+        self.assertNotIn("reported", self.journal())
         self.start_robot(self.game, self.league, self.sink)
         self.assert_turn_finished_once()
 
@@ -159,9 +246,13 @@ class StopTest(TurnCase):
     def test_term_during_a_generation_stops_after_the_step_and_the_next_start_finishes(self):
         self.prepare()
         self.game_script("")
-        robot = self.start_robot(self.game, self.league, sendmail=self.slow_sendmail())
+        robot = self.start_robot(self.game, self.league, sendmail=self.held_sendmail(1))
         wait_for("Ann's mail to be handed over", lambda: self.count(self.calls) == 1)
+        # The TERM reaches the robot while Ann's hand-over is held; the hand-over then ends.
         os.kill(robot.pid, signal.SIGTERM)
+        wait_for("the robot to take the TERM", lambda: not signal_pending(robot.pid,
+                                                                          signal.SIGTERM))
+        self.open_gate("sendmail-gate")
         self.assertEqual(robot.wait_end(), 0)
         self.assertEqual(self.count(self.calls), 1, "no mail after the stop")
         self.assertTrue(os.path.exists(self.game.path("ventari-turn.journal")))
