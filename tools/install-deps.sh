@@ -10,7 +10,7 @@ packages=(
   xvfb xauth openbox xdotool x11-apps x11-utils imagemagick fonts-dejavu-core fonts-liberation
   msmtp python3 python3-aiosmtpd curl locales
   wine wine64 g++-mingw-w64-x86-64-posix
-  dpkg-dev desktop-file-utils groff-base
+  dpkg-dev desktop-file-utils groff-base debootstrap
 )
 
 missing=()

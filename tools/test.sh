@@ -32,6 +32,9 @@ done
 # The Debian package of the default build, installed into this machine and run from there.
 echo "== package =="
 bash tools/check-package.sh build || status=1
+# The same package in a minimal Debian root, where only what it pulls in is there.
+echo "== clean root =="
+bash tools/check-clean-root.sh build || status=1
 
 # The fuzzers (clang, libFuzzer from libclang-rt) replay their corpus with a short run each.
 echo "== fuzz =="
