@@ -2,6 +2,7 @@
 // runs the first refresh), the about box, then the event loop until the application is asked
 // to end.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <string>
 
 #include "app/abo_ventari.h"
 #include "app/command_line.h"
@@ -37,6 +39,20 @@ namespace {
 
 // Exit statuses besides the robot's own 0 and 1.
 constexpr int kBadUsage = 2;
+
+// Qt wants a private runtime folder and warns on standard error, which is the robot's log, when
+// a service or a bare root has none: it gets one of its own, as a session would give it.
+void EnsureRuntimeFolder() {
+  const char* set = std::getenv("XDG_RUNTIME_DIR");
+  if (set && *set) return;
+  const std::string folder = "/tmp/ventari-runtime-" + std::to_string(::getuid());
+  ::mkdir(folder.c_str(), 0700);
+  struct stat st {};
+  // Only a folder of ours that nobody else can enter will do; otherwise Qt says why.
+  if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+      (st.st_mode & 0077) == 0)
+    ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+}
 
 // Handles what the command line asks for before a run; the exit status, or -1 to run.
 int BeforeRun(const StartRequest& request, int argc, char** argv) {
@@ -87,6 +103,7 @@ int main(int argc, char** argv) {
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   const StartRequest request = ParseCommandLine(arguments);
+  EnsureRuntimeFolder();
   if (const int status = BeforeRun(request, argc, argv); status >= 0) return status;
 
   QApplication application(argc, argv);

@@ -10,6 +10,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTimer>
 
 #include <cstdint>
@@ -31,20 +33,29 @@ constexpr int kClientHeight = 81;
 constexpr int kLabelHeight = 13;
 constexpr int kTimerIntervalMs = 60000;
 constexpr int kGap = 2;         // a text stops this short of the next control
-constexpr int kSmallestPx = 9;  // a line too long for its box is drawn smaller, down to this
+constexpr int kSmallestPx = 8;  // a line too long for its box is drawn smaller, down to this
 
-// Sets the text and, when it would run past `rightBound` at the design size, the largest
+// Sets the text and, when it would run past `rightBound` at the window's size, the largest
 // smaller size at which it fits: a 12-hour clock line needs one pixel less than the design's.
-void FitLine(QLabel* label, const QString& text, int rightBound) {
+void FitLine(QLabel* label, const QString& text, int rightBound, int windowPx) {
   label->setText(text);
   QFont font = DesignFont();
-  for (int px = font.pixelSize(); px >= kSmallestPx; --px) {
+  for (int px = windowPx; px >= kSmallestPx; --px) {
     font.setPixelSize(px);
     if (label->x() + QFontMetrics(font).horizontalAdvance(text) <= rightBound) break;
   }
   label->setFont(font);
   label->adjustSize();
   label->setFixedHeight(kLabelHeight);
+}
+
+// The room a button leaves for its caption, in the button's style.
+int CaptionRoom(const QPushButton* button) {
+  QStyleOptionButton option;
+  option.initFrom(button);
+  option.rect = button->rect();
+  option.text = button->text();
+  return button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
 }
 
 }  // namespace
@@ -107,6 +118,8 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
   Button1->installEventFilter(this);
   Button2->installEventFilter(this);
 
+  ChooseWindowFont();
+
   NMHTTP1 = std::make_unique<TNMHTTP>();
   // An error inside the client's time-out timer shows like any other, in the error box.
   NMHTTP1->OnException = [this](const std::string& message) {
@@ -130,6 +143,34 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
 }
 
 TForm1::~TForm1() = default;
+
+void TForm1::ChooseWindowFont() {
+  // The font the system gives for the design's families may be wider than theirs: the pixel
+  // size steps down until the captions, the longest values and the buttons' captions fit.
+  const QString captions[] = {Label1->text(), Label2->text(), Label3->text(), Label4->text()};
+  const QString values[] = {QStringLiteral("2088-08-28 08:08:08"),
+                            QString::fromUtf8("devrait générer"),
+                            QString::fromUtf8("prêt à générer")};
+  QFont font = DesignFont();
+  for (int px = font.pixelSize(); px >= kSmallestPx; --px) {
+    font.setPixelSize(px);
+    m_windowPx = px;
+    setFont(font);
+    const QFontMetrics metrics(font);
+    bool fits = true;
+    for (const QString& caption : captions)
+      fits = fits && Label1->x() + metrics.horizontalAdvance(caption) <= Label5->x() - kGap;
+    for (const QString& value : values)
+      fits = fits && Label5->x() + metrics.horizontalAdvance(value) <= kClientWidth;
+    for (const QPushButton* button : {Button1, Button2})
+      fits = fits && metrics.horizontalAdvance(button->text()) <= CaptionRoom(button);
+    if (fits) break;
+  }
+  for (QLabel* caption : {Label1, Label2, Label3, Label4}) {
+    caption->adjustSize();
+    caption->setFixedHeight(kLabelHeight);
+  }
+}
 
 QLabel* TForm1::MakeLabel(const char* text, int left, int top, const char* colour) {
   auto* label = new QLabel(QString::fromUtf8(text), this);
@@ -186,7 +227,7 @@ void TForm1::SetLine(WindowLine line, const std::string& text) {
       label = Label8;
       break;
   }
-  FitLine(label, QString::fromStdString(text), rightBound);
+  FitLine(label, QString::fromStdString(text), rightBound, m_windowPx);
 }
 
 void TForm1::SetColour(WindowColour colour) {

@@ -95,11 +95,13 @@ class TForm1 : public QWidget, public MonitorView {
   template <typename Handler>
   void Guarded(Handler&& handler);
   QLabel* MakeLabel(const char* text, int left, int top, const char* colour);
+  void ChooseWindowFont();
 
   FormServices m_services;
   std::unique_ptr<DeadlineFetch> m_deadlineFetch;
   std::unique_ptr<RobotParts> m_parts;
   QDialog* m_aboutBox = nullptr;
+  int m_windowPx = 11;  // the pixel size every text starts from
   // When the input that clicked "génère" happened (a click queued while the window was frozen
   // is older than the generation's end).
   std::optional<std::chrono::steady_clock::time_point> m_button1InputTime;
