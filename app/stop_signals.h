@@ -1,8 +1,12 @@
 #pragma once
 // TERM and INT end the robot cleanly through the event loop: the signal handler only writes a
-// byte into a pipe, which a socket notifier reads on the user-interface thread.
+// byte into a pipe, which a socket notifier reads on the user-interface thread. A thread of its
+// own says at once on the log what the stop waits for (the game's run blocks the event loop)
+// and that a second stop changes nothing.
 
 #include <QObject>
+
+#include <thread>
 
 class QSocketNotifier;
 
@@ -25,6 +29,8 @@ class StopSignals final : public QObject {
 
   QtAppControl& m_app;
   QSocketNotifier* m_notifier = nullptr;
+  std::thread m_acknowledger;
+  bool m_stopSeen = false;
 };
 
 }  // namespace ventari

@@ -17,6 +17,7 @@
 #include "platform/errors.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
+#include "platform/long_wait.h"
 #include "platform/process.h"
 #include "stars/stars_file.h"
 
@@ -298,6 +299,7 @@ bool Generation::PlayGame(TurnJournal& journal, Origin origin, std::string& fail
     // none recorded it never ran its program, and its files say so.
     if (journal.gamePid != 0) {
       const ProcessIdentity game{journal.gamePid, journal.gameStart};
+      const LongWait waiting("the game's run (pid " + std::to_string(game.pid) + ")");
       if (!WaitForProcessEnd(game, m_gameTimeLimit)) {
         LogEvent("warning", "generation: the game left running, pid " +
                                 std::to_string(journal.gamePid) + ", ran past its time limit");
@@ -311,6 +313,7 @@ bool Generation::PlayGame(TurnJournal& journal, Origin origin, std::string& fail
       host.binariesDir + "\\" + host.executableName + " -g " + QuoteArgument(g + ".hst");
   LogEvent("info", "generation: running " + commandLine + " in " + GameDir());
   std::string journalError;
+  std::optional<LongWait> waiting;  // named for a stop asked for meanwhile
   // The game runs only once the journal holds its process: no game nobody waits for.
   const ProgramOutcome outcome =
       m_runner.RunProgramWithin(commandLine, m_gameTimeLimit, [&](const ProcessIdentity& process) {
@@ -323,8 +326,10 @@ bool Generation::PlayGame(TurnJournal& journal, Origin origin, std::string& fail
           return false;
         }
         LogEvent("info", "generation: the game runs, pid " + std::to_string(process.pid));
+        waiting.emplace("the game's run (pid " + std::to_string(process.pid) + ")");
         return true;
       });
+  waiting.reset();
   switch (outcome) {
     case ProgramOutcome::kNotStarted:
       failure = "Stars! EXE unlaunchable !!!";

@@ -261,6 +261,33 @@ class StopTest(TurnCase):
         self.assertEqual(self.count(self.calls), 1)
 
 
+    def test_term_while_the_game_runs_is_acknowledged_at_once(self):
+        self.prepare()
+        self.game_script(self.held())
+        robot = self.start_headless(self.league)
+        wait_for("the game to start", lambda: self.count(self.runs) == 1)
+        pid = int(read_bytes(self.runs).split()[1])
+        os.kill(robot.pid, signal.SIGTERM)
+        # Said while the game is still held: the event loop is not needed for it.
+        wait_for("the stop's acknowledgement", lambda: (
+            "info stop asked: the game's run (pid %d) is finished first, up to its time limit"
+            % pid) in self.log_text())
+        os.kill(robot.pid, signal.SIGINT)
+        wait_for("the second stop's answer", lambda: "info stop asked again: the robot is "
+                 "already stopping" in self.log_text())
+        self.assertEqual(self.game.host_turn(), 0, "the game is still held")
+        self.open_gate()
+        self.assertEqual(robot.wait(timeout=120), 0)
+        log = self.log_text()
+        self.assertIn("generation: turn 1 generated", log)
+        self.assertEqual(log.count("info stop asked for by a signal (TERM or INT)"), 1)
+        self.assertEqual(self.journal()[-1], "game-done", "stopped after the game's step")
+        self.start_headless(self.league)
+        self.wait_mails(self.sink, 3)
+        wait_for("the new year", lambda: self.game.line("curyear.txt") == "2401")
+        self.assertEqual(self.count(self.runs), 1)
+
+
 class RestoreTest(TurnCase):
     """A turn generated, then put back by the host from the command line, without a display."""
 
