@@ -1,5 +1,6 @@
 #include "core/check_command.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <optional>
 
@@ -9,14 +10,17 @@
 #include "core/generation.h"
 #include "core/late_reminders.h"
 #include "core/records.h"
+#include "core/refresh.h"
 #include "core/turn_journal.h"
 #include "mail/sendmail_mailer.h"
 #include "net/nmhttp.h"
+#include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/folder_lock.h"
 #include "platform/process.h"
+#include "platform/sdl_sound.h"
 #include "stars/stars_file.h"
 
 namespace ventari {
@@ -69,17 +73,17 @@ int CheckCommand(std::ostream& out) {
   GameSettings& game = records.game;
   try {
     if (!LoadHostSettings(host)) {
-      out << "problem: config file not found: ventari.def in " << GetCurrentDir() << "\n";
+      out << "set-up:          config file not found: ventari.def in " << GetCurrentDir() << "\n";
       return 1;
     }
     MakeFoldersAbsolute(host, GetCurrentDir());
     if (!LoadGameSettings(game, host.repJeu)) {
-      out << "problem: config file not found: " << host.repJeu << "/ventari.pla\n";
+      out << "set-up:          config file not found: " << host.repJeu << "/ventari.pla\n";
       return 1;
     }
     CheckGameSettings(game);
   } catch (const std::exception& error) {
-    out << "problem: settings: " << error.what() << "\n";
+    out << "set-up:          settings: " << error.what() << "\n";
     return 1;
   }
 
@@ -101,8 +105,7 @@ int CheckCommand(std::ostream& out) {
                          (hostHeader.gameOver() ? ", game over" : "")
                    : ", cannot be read whole")
       << "\n";
-  if (hostRead && hostHeader.gameOver())
-    note("the game is over (the host file says so): no turn will be generated");
+  std::string waitingFor;  // the late players, with why
   out << "orders:\n";
   for (int n = 1; n <= game.playerCount; ++n) {
     const PlayerEntry& player = game.player(n);
@@ -115,10 +118,13 @@ int CheckCommand(std::ostream& out) {
         hostRead ? stars::JudgeOrderFile(stem + ".x" + std::to_string(n), hostHeader, n)
                  : stars::OrderJudgement{};
     const stars::OrderVerdict verdict = judgement.verdict;
-    if (verdict == stars::OrderVerdict::kIn)
+    if (verdict == stars::OrderVerdict::kIn) {
       out << (judgement.savedOnly ? "in (saved, not submitted)\n" : "in\n");
-    else
-      out << "late (" << (hostRead ? stars::OrderVerdictText(verdict) : "no host file") << ")\n";
+    } else {
+      const std::string why = hostRead ? stars::OrderVerdictText(verdict) : "no host file";
+      out << "late (" << why << ")\n";
+      waitingFor += (waitingFor.empty() ? "" : ", ") + player.name + " (" + why + ")";
+    }
   }
 
   const std::string executable = host.binariesDir + "\\" + host.executableName;
@@ -193,12 +199,54 @@ int CheckCommand(std::ostream& out) {
   for (const std::string& name : backups) out << " " << name;
   out << (backups.empty() ? " none" : "") << "\n";
 
-  if (!problem.empty()) {
-    out << "problem: " << problem << "\n";
-    return 1;
+  out << "publication:     " << host.publicationDir << "/" << game.gameName << "\n";
+  // What the players' mails link to: a host must see an address that is not his league's.
+  out << "league site:     " << LeagueSiteAddress() << "\n";
+  const std::optional<std::string> installed = InstalledDataFolder();
+  const bool soundHere = FileExists("pret.wav");
+  const bool soundInstalled = installed && FileExists(*installed + "/pret.wav");
+  out << "ready sound:     "
+      << (soundHere        ? GetCurrentDir() + "/pret.wav"
+          : soundInstalled ? *installed + "/pret.wav"
+                           : "none: the error is shown once a turn")
+      << "\n";
+  if (!soundHere && !soundInstalled)
+    note("no pret.wav in " + GetCurrentDir() + " nor where the package puts it");
+
+  // Two verdicts: whether the robot can run, and where the turn stands.
+  std::string turn;
+  bool deadlineRead = false;
+  std::optional<TDateTime> deadlineTime;
+  const std::string deadlineLine = FirstLineOf(DeadlineCachePath(records), deadlineRead);
+  try {
+    if (deadlineRead) deadlineTime = ParseDeadline(deadlineLine);
+  } catch (const EConvertError&) {
   }
-  out << "ready: a turn can be generated\n";
-  return 0;
+  const TDateTime now = SystemClock().Now();
+  std::string deadlineSaid = "no deadline known";
+  if (deadlineTime && *deadlineTime > now) {
+    const long minutes = std::lround((*deadlineTime - now) * 24 * 60);
+    deadlineSaid =
+        "in " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min";
+  } else if (deadlineTime) {
+    deadlineSaid = "passed";
+  }
+  if (hostRead && hostHeader.gameOver()) {
+    turn = "the game is over";
+  } else if (FileExists(JournalPath(gameDir))) {
+    turn = "an interrupted turn waits: the robot finishes it when it starts";
+  } else if (!waitingFor.empty()) {
+    turn = "waiting for " + waitingFor + " (deadline " + deadlineSaid + ")";
+  } else if (deadlineTime && *deadlineTime > now) {
+    turn = "before the deadline (" + deadlineSaid + ")";
+  } else if (deadlineTime) {
+    turn = game.autoGenerate ? "due now" : "due now, generated when the host clicks \"génère\"";
+  } else {
+    turn = "every order in, no deadline known";
+  }
+  out << "set-up:          " << (problem.empty() ? "ok" : problem) << "\n";
+  out << "turn:            " << turn << "\n";
+  return problem.empty() ? 0 : 1;
 }
 
 }  // namespace ventari

@@ -499,7 +499,10 @@ class CheckTest(TurnCase):
         self.assertIn("  3 Robot: computer\n", out)
         self.assertIn("stars.exe, native", out)
         self.assertIn("nextdl?jeu=alpha: " + NEXT, out)
-        self.assertIn("ready: a turn can be generated", out)
+        self.assertIn("set-up:          ok\n", out)
+        self.assertIn("turn:            waiting for Bob (other player) (deadline passed)\n", out)
+        self.assertIn("league site:     http://www.stars-ligue.example/\n", out)
+        self.assertIn("publication:     %s\n" % self.game.pub_dir, out)
         self.assertEqual(self.sink.messages(), [])
         self.assertEqual(self.game.host_turn(), 0)
         self.assertEqual(first_line(self.game.path("nextdl.txt")), PAST, "the page is not cached")
@@ -507,10 +510,17 @@ class CheckTest(TurnCase):
         # A mail program that is not there is the first problem.
         run = self.check("/nonexistent/sendmail")
         self.assertEqual(run.returncode, 1)
-        self.assertIn("problem: the mail program /nonexistent/sendmail cannot be started",
+        self.assertIn("set-up:          the mail program /nonexistent/sendmail cannot be started",
                       run.stdout.decode())
         os.replace(self.game.path("alpha.x2.keep"), self.game.path("alpha.x2"))
         self.assertEqual(self.game.snapshot(), before)
+
+        # Every order in: the turn is due, or waits for its deadline.
+        out = self.check(self.msmtp()).stdout.decode()
+        self.assertIn("turn:            due now\n", out)
+        self.game.set_deadline(NEXT)
+        out = self.check(self.msmtp()).stdout.decode()
+        self.assertRegex(out, r"turn:            before the deadline \(in \d+ h \d+ min\)\n")
 
 
 if __name__ == "__main__":
