@@ -69,24 +69,33 @@ int CheckCommand(std::ostream& out) {
     if (problem.empty()) problem = text;
   };
   ProgramRecords records;
+  SettingsProblems settingsProblems;
   HostSettings& host = records.host;
   GameSettings& game = records.game;
   try {
-    if (!LoadHostSettings(host)) {
+    if (!LoadHostSettings(host, &settingsProblems)) {
       out << "set-up:          config file not found: ventari.def in " << GetCurrentDir() << "\n";
       return 1;
     }
     MakeFoldersAbsolute(host, GetCurrentDir());
-    if (!LoadGameSettings(game, host.repJeu)) {
+    if (!LoadGameSettings(game, host.repJeu, &settingsProblems)) {
       out << "set-up:          config file not found: " << host.repJeu << "/ventari.pla\n";
       return 1;
     }
     CheckGameSettings(game);
   } catch (const std::exception& error) {
+    for (const SettingsProblem& problem : settingsProblems)
+      out << "settings:        " << problem.Message() << "\n";
     out << "set-up:          settings: " << error.what() << "\n";
     return 1;
   }
 
+  // Every line the robot reads but cannot use as meant: each a problem.
+  for (const SettingsProblem& problem : settingsProblems) {
+    out << "settings:        " << problem.Message() << "\n";
+    note(problem.Message());
+  }
+  if (game.playerCount == 0) note("ventari.pla: no players (joueurs 0): nobody would get a turn");
   const std::string gameDir = host.repJeu + "/" + game.gameName;
   const std::string stem = gameDir + "/" + game.gameName;
   out << "game:            " << game.gameName << " (" << gameDir << ")\n";

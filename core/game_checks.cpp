@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/settings.h"
+#include "mail/mail_message.h"
 #include "platform/errors.h"
 
 namespace ventari {
@@ -30,6 +31,14 @@ void CheckGameSettings(const GameSettings& game) {
                      name.find_first_of("/\\") == std::string::npos &&
                      std::none_of(name.begin(), name.end(), IsControl);
   if (!valid) throw Exception("'" + Shown(name) + "' is not a valid game name");
+  // A human row nobody could mail: his turn would be generated and never sent.
+  for (int n = 1; n <= game.playerCount; ++n) {
+    const PlayerEntry& player = game.player(n);
+    if (player.isComputer() || IsPlainAddress(player.address)) continue;
+    throw Exception("ventari.pla, ligne " + std::to_string(player.line) +
+                    " : l'adresse du joueur " + std::to_string(n) + " (" + player.name +
+                    ") n'est pas une adresse (« " + player.address + " »)");
+  }
 }
 
 std::string AbsoluteFolder(const std::string& folder, const std::string& workingFolder) {

@@ -1,11 +1,17 @@
 #include "core/refresh.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "core/cache_makers.h"
 #include "core/game_checks.h"
 #include "core/monitor_view.h"
 #include "core/records.h"
+#include "core/settings.h"
 #include "platform/clock.h"
+#include "platform/dialogs.h"
 #include "platform/errors.h"
+#include "platform/event_log.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
@@ -63,32 +69,77 @@ RefreshCycle::RefreshCycle(ProgramRecords& records, MonitorView& view, Dialogs& 
       m_deadlineMaker(deadlineMaker),
       m_yearMaker(yearMaker) {}
 
+void RefreshCycle::SayProblems(const SettingsProblems& problems) {
+  // Each once in the log, when a run first meets it; at start-up all of them in one box.
+  std::vector<std::string> messages;
+  std::string box;
+  for (const SettingsProblem& problem : problems) {
+    const std::string message = problem.Message();
+    messages.push_back(message);
+    if (std::find(m_saidProblems.begin(), m_saidProblems.end(), message) == m_saidProblems.end())
+      LogEvent("warning", "settings: " + message);
+    box += (box.empty() ? "" : "\n") + message;
+  }
+  m_saidProblems = std::move(messages);
+  const bool first = !m_ranOnce;
+  m_ranOnce = true;
+  if (first && !box.empty()) m_dialogs.ShowMessage(box);
+}
+
 bool RefreshCycle::Fatal(const char* text) {
   EndApplication(m_dialogs, m_app, text);
   return false;
 }
 
 void RefreshCycle::Run() {
+  SettingsProblems problems;
+  bool said = false;
+  try {
+    RunSteps(problems, said);
+  } catch (const std::exception&) {
+    if (!said) SayProblems(problems);  // a folder named on a line without a tab, say
+    throw;
+  }
+  if (!said) SayProblems(problems);
+}
+
+void RefreshCycle::RunSteps(SettingsProblems& problems, bool& said) {
   HostSettings& host = m_records.host;
   GameSettings& game = m_records.game;
   MonitorState& state = m_records.monitor;
 
   state.savedDir = GetCurrentDir();
-  if (!LoadHostSettings(host)) return (void)Fatal("config file not found !!!");
+  if (!LoadHostSettings(host, &problems)) {
+    LogEvent("error", "config file not found !!!: " + state.savedDir + "/ventari.def");
+    return (void)Fatal("config file not found !!!");
+  }
   MakeFoldersAbsolute(host, state.savedDir);
-  if (!DirectoryExists(host.binariesDir))
+  if (!DirectoryExists(host.binariesDir)) {
+    LogEvent("error", "Stars! binaries directory not found !!!: " + NativePath(host.binariesDir));
     return (void)Fatal("Stars! binaries directory not found !!!");
+  }
   const std::string executable = host.binariesDir + "\\" + host.executableName;
-  if (!FileExists(executable)) return (void)Fatal("Stars! executable file not found !!!");
+  if (!FileExists(executable)) {
+    LogEvent("error", "Stars! executable file not found !!!: " + NativePath(executable));
+    return (void)Fatal("Stars! executable file not found !!!");
+  }
   // Resolved as the generation's start will resolve it, so that an executable that cannot be
   // started (no execute bit, no wine, a shorter path with blanks that is another program) is
   // reported now rather than when the turn is due.
   const std::optional<ResolvedCommand> gameCommand = ResolveCommandLine(executable);
-  if (!gameCommand || gameCommand->program != NativePath(executable))
+  if (!gameCommand || gameCommand->program != NativePath(executable)) {
+    LogEvent("error", "Stars! EXE unlaunchable !!!: " + NativePath(executable));
     return (void)Fatal("Stars! EXE unlaunchable !!!");
+  }
   if (!DirectoryExists(host.publicationDir)) MakeDirPath(host.publicationDir);
   if (!DirectoryExists(host.repJeu)) MakeDirPath(host.repJeu);
-  if (!LoadGameSettings(game, host.repJeu)) return (void)Fatal("config file not found !!!");
+  const bool gameRead = LoadGameSettings(game, host.repJeu, &problems);
+  SayProblems(problems);
+  said = true;
+  if (!gameRead) {
+    LogEvent("error", "config file not found !!!: " + NativePath(host.repJeu) + "/ventari.pla");
+    return (void)Fatal("config file not found !!!");
+  }
   CheckGameSettings(game);
 
   const std::string publicationGameDir = host.publicationDir + "/" + game.gameName;

