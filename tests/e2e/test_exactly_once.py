@@ -9,7 +9,7 @@ import signal
 import subprocess
 import unittest
 
-from harness import (BIN_DIR, NEXT, PAST, SANITIZER_REPORTS, address, plain_text, read_bytes,
+from harness import (BIN_DIR, NEXT, SANITIZER_REPORTS, address, plain_text, read_bytes,
                      stars_turn, wait_for)
 from test_resume import TurnCase
 
@@ -206,13 +206,7 @@ class OneClickOneTurnTest(ExactlyOnceCase):
     does not answer, the generation still under way."""
 
     def start_manual(self):
-        self.game = self.make_game(auto=False)
-        self.game.hand_in_orders()
-        self.game.set_deadline(PAST)
-        self.game.set_year("2400")
-        self.league = self.start_league("alpha", deadline=NEXT)
-        self.sink = self.start_sink()
-        self.runs = os.path.join(self.tmp, "game-runs")
+        self.prepare(auto=False)
 
     def start_robot_and_wait_reminder(self):
         robot = self.start_robot(self.game, self.league, self.sink)

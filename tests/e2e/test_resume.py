@@ -34,8 +34,8 @@ def signal_pending(pid, sig):
 class TurnCase(RobotTestCase):
     """A game whose turn is due, with the peers and scripts the tests below use."""
 
-    def prepare(self):
-        self.game = self.make_game()
+    def prepare(self, **game_options):
+        self.game = self.make_game(**game_options)
         self.game.hand_in_orders()
         self.game.set_deadline(PAST)
         self.game.set_year("2400")
