@@ -1,0 +1,390 @@
+#include "core/status_page.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <utility>
+
+#include "platform/files.h"
+
+namespace ventari {
+
+namespace {
+
+// A local date-time as the machine's clock reads it: the fields after mktime (which moves a
+// time skipped by a daylight-saving change forward), the instant and the offset then.
+struct LocalInstant {
+  std::tm tm{};
+  long long epochMs = 0;
+  long offsetSeconds = 0;
+};
+
+LocalInstant ResolveLocal(TDateTime local) {
+  const DateTimeParts p = DecodeDateTime(local);
+  LocalInstant at;
+  at.tm.tm_year = p.year - 1900;
+  at.tm.tm_mon = p.month - 1;
+  at.tm.tm_mday = p.day;
+  at.tm.tm_hour = p.hour;
+  at.tm.tm_min = p.minute;
+  at.tm.tm_sec = p.second;
+  at.tm.tm_isdst = -1;
+  const std::time_t seconds = std::mktime(&at.tm);
+  at.epochMs = static_cast<long long>(seconds) * 1000 + p.millisecond;
+  at.offsetSeconds = at.tm.tm_gmtoff;
+  return at;
+}
+
+std::string TwoDigits(int value) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%02d", value);
+  return buffer;
+}
+
+// "+01:00", "-05:00", "+05:30".
+std::string Offset(long seconds) {
+  const long minutes = (seconds < 0 ? -seconds : seconds) / 60;
+  return std::string(seconds < 0 ? "-" : "+") + TwoDigits(static_cast<int>(minutes / 60)) + ":" +
+         TwoDigits(static_cast<int>(minutes % 60));
+}
+
+std::string Iso(const LocalInstant& at) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d", at.tm.tm_year + 1900,
+                at.tm.tm_mon + 1, at.tm.tm_mday, at.tm.tm_hour, at.tm.tm_min, at.tm.tm_sec);
+  return buffer + Offset(at.offsetSeconds);
+}
+
+// Written out by hand: the page must not depend on the machine's locale.
+constexpr const char* kFrenchDays[7] = {"dimanche", "lundi",    "mardi", "mercredi",
+                                        "jeudi",    "vendredi", "samedi"};
+constexpr const char* kFrenchMonths[12] = {"janvier",   "février", "mars",     "avril",
+                                           "mai",       "juin",    "juillet",  "août",
+                                           "septembre", "octobre", "novembre", "décembre"};
+
+// "mardi 8 décembre 2026 18:00 (UTC+01:00)", "mardi 1er décembre ...".
+std::string FrenchDate(const LocalInstant& at) {
+  const int day = at.tm.tm_mday;
+  return std::string(kFrenchDays[at.tm.tm_wday % 7]) + " " + std::to_string(day) +
+         (day == 1 ? "er " : " ") + kFrenchMonths[at.tm.tm_mon % 12] + " " +
+         std::to_string(at.tm.tm_year + 1900) + " " + TwoDigits(at.tm.tm_hour) + ":" +
+         TwoDigits(at.tm.tm_min) + " (UTC" + Offset(at.offsetSeconds) + ")";
+}
+
+// Whole seconds from the last look to the deadline, by the instants rather than the local
+// readings, so that a daylight-saving change in between counts. Negative once passed.
+std::optional<long long> TimeLeftSeconds(const StatusSnapshot& s) {
+  if (!s.deadline) return std::nullopt;
+  const long long ms = ResolveLocal(*s.deadline).epochMs - ResolveLocal(s.updated).epochMs;
+  return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+}
+
+// "12 min", "5 h 03 min", "2 j 5 h 03 min".
+std::string FrenchSpan(long long minutes) {
+  const long long days = minutes / 1440;
+  const long long hours = minutes / 60 % 24;
+  const int rest = static_cast<int>(minutes % 60);
+  if (days == 0 && hours == 0) return std::to_string(rest) + " min";
+  std::string text = days > 0 ? std::to_string(days) + " j " : std::string();
+  return text + std::to_string(hours) + " h " + TwoDigits(rest) + " min";
+}
+
+// Minutes are cut, not rounded: the page never promises more time than there is.
+std::string FrenchTimeLeft(long long seconds) {
+  const bool ahead = seconds > 0;
+  const long long minutes = (ahead ? seconds : -seconds) / 60;
+  return std::string(ahead ? "dans " : "dépassée depuis ") +
+         (minutes == 0 ? "moins d’une minute" : FrenchSpan(minutes));
+}
+
+// Length of the valid UTF-8 sequence at `at`, 0 when there is none (overlong forms and
+// surrogates included).
+std::size_t Utf8SequenceAt(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i)
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  return length;
+}
+
+constexpr const char* kReplacement = "\xEF\xBF\xBD";
+
+// Calls `ascii` for each ASCII byte and `other` for each whole non-ASCII sequence; a broken
+// sequence becomes U+FFFD, so that both files stay valid UTF-8 whatever the settings held.
+template <typename Ascii, typename Other>
+void ForEachCharacter(const std::string& text, Ascii ascii, Other other) {
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = Utf8SequenceAt(text, at);
+    if (length == 0) {
+      other(std::string_view(kReplacement));
+      ++at;
+    } else if (length == 1) {
+      ascii(text[at]);
+      ++at;
+    } else {
+      other(std::string_view(text).substr(at, length));
+      at += length;
+    }
+  }
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  ForEachCharacter(
+      text,
+      [&](char c) {
+        switch (c) {
+          case '"':
+            out += "\\\"";
+            return;
+          case '\\':
+            out += "\\\\";
+            return;
+          case '\b':
+            out += "\\b";
+            return;
+          case '\f':
+            out += "\\f";
+            return;
+          case '\n':
+            out += "\\n";
+            return;
+          case '\r':
+            out += "\\r";
+            return;
+          case '\t':
+            out += "\\t";
+            return;
+          default:
+            break;
+        }
+        // The markup characters too, so that the text can sit inside a page's script.
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '<' || c == '>' || c == '&') {
+          char buffer[8];
+          std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned char>(c));
+          out += buffer;
+        } else {
+          out += c;
+        }
+      },
+      [&](std::string_view sequence) {
+        // Line and paragraph separators end a line in older JavaScript.
+        if (sequence == "\xE2\x80\xA8")
+          out += "\\u2028";
+        else if (sequence == "\xE2\x80\xA9")
+          out += "\\u2029";
+        else
+          out += sequence;
+      });
+  return out + "\"";
+}
+
+std::string JsonStringOrNull(const std::string& text) {
+  return text.empty() ? "null" : JsonString(text);
+}
+
+std::string Html(const std::string& text) {
+  std::string out;
+  ForEachCharacter(
+      text,
+      [&](char c) {
+        switch (c) {
+          case '&':
+            out += "&amp;";
+            return;
+          case '<':
+            out += "&lt;";
+            return;
+          case '>':
+            out += "&gt;";
+            return;
+          case '"':
+            out += "&quot;";
+            return;
+          case '\'':
+            out += "&#39;";
+            return;
+          default:
+            break;
+        }
+        // Control characters are not allowed in an HTML page's text.
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') || c == 0x7F)
+          out += kReplacement;
+        else
+          out += c;
+      },
+      [&](std::string_view sequence) { out += sequence; });
+  return out;
+}
+
+const char* OrdersKey(PlayerOrders orders) {
+  switch (orders) {
+    case PlayerOrders::kIn:
+      return "in";
+    case PlayerOrders::kLate:
+      return "late";
+    case PlayerOrders::kRefused:
+      return "refused";
+    case PlayerOrders::kComputer:
+      return "computer";
+  }
+  return "late";
+}
+
+std::string OrdersFrench(const StatusPlayer& player) {
+  switch (player.orders) {
+    case PlayerOrders::kIn:
+      return "ordres reçus";
+    case PlayerOrders::kLate:
+      return "en attente";
+    case PlayerOrders::kRefused:
+      return player.reason.empty() ? "refusés" : "refusés : " + player.reason;
+    case PlayerOrders::kComputer:
+      return "ordinateur";
+  }
+  return "en attente";
+}
+
+std::string Title(const StatusSnapshot& s) {
+  return s.year.empty() ? s.game : s.game + " — année " + s.year;
+}
+
+constexpr const char* kStyle = R"(body {
+  font-family: system-ui, sans-serif;
+  font-size: 1.125rem;
+  line-height: 1.4;
+  max-width: 40rem;
+  margin: 0 auto;
+  padding: 0.75rem;
+  color: #222;
+  background: #fff;
+}
+h1 { font-size: 1.5rem; margin: 0.5rem 0 1rem; overflow-wrap: anywhere; }
+p { margin: 0.4rem 0; overflow-wrap: anywhere; }
+#state { font-weight: bold; }
+.passed { color: #b00020; font-weight: bold; }
+table { width: 100%; border-collapse: collapse; margin: 1rem 0; table-layout: fixed; }
+th, td { text-align: left; padding: 0.5rem 0.4rem; border-bottom: 1px solid #ccc;
+  vertical-align: top; overflow-wrap: anywhere; }
+th.row, td.row { width: 2.5rem; }
+.orders-in td { background: #e3f5e1; }
+.orders-late td { background: #fff4d6; }
+.orders-refused td { background: #fde2e1; }
+.orders-computer td { background: #eeeeee; color: #555; }
+footer { font-size: 0.95rem; color: #555; margin-top: 1.5rem; }
+)";
+
+}  // namespace
+
+std::string IsoLocalWithOffset(TDateTime local) { return Iso(ResolveLocal(local)); }
+
+std::string StatusJson(const StatusSnapshot& s) {
+  const std::optional<long long> left = TimeLeftSeconds(s);
+  std::string out = "{\n";
+  out += "  \"game\": " + JsonString(s.game) + ",\n";
+  out += "  \"year\": " + JsonStringOrNull(s.year) + ",\n";
+  out += "  \"state\": " + JsonString(s.state) + ",\n";
+  out += "  \"note\": " + JsonStringOrNull(s.stateNote) + ",\n";
+  out += "  \"deadline\": " +
+         (s.deadline ? JsonString(IsoLocalWithOffset(*s.deadline)) : std::string("null")) + ",\n";
+  out += "  \"time_left_s\": " + (left ? std::to_string(*left) : std::string("null")) + ",\n";
+  out += "  \"updated\": " + JsonString(IsoLocalWithOffset(s.updated)) + ",\n";
+  out +=
+      "  \"last_generation\": " +
+      (s.lastGeneration ? JsonString(IsoLocalWithOffset(*s.lastGeneration)) : std::string("null")) +
+      ",\n";
+  out += "  \"players\": [";
+  for (std::size_t i = 0; i < s.players.size(); ++i) {
+    const StatusPlayer& p = s.players[i];
+    // A reason only ever goes with refused orders.
+    const std::string reason = p.orders == PlayerOrders::kRefused ? p.reason : std::string();
+    out += i == 0 ? "\n" : ",\n";
+    out += "    {\"row\": " + std::to_string(p.row) + ", \"name\": " + JsonString(p.name) +
+           ", \"orders\": \"" + OrdersKey(p.orders) +
+           "\", \"reason\": " + JsonStringOrNull(reason) + "}";
+  }
+  out += s.players.empty() ? "]\n" : "\n  ]\n";
+  out += "}\n";
+  return out;
+}
+
+std::string StatusHtml(const StatusSnapshot& s) {
+  std::string out =
+      "<!DOCTYPE html>\n"
+      "<html lang=\"fr\">\n"
+      "<head>\n"
+      "<meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      "<meta http-equiv=\"refresh\" content=\"60\">\n";
+  out += "<title>" + Html(Title(s)) + "</title>\n";
+  out += "<style>\n" + std::string(kStyle) + "</style>\n</head>\n<body>\n";
+  out += "<h1 id=\"title\">" + Html(Title(s)) + "</h1>\n";
+  out += "<p>état : <span id=\"state\">" + Html(s.state) + "</span></p>\n";
+  if (!s.stateNote.empty()) out += "<p id=\"note\">" + Html(s.stateNote) + "</p>\n";
+  if (s.deadline) {
+    const LocalInstant at = ResolveLocal(*s.deadline);
+    out += "<p>échéance : <time id=\"deadline\" datetime=\"" + Iso(at) + "\">" + FrenchDate(at) +
+           "</time></p>\n";
+    const long long left = *TimeLeftSeconds(s);
+    out += std::string("<p id=\"time-left\"") + (left > 0 ? "" : " class=\"passed\"") + ">" +
+           FrenchTimeLeft(left) + "</p>\n";
+  } else {
+    out += "<p>échéance : <span id=\"deadline\">inconnue</span></p>\n";
+  }
+  out +=
+      "<table id=\"players\">\n"
+      "<thead><tr><th class=\"row\">N°</th><th>joueur</th><th>ordres</th></tr></thead>\n"
+      "<tbody>\n";
+  for (const StatusPlayer& p : s.players) {
+    const std::string row = std::to_string(p.row);
+    out += "<tr id=\"row-" + row + "\" class=\"orders-" + OrdersKey(p.orders) +
+           "\"><td class=\"row\">" + row + "</td><td class=\"name\">" + Html(p.name) +
+           "</td><td class=\"orders\">" + Html(OrdersFrench(p)) + "</td></tr>\n";
+  }
+  out += "</tbody>\n</table>\n<footer>\n";
+  out += "<p>dernière génération : <span id=\"last-generation\">" +
+         (s.lastGeneration ? FrenchDate(ResolveLocal(*s.lastGeneration)) : std::string("aucune")) +
+         "</span></p>\n";
+  out += "<p>mis à jour : <span id=\"updated\">" + FrenchDate(ResolveLocal(s.updated)) +
+         "</span></p>\n";
+  out += "</footer>\n</body>\n</html>\n";
+  return out;
+}
+
+StatusPageWriter::StatusPageWriter(std::string folder) : m_folder(std::move(folder)) {}
+
+bool StatusPageWriter::Write(const StatusSnapshot& s) {
+  const bool json = WriteIfChanged("status.json", StatusJson(s), m_lastJson);
+  const bool html = WriteIfChanged("index.html", StatusHtml(s), m_lastHtml);
+  return json || html;
+}
+
+bool StatusPageWriter::WriteIfChanged(const char* name, const std::string& bytes,
+                                      std::optional<std::string>& last) {
+  if (last == bytes) return false;
+  const bool separated = m_folder.empty() || m_folder.back() == '/' || m_folder.back() == '\\';
+  ReplaceFileContents(m_folder + (separated ? "" : "/") + name, bytes);
+  last = bytes;  // only once it is on disk: a failed write is tried again
+  return true;
+}
+
+}  // namespace ventari
