@@ -168,9 +168,9 @@ int CheckCommand(std::ostream& out) {
   }
   TextFileReader page;
   page.openText(bodyText);
+  const std::string pageLine = pageFound ? page.readLine() : std::string();
   out << "league page:     " << url << ": "
-      << (pageFound ? page.readLine() : "not found" + (said.empty() ? "" : " (" + said + ")"))
-      << "\n";
+      << (pageFound ? pageLine : "not found" + (said.empty() ? "" : " (" + said + ")")) << "\n";
   if (!pageFound) note("the league page " + url + " cannot be fetched");
 
   const std::optional<double> lead = ReminderLeadFromEnvironment();
@@ -228,7 +228,11 @@ int CheckCommand(std::ostream& out) {
   std::optional<TDateTime> deadlineTime;
   const std::string deadlineLine = FirstLineOf(DeadlineCachePath(records), deadlineRead);
   try {
-    if (deadlineRead) deadlineTime = ParseDeadline(deadlineLine);
+    // Without a cache the robot starts with the page's deadline: the one just fetched.
+    if (deadlineRead)
+      deadlineTime = ParseDeadline(deadlineLine);
+    else if (pageFound)
+      deadlineTime = ParseDeadline(pageLine);
   } catch (const EConvertError&) {
   }
   const TDateTime now = SystemClock().Now();
@@ -245,7 +249,8 @@ int CheckCommand(std::ostream& out) {
   } else if (FileExists(JournalPath(gameDir))) {
     turn = "an interrupted turn waits: the robot finishes it when it starts";
   } else if (!waitingFor.empty()) {
-    turn = "waiting for " + waitingFor + " (deadline " + deadlineSaid + ")";
+    turn = "waiting for " + waitingFor + " (" +
+           (deadlineTime ? "deadline " + deadlineSaid : deadlineSaid) + ")";
   } else if (deadlineTime && *deadlineTime > now) {
     turn = "before the deadline (" + deadlineSaid + ")";
   } else if (deadlineTime) {

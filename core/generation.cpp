@@ -311,7 +311,7 @@ bool Generation::PlayGame(TurnJournal& journal, Origin origin, std::string& fail
 
   const std::string commandLine =
       host.binariesDir + "\\" + host.executableName + " -g " + QuoteArgument(g + ".hst");
-  LogEvent("info", "generation: running " + commandLine + " in " + GameDir());
+  LogEvent("info", "generation: running " + NativePath(commandLine) + " in " + GameDir());
   std::string journalError;
   std::optional<LongWait> waiting;  // named for a stop asked for meanwhile
   // The game runs only once the journal holds its process: no game nobody waits for.

@@ -26,7 +26,7 @@ bool YearTool::RunYearTool() {
                                   QuoteArgument(game.gameName + ".hst") + " /q > curyear.txt";
   const ProgramOutcome outcome = m_runner.RunProgramWithin(commandLine, m_limit, {});
   if (outcome != ProgramOutcome::kEnded) {
-    LogEvent("error", "year tool: " + commandLine +
+    LogEvent("error", "year tool: " + NativePath(commandLine) +
                           (outcome == ProgramOutcome::kTimedOut
                                ? " still ran after " + std::to_string(m_limit.count()) +
                                      " seconds and was ended"
@@ -35,7 +35,7 @@ bool YearTool::RunYearTool() {
     return false;
   }
   SetCurrentDir(state.savedDir);
-  LogEvent("info", "year tool run: " + commandLine);
+  LogEvent("info", "year tool run: " + NativePath(commandLine));
   return true;
 }
 

@@ -57,9 +57,11 @@ std::optional<std::string> InstalledDataFolder() {
   const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
   if (n <= 0 || static_cast<std::size_t>(n) >= path.size()) return std::nullopt;
   path.resize(static_cast<std::size_t>(n));
+  // <prefix>/bin/ventari -> <prefix>: the path is shown to the host, so no "/../".
   const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return std::nullopt;
-  return path.substr(0, slash) + "/../share/ventari";
+  const std::size_t binSlash = slash == std::string::npos ? slash : path.rfind('/', slash - 1);
+  if (binSlash == std::string::npos) return std::nullopt;
+  return path.substr(0, binSlash) + "/share/ventari";
 }
 
 SdlSoundPlayer::SdlSoundPlayer(std::vector<std::string> fallbackFolders)

@@ -80,16 +80,27 @@ def make_handler(options):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--games", required=True)
-    parser.add_argument("--web-folder", default="ligue")
-    parser.add_argument("--hours", type=float, default=48)
-    parser.add_argument("--deadline", default="")
-    parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--port-file", default="")
-    parser.add_argument("--log", default="")
+    parser = argparse.ArgumentParser(
+        description=__doc__.splitlines()[0],
+        epilog="The robot asks <server>/<web folder>/travail/ventari.php/nextdl?jeu=<game>; the "
+               "first line of the answer is the deadline, \"YYYY-MM-DD HH:MM:SS\" in local time.")
+    parser.add_argument("--games", required=True, metavar="NAME[,NAME...]",
+                        help="the games served, by their names (jeu in ventari.pla)")
+    parser.add_argument("--web-folder", default="ligue", metavar="FOLDER",
+                        help="the league's web folder (web in ventari.pla); default ligue")
+    parser.add_argument("--hours", type=float, default=48, metavar="H",
+                        help="each deadline answered is H hours after the request; default 48")
+    parser.add_argument("--deadline", default="", metavar="'YYYY-MM-DD HH:MM:SS'",
+                        help="answer this deadline instead (a past one makes a turn due at once)")
+    parser.add_argument("--port", type=int, default=0,
+                        help="the loopback port to listen on; default 0, a free one")
+    parser.add_argument("--port-file", default="", metavar="FILE",
+                        help="also write the port chosen into FILE")
+    parser.add_argument("--log", default="", metavar="FILE",
+                        help="append each request line to FILE")
     parser.add_argument("--fault", default="",
-                        choices=["", "hang", "close-mid-header", "redirect-forever", "error-500"])
+                        choices=["", "hang", "close-mid-header", "redirect-forever", "error-500"],
+                        help="misbehave on purpose, to try the robot's handling of a bad server")
     options = parser.parse_args()
 
     ThreadingHTTPServer.daemon_threads = True

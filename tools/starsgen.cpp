@@ -75,6 +75,20 @@ int Usage(const std::string& message) {
   return 2;
 }
 
+constexpr const char* kHelp =
+    "usage: starsgen --new <game>.hst --players N\n"
+    "       starsgen --orders <game>.hst --player N [--saved]\n"
+    "       starsgen -g <game>.hst\n"
+    "A stand-in for the Stars! game executable, run in the per-game folder.\n"
+    "  --new        create a game of N players (1 to 16): <game>.hst at turn 0 (year 2400)\n"
+    "               and each player's turn file <game>.m<n>\n"
+    "  --orders     write player N's order file <game>.x<n> for the current turn, as his\n"
+    "               game does when he submits his orders; --saved: only saved, not submitted\n"
+    "  -g           generate the next turn: the host file one turn further, a new turn file\n"
+    "               for each player, the order files used deleted\n"
+    "Environment: STARSGEN_CUT=<n> writes player n's turn file cut short,\n"
+    "STARSGEN_GAME_OVER=1 a host file that says the game is over.\n";
+
 // "--players=3" -> "--players"; an argument without "=" is its own name.
 std::string_view OptionName(std::string_view arg) { return arg.substr(0, arg.find('=')); }
 
@@ -228,7 +242,10 @@ int Run(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (arg == "-g" || arg == "-G" || arg == "/g" || arg == "/G") {
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    } else if (arg == "-g" || arg == "-G" || arg == "/g" || arg == "/G") {
       options.generate = true;
     } else if (arg == "--new") {
       options.create = true;

@@ -35,6 +35,17 @@ int Run(int argc, char** argv) {
   bool quiet = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(
+          "usage: staryear <file.hst> [/q] [> <out>]\n"
+          "Prints the year of a Stars! game file (the turn in its header plus 2400).\n"
+          "  > <out>  write the year into <out> instead (the robot's form: the program gets\n"
+          "           \">\" and the file name as arguments, without a shell)\n"
+          "  /q       say nothing but errors\n"
+          "The robot runs it as <game folder>/staryear.EXE: link it there under that name.\n",
+          stdout);
+      return 0;
+    }
     if (IsQuietSwitch(arg)) {
       quiet = true;
     } else if (arg.starts_with(">>")) {

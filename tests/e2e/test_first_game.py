@@ -1,0 +1,103 @@
+"""The README's "Your first game", run as a host would type it: its shell blocks, in order, in
+one shell, in an empty home folder. Only the first block, the host's own values, is replaced:
+the mail server is a local SMTP server and the league page gets a free port."""
+
+import os
+import re
+import shutil
+import socket
+import subprocess
+import unittest
+
+from harness import (BIN_DIR, SOURCE_DIR, RobotTestCase, SANITIZER_REPORTS, address, read_bytes,
+                     stars_turn, wait_for)
+
+VALUES = re.compile(r"^SMTP_HOST=\S+ SMTP_PORT=\d+ HOST_MAIL=\S+ LEAGUE_PORT=\d+$")
+
+
+def guide_blocks():
+    """The shell blocks of the README's "Your first game" section, in order."""
+    with open(os.path.join(SOURCE_DIR, "README.md"), encoding="utf-8") as f:
+        text = f.read()
+    start = text.index("\n## Your first game\n")
+    end = text.index("\n## ", start + 1)
+    return [block.strip("\n") for block in
+            re.findall(r"^```sh\n(.*?)^```$", text[start:end], re.S | re.M)]
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class FirstGameTest(RobotTestCase):
+
+    def test_the_guide_reaches_a_generated_turn(self):
+        blocks = guide_blocks()
+        self.assertGreaterEqual(len(blocks), 9, "the guide's blocks were not found")
+        self.assertRegex(blocks[0], VALUES, "the first block is no longer the host's values")
+        self.assertRegex(blocks[-1], r"^ventari\b", "the guide no longer ends with the robot")
+        sink = self.start_sink()
+        values = "SMTP_HOST=127.0.0.1 SMTP_PORT=%d HOST_MAIL=host@example.org LEAGUE_PORT=%d" % (
+            sink.port, free_port())
+        script = os.path.join(self.tmp, "guide.sh")
+        with open(script, "w", encoding="utf-8") as f:
+            f.write("set -euo pipefail\n" + "\n".join([values] + blocks[1:]) + "\n")
+        home = os.path.join(self.tmp, "home")
+        os.makedirs(home)
+        # The installed programs: the build's, first on the PATH.
+        env = self.display.env({"HOME": home, "PATH": BIN_DIR + os.pathsep + os.environ["PATH"],
+                                "SDL_AUDIODRIVER": "dummy"})
+        for name in [n for n in env if n.startswith("VENTARI_")]:
+            del env[name]
+        log = os.path.join(self.tmp, "guide.log")
+        self.addCleanup(self.keep_log, log)
+        with open(log, "wb") as out:
+            shell = self.group.start(["bash", script], cwd=SOURCE_DIR, env=env,
+                                     stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+
+        game = os.path.join(home, "ventari", "jeux", "alpha")
+        humans = {"ann@example.org", "bob@example.org"}
+
+        def turn_done():
+            if shell.poll() is not None:
+                self.fail("the guide's commands ended (status %s) before the turn:\n%s"
+                          % (shell.returncode, read_bytes(log).decode("utf-8", "replace")))
+            sent = {address(m) for m in sink.messages()}
+            host_file = os.path.join(game, "alpha.hst")
+            return (os.path.exists(host_file) and stars_turn(host_file) == 1
+                    and humans | {"host@example.org"} <= sent)
+        wait_for("the turn generated and mailed", turn_done, timeout=120)
+
+        output = read_bytes(log).decode("utf-8", "replace")
+        # The two --check runs said what the guide says they say.
+        self.assertRegex(output, r"(?m)^set-up: +ok$")
+        self.assertRegex(output, r"(?m)^turn: +waiting for Ann \(missing\), Bob \(missing\) "
+                                 r"\(deadline passed\)$")
+        for n in (1, 2, 3):
+            self.assertEqual(stars_turn(os.path.join(home, "ventari", "pub", "alpha",
+                                                     "alpha.m%d" % n)), 1)
+        for message in sink.messages():
+            if address(message) in humans:
+                self.assertEqual(message["Subject"], "alpha année 2400")
+        # Then the next deadline from the league page and the year from the year tool.
+        wait_for("the new year", lambda: os.path.exists(os.path.join(game, "curyear.txt")))
+        with open(os.path.join(game, "curyear.txt"), encoding="ascii") as f:
+            self.assertEqual(f.readline().strip(), "2401")
+        self.group.stop()
+        output = read_bytes(log).decode("utf-8", "replace")
+        for report in SANITIZER_REPORTS:
+            self.assertNotIn(report, output)
+        self.assertNotIn("\\", "".join(line for line in output.splitlines()
+                                       if " info " in line or " error " in line),
+                         "a path in the log has a backslash")
+
+    def keep_log(self, log):
+        if self._problem_count() != self._problems and os.path.exists(log):
+            os.makedirs(os.path.dirname(self.artifact("")), exist_ok=True)
+            shutil.copy(log, self.artifact("guide.log"))
+
+
+if __name__ == "__main__":
+    unittest.main()
