@@ -11,6 +11,7 @@ packages=(
   msmtp python3 python3-aiosmtpd curl locales
   wine wine64 g++-mingw-w64-x86-64-posix
   dpkg-dev desktop-file-utils groff-base debootstrap
+  chromium
 )
 
 missing=()
