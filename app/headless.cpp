@@ -6,6 +6,7 @@
 #include <clocale>
 #include <exception>
 
+#include "app/file_reactions.h"
 #include "app/program_services.h"
 #include "app/version.h"
 #include "core/deadline_fetch.h"
@@ -49,7 +50,7 @@ int RunHeadless(int argc, char** argv) {
   DeadlineFetch deadlineFetch(s.records, http, dialogs, s.app);
   RobotParts parts({s.records, nullptr, dialogs, s.app, s.clock, deadlineFetch, s.yearMaker,
                     s.mailer, s.runner, s.sound, LeagueSiteAddress(), GameTimeLimit(),
-                    ReminderLeadFromEnvironment()});
+                    ReminderLeadFromEnvironment(), ReceiptsOnFromEnvironment()});
   Robot& robot = parts.robot();
 
   // As the window's handlers do: an error goes to its box and the robot goes on.
@@ -60,14 +61,22 @@ int RunHeadless(int argc, char** argv) {
       dialogs.ShowError(error.what());
     }
   };
+  const std::string workingFolder = GetCurrentDir();
+  FileReactions reactions(FileReactionHooks{
+      [&] { guarded([&] { robot.Timer1Timer(); }); }, [&] { return robot.Busy(); },
+      [&] { return WatchedFolders(s.records, workingFolder); },
+      [&] { return parts.LookAgainIn(); }});
   QTimer timer;
   timer.setInterval(kTickIntervalMs);
-  QObject::connect(&timer, &QTimer::timeout, &application,
-                   [&] { guarded([&] { robot.Timer1Timer(); }); });
+  QObject::connect(&timer, &QTimer::timeout, &application, [&] {
+    guarded([&] { robot.Timer1Timer(); });
+    reactions.AfterLook();
+  });
   guarded([&] { robot.FormCreate(); });
   // The window's first activation runs a tick; then one a minute.
   QTimer::singleShot(0, &application, [&] {
     guarded([&] { robot.Timer1Timer(); });
+    reactions.AfterLook();
     timer.start();
   });
   const int status = QCoreApplication::exec();

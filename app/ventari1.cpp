@@ -18,11 +18,13 @@
 #include <exception>
 #include <utility>
 
+#include "app/file_reactions.h"
 #include "core/deadline_fetch.h"
 #include "core/records.h"
 #include "core/robot_parts.h"
 #include "net/nmhttp.h"
 #include "platform/dialogs.h"
+#include "platform/files.h"
 
 namespace ventari {
 
@@ -131,10 +133,18 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
     m_services.deadlineMaker = m_deadlineFetch.get();
   }
 
-  m_parts = std::make_unique<RobotParts>(RobotServices{
-      m_services.records, this, m_services.dialogs, m_services.app, m_services.clock,
-      *m_services.deadlineMaker, m_services.yearMaker, m_services.mailer, m_services.runner,
-      m_services.sound, m_services.leagueSite, GameTimeLimit(), ReminderLeadFromEnvironment()});
+  m_parts = std::make_unique<RobotParts>(
+      RobotServices{m_services.records, this, m_services.dialogs, m_services.app, m_services.clock,
+                    *m_services.deadlineMaker, m_services.yearMaker, m_services.mailer,
+                    m_services.runner, m_services.sound, m_services.leagueSite, GameTimeLimit(),
+                    ReminderLeadFromEnvironment(), ReceiptsOnFromEnvironment()});
+
+  const std::string workingFolder = GetCurrentDir();
+  m_reactions = std::make_unique<FileReactions>(FileReactionHooks{
+      [this] { Guarded([this] { m_parts->robot().Timer1Timer(); }); },
+      [this] { return m_parts->robot().Busy(); },
+      [this, workingFolder] { return WatchedFolders(m_services.records, workingFolder); },
+      [this] { return m_parts->LookAgainIn(); }});
 
   // The minute's ticks start once the first refresh is over: a start-up box left open for a
   // minute must not let a tick run before it.
@@ -249,16 +259,19 @@ void TForm1::FormActivate() { Timer1Timer(); }
 
 void TForm1::Timer1Timer() {
   Guarded([this] { m_parts->robot().Timer1Timer(); });
+  m_reactions->AfterLook();
 }
 
 void TForm1::Button2Click() {
   Guarded([this] { m_parts->robot().Button2Click(); });
+  m_reactions->AfterLook();
 }
 
 void TForm1::Button1Click() {
   const std::optional<std::chrono::steady_clock::time_point> clickTime =
       std::exchange(m_button1InputTime, std::nullopt);
   Guarded([this, clickTime] { m_parts->robot().Button1Click(clickTime); });
+  m_reactions->AfterLook();
 }
 
 std::optional<std::chrono::steady_clock::time_point> InputEventTime(

@@ -23,6 +23,7 @@ class Clock;
 class Dialogs;
 class DeadlineCacheMaker;
 class DeadlineFetch;
+class FileReactions;
 class Mailer;
 class ProgramRunner;
 class RobotParts;
@@ -100,6 +101,7 @@ class TForm1 : public QWidget, public MonitorView {
   FormServices m_services;
   std::unique_ptr<DeadlineFetch> m_deadlineFetch;
   std::unique_ptr<RobotParts> m_parts;
+  std::unique_ptr<FileReactions> m_reactions;
   QDialog* m_aboutBox = nullptr;
   int m_windowPx = 11;  // the pixel size every text starts from
   // When the input that clicked "génère" happened (a click queued while the window was frozen

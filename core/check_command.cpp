@@ -9,6 +9,7 @@
 #include "core/game_checks.h"
 #include "core/generation.h"
 #include "core/late_reminders.h"
+#include "core/order_receipts.h"
 #include "core/records.h"
 #include "core/refresh.h"
 #include "core/turn_journal.h"
@@ -179,6 +180,9 @@ int CheckCommand(std::ostream& out) {
       << (lead       ? "reminded " + std::string(leadText) + " hours before the deadline"
           : leadText ? "not reminded (VENTARI_REMIND_HOURS is no number of hours)"
                      : "not reminded")
+      << "\n";
+
+  out << "receipts:        " << (ReceiptsOnFromEnvironment() ? "on" : "off (VENTARI_RECEIPTS=0)")
       << "\n";
 
   const GameTimeLimitSetting limit = ReadGameTimeLimit(std::getenv("VENTARI_GAME_TIMEOUT"));

@@ -7,21 +7,32 @@ namespace ventari {
 stars::OrderJudgement OrderFileJudge::Judge(const std::string& path, const stars::FileHeader& host,
                                             int row) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || row < 1 ||
-      row >= static_cast<int>(m_seen.size()))
+  const bool rowKnown = row >= 1 && row < static_cast<int>(m_seen.size());
+  if (rowKnown) m_judged[static_cast<std::size_t>(row)].reset();
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !rowKnown)
     return stars::JudgeOrderFile(path, host, row);
   Seen& seen = m_seen[static_cast<std::size_t>(row)];
   const std::int64_t modifiedNs =
       static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   if (seen.valid && seen.path == path && seen.device == st.st_dev && seen.inode == st.st_ino &&
       seen.size == static_cast<std::uint64_t>(st.st_size) && seen.modifiedNs == modifiedNs &&
-      seen.gameId == host.gameId && seen.turn == host.turn && seen.hostFlags == host.flags)
+      seen.gameId == host.gameId && seen.turn == host.turn && seen.hostFlags == host.flags) {
+    m_judged[static_cast<std::size_t>(row)] =
+        FileVersion{seen.device, seen.inode, seen.size, seen.modifiedNs};
     return seen.judgement;
+  }
   const stars::OrderJudgement judgement = stars::JudgeOrderFile(path, host, row);
   seen =
       Seen{true,       path,        st.st_dev, st.st_ino,  static_cast<std::uint64_t>(st.st_size),
            modifiedNs, host.gameId, host.turn, host.flags, judgement};
+  m_judged[static_cast<std::size_t>(row)] =
+      FileVersion{seen.device, seen.inode, seen.size, seen.modifiedNs};
   return judgement;
+}
+
+std::optional<FileVersion> OrderFileJudge::JudgedVersion(int row) const {
+  if (row < 1 || row >= static_cast<int>(m_judged.size())) return std::nullopt;
+  return m_judged[static_cast<std::size_t>(row)];
 }
 
 std::string OrderVerdictFrench(stars::OrderVerdict verdict) {

@@ -5,16 +5,27 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "stars/stars_file.h"
 
 namespace ventari {
 
+// One version of a file: what changes whenever its content may have.
+struct FileVersion {
+  std::uint64_t device = 0, inode = 0, size = 0;
+  std::int64_t modifiedNs = 0;  // modification time, ns since the epoch
+  bool operator==(const FileVersion&) const = default;
+};
+
 class OrderFileJudge {
  public:
   // Row `row` (1 to 12) of the game whose host file has `host`.
   stars::OrderJudgement Judge(const std::string& path, const stars::FileHeader& host, int row);
+  // The version of row `row`'s file that its last judgement was made on (looked at before the
+  // file was read: a change while reading makes a newer version); nothing when there was none.
+  std::optional<FileVersion> JudgedVersion(int row) const;
 
  private:
   struct Seen {
@@ -28,6 +39,7 @@ class OrderFileJudge {
     stars::OrderJudgement judgement;
   };
   std::array<Seen, 13> m_seen{};
+  std::array<std::optional<FileVersion>, 13> m_judged{};
 };
 
 // The reason a file does not count, in the players' French: "incomplet (envoi en cours ou

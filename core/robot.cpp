@@ -76,21 +76,41 @@ void Robot::FormCreate() {
   ResumeTurn();
 }
 
-void Robot::Timer1Timer() {
+void Robot::JudgeAfterGeneration(unsigned generationsBefore) {
+  if (m_generation.finishedCount() == generationsBefore) return;
+  // At once: the window must not show the old turn's state beside the new year.
   Entry entry(*this);
   if (!entry.granted() || !HoldGameLock()) return;
-  if (ResumeTurn()) return;
   m_tick.Run();
 }
 
+void Robot::Timer1Timer() {
+  const unsigned generationsBefore = m_generation.finishedCount();
+  {
+    Entry entry(*this);
+    if (!entry.granted() || !HoldGameLock()) return;
+    if (!ResumeTurn()) m_tick.Run();
+  }
+  JudgeAfterGeneration(generationsBefore);
+}
+
 void Robot::Button2Click() {
-  Entry entry(*this);
-  if (!entry.granted() || !HoldGameLock()) return;
-  if (ResumeTurn()) return;
-  m_tick.Run(/*hostAsked=*/true);
+  const unsigned generationsBefore = m_generation.finishedCount();
+  {
+    Entry entry(*this);
+    if (!entry.granted() || !HoldGameLock()) return;
+    if (!ResumeTurn()) m_tick.Run(/*hostAsked=*/true);
+  }
+  JudgeAfterGeneration(generationsBefore);
 }
 
 void Robot::Button1Click(std::optional<EventTime> clickTime) {
+  const unsigned generationsBefore = m_generation.finishedCount();
+  GenerateOnClick(clickTime);
+  JudgeAfterGeneration(generationsBefore);
+}
+
+void Robot::GenerateOnClick(std::optional<EventTime> clickTime) {
   Entry entry(*this);
   if (!entry.granted()) {
     // A box of the running generation (or tick) dispatched the click: it is not a new wish.

@@ -65,6 +65,9 @@ class Robot {
   bool HoldGameLock();
   // A turn left in the journal is taken up; false when there is none or it cannot be used.
   bool ResumeTurn();
+  void GenerateOnClick(std::optional<EventTime> clickTime);
+  // After an entry that generated a turn, one tick judges the new turn.
+  void JudgeAfterGeneration(unsigned generationsBefore);
 
   ProgramRecords& m_records;
   AppControl& m_app;

@@ -8,8 +8,10 @@ RobotParts::RobotParts(const RobotServices& s)
       m_generation(s.records, s.runner, s.mailer, s.dialogs, s.app, m_refresh, s.leagueSite,
                    s.gameTimeLimit),
       m_reminders(s.records, s.mailer, s.clock, s.leagueSite, s.reminderLeadHours),
+      m_receipts(s.records, s.mailer, s.clock, s.leagueSite, s.receipts),
+      m_status(s.records),
       m_tick(s.records, m_view, s.sound, s.clock, s.mailer, m_generation, m_refresh, &m_reminders,
-             &s.dialogs),
+             &s.dialogs, &m_receipts, &m_status),
       m_robot(s.records, s.app, s.dialogs, m_refresh, m_tick, m_generation) {}
 
 }  // namespace ventari

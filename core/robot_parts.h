@@ -10,8 +10,10 @@
 #include "core/generation.h"
 #include "core/late_reminders.h"
 #include "core/logged_view.h"
+#include "core/order_receipts.h"
 #include "core/refresh.h"
 #include "core/robot.h"
+#include "core/status_publisher.h"
 #include "core/tick.h"
 
 namespace ventari {
@@ -40,6 +42,7 @@ struct RobotServices {
   std::string leagueSite;
   std::chrono::seconds gameTimeLimit;
   std::optional<double> reminderLeadHours;  // nothing: no reminders to late players
+  bool receipts;                            // a receipt for each order file version
 };
 
 class RobotParts {
@@ -49,12 +52,17 @@ class RobotParts {
   RobotParts& operator=(const RobotParts&) = delete;
 
   Robot& robot() { return m_robot; }
+  // When the robot should look at the game again before the next minute (a cut upload that
+  // becomes old enough to refuse); nothing when the minute will do.
+  std::optional<std::chrono::milliseconds> LookAgainIn() const { return m_receipts.LookAgainIn(); }
 
  private:
   LoggedView m_view;
   RefreshCycle m_refresh;
   Generation m_generation;
   LateReminders m_reminders;
+  OrderReceipts m_receipts;
+  StatusPublisher m_status;
   SurveillanceTick m_tick;
   Robot m_robot;
 };

@@ -7,8 +7,10 @@
 #include "core/generation.h"
 #include "core/late_reminders.h"
 #include "core/monitor_view.h"
+#include "core/order_receipts.h"
 #include "core/records.h"
 #include "core/refresh.h"
+#include "core/status_publisher.h"
 #include "core/turn_record.h"
 #include "mail/mailer.h"
 #include "platform/clock.h"
@@ -24,7 +26,8 @@ namespace ventari {
 SurveillanceTick::SurveillanceTick(ProgramRecords& records, MonitorView& view, SoundPlayer& sound,
                                    const Clock& clock, Mailer& mailer, Generation& generation,
                                    RefreshCycle& refresh, LateReminders* reminders,
-                                   Dialogs* dialogs)
+                                   Dialogs* dialogs, OrderReceipts* receipts,
+                                   StatusPublisher* status)
     : m_records(records),
       m_view(view),
       m_sound(sound),
@@ -33,7 +36,9 @@ SurveillanceTick::SurveillanceTick(ProgramRecords& records, MonitorView& view, S
       m_generation(generation),
       m_refresh(refresh),
       m_reminders(reminders),
-      m_dialogs(dialogs) {
+      m_dialogs(dialogs),
+      m_receipts(receipts),
+      m_status(status) {
   m_loggedVerdicts.fill({});
 }
 
@@ -78,6 +83,23 @@ void SurveillanceTick::LogState(const char* state) {
   LogEvent("info", "state: " + text);
 }
 
+void SurveillanceTick::PublishStatus(const char* state, const std::vector<StatusPlayer>& players,
+                                     bool hostRead, const stars::FileHeader& host) {
+  if (!m_status) return;
+  const MonitorState& monitor = m_records.monitor;
+  const std::string& g = m_records.game.gameName;
+  StatusSnapshot snapshot;
+  snapshot.game = g;
+  snapshot.year = hostRead ? std::to_string(host.year()) : monitor.yearText;
+  snapshot.state = state;
+  if (monitor.deadlineKnown && !(hostRead && host.gameOver())) snapshot.deadline = monitor.deadline;
+  const std::string hostFile = m_records.host.repJeu + "/" + g + "/" + g + ".hst";
+  if (hostRead) snapshot.lastGeneration = StatusPublisher::LastGeneration(hostFile, host.turn);
+  snapshot.updated = m_clock.Now();
+  snapshot.players = players;
+  m_status->Publish(snapshot, hostRead ? "turn " + std::to_string(host.turn) : std::string());
+}
+
 void SurveillanceTick::Run(bool hostAsked) {
   const HostSettings& host = m_records.host;
   const GameSettings& game = m_records.game;
@@ -106,16 +128,31 @@ void SurveillanceTick::Run(bool hostAsked) {
   }
   std::vector<int> lateRows;
   std::map<int, std::string> refusedFiles;  // row -> why the file there does not count
+  std::vector<StatusPlayer> players;        // as the status page shows them
   for (int n = 1; n <= game.playerCount; ++n) {
     const PlayerEntry& player = game.player(n);  // row 13 raises the range error
-    if (player.isComputer()) continue;
+    StatusPlayer& shown = players.emplace_back();
+    shown.row = n;
+    shown.name = player.name;
+    if (player.isComputer()) {
+      shown.orders = PlayerOrders::kComputer;
+      continue;
+    }
     if (hostRead) {
       const std::string orderFile = stem + ".x" + std::to_string(n);
       const stars::OrderJudgement judgement = m_judge.Judge(orderFile, hostHeader, n);
       LogVerdict(n, orderFile, judgement);
-      if (judgement.verdict == stars::OrderVerdict::kIn) continue;
-      if (judgement.verdict != stars::OrderVerdict::kMissing)
+      if (m_receipts)
+        m_receipts->Look(n, orderFile, m_judge.JudgedVersion(n), judgement, hostHeader);
+      if (judgement.verdict == stars::OrderVerdict::kIn) {
+        shown.orders = PlayerOrders::kIn;
+        continue;
+      }
+      if (judgement.verdict != stars::OrderVerdict::kMissing) {
         refusedFiles[n] = OrderVerdictFrench(judgement.verdict);
+        shown.orders = PlayerOrders::kRefused;
+        shown.reason = refusedFiles[n];
+      }
     }
     allIn = false;
     lateRows.push_back(n);
@@ -126,6 +163,7 @@ void SurveillanceTick::Run(bool hostAsked) {
     m_view.SetColour(WindowColour::ButtonFace);
     m_view.SetLine(WindowLine::State, "partie terminée");
     LogState("partie terminée");
+    PublishStatus("partie terminée", players, hostRead, hostHeader);
     m_refresh.Run();
     return;
   }
@@ -145,6 +183,7 @@ void SurveillanceTick::Run(bool hostAsked) {
   const bool passed = state.deadlineKnown && m_clock.Now() > state.deadline;
   if (!passed) {
     LogState(allIn ? "prêt à générer" : "incomplet");
+    PublishStatus(allIn ? "prêt à générer" : "incomplet", players, hostRead, hostHeader);
     m_refresh.Run();
     return;
   }
@@ -152,12 +191,14 @@ void SurveillanceTick::Run(bool hostAsked) {
   if (!allIn) {
     m_view.SetLine(WindowLine::State, "en retard");
     LogState("en retard");
+    PublishStatus("en retard", players, hostRead, hostHeader);
     m_refresh.Run();
     return;
   }
 
   m_view.SetLine(WindowLine::State, "devrait générer");
   LogState("devrait générer");
+  PublishStatus("devrait générer", players, hostRead, hostHeader);
   if (game.autoGenerate) {
     m_generation.Run();  // ends with its own refresh
     return;

@@ -6,8 +6,10 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/order_file_judge.h"
+#include "core/status_page.h"
 #include "stars/stars_file.h"
 
 namespace ventari {
@@ -18,7 +20,9 @@ class Generation;
 class LateReminders;
 class Mailer;
 class MonitorView;
+class OrderReceipts;
 class RefreshCycle;
+class StatusPublisher;
 class SoundPlayer;
 struct ProgramRecords;
 
@@ -29,7 +33,8 @@ class SurveillanceTick {
   SurveillanceTick(ProgramRecords& records, MonitorView& view, SoundPlayer& sound,
                    const Clock& clock, Mailer& mailer, Generation& generation,
                    RefreshCycle& refresh, LateReminders* reminders = nullptr,
-                   Dialogs* dialogs = nullptr);
+                   Dialogs* dialogs = nullptr, OrderReceipts* receipts = nullptr,
+                   StatusPublisher* status = nullptr);
 
   // One tick (Timer1Timer). `hostAsked`: the host clicked "rafraîchit", which sends the
   // manual-mode reminder again. Raises the runtime's errors.
@@ -45,6 +50,11 @@ class SurveillanceTick {
   RefreshCycle& m_refresh;
   LateReminders* m_reminders;
   Dialogs* m_dialogs;
+  OrderReceipts* m_receipts;
+  StatusPublisher* m_status;
+  // The players' status page for the state just shown.
+  void PublishStatus(const char* state, const std::vector<StatusPlayer>& players, bool hostRead,
+                     const stars::FileHeader& host);
   void PlayReadySound(const std::string& turn);
   std::optional<std::string> m_soundErrorTurn;  // the turn whose sound error was shown
 

@@ -109,12 +109,14 @@ TEST_F(RobotGameFiles, AGameThatIsOverGeneratesNoMoreAndRemindsNobody) {
                                    ReadFile(stem() + ".hst").substr(stars::kHeaderBlockBytes));
     return true;
   };
+  test::CapturedStderr log;
   Orders({1, 3});
   At(13);
   robot.Timer1Timer();
   ASSERT_EQ(HostTurn(), 6);
+  // The new turn was judged at once: over.
+  EXPECT_EQ(view.line(WindowLine::State), "partie terminée");
   mailer.mails.clear();
-  test::CapturedStderr log;
   Orders({1, 3});
   clock.now = *TryEncodeDateTime({2031, 1, 1, 12, 0, 0});  // past the new deadline
   robot.Timer1Timer();

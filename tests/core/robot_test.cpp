@@ -92,11 +92,13 @@ TEST_F(RobotTest, AutomaticGenerationPublishesMailsAndRebuildsTheCaches) {
   EXPECT_EQ(caches.yearCalls, 1);
   EXPECT_EQ(view.line(WindowLine::Year), "2406");
   EXPECT_EQ(view.line(WindowLine::Deadline), "2030-01-01 12:00:00");
-  EXPECT_EQ(view.line(WindowLine::State), "devrait générer");  // kept until the next tick
+  // The new turn is judged at once (its orders are not in): never "devrait générer" beside the
+  // new year. The generation's refresh, then that tick's.
+  EXPECT_EQ(view.line(WindowLine::State), "incomplet");
   std::size_t refreshes = 0;
   for (std::size_t i = linesBefore; i < view.lines.size(); ++i)
     if (view.lines[i].first == WindowLine::Clock) ++refreshes;
-  EXPECT_EQ(refreshes, 1u);
+  EXPECT_EQ(refreshes, 2u);
   EXPECT_EQ(GetCurrentDir(), folder.root());
 
   robot.Timer1Timer();  // orders are gone and the new deadline is ahead: nothing more
@@ -365,6 +367,7 @@ TEST_F(RobotTest, ACacheThatCannotBeDeletedNeverGeneratesASecondTurn) {
   EXPECT_EQ(caches.deadlineCalls, 1);
   EXPECT_EQ(runner.commandLines.size(), 1u);
   EXPECT_FALSE(FileExists(folder.gameDir() + "/ventari-stale-deadline.txt"));
+  caches.nextDeadline = "2026-12-07 15:00:00";  // the turn after it
   At(13, 31);
   robot.Timer1Timer();
   EXPECT_EQ(runner.commandLines.size(), 2u);
@@ -375,7 +378,8 @@ TEST_F(RobotTest, NoPlayersMeansEveryOrderIsIn) {
   Start();
   At(13);
   robot.Timer1Timer();
-  EXPECT_EQ(sound.played.size(), 1u);
+  // Ready before the turn, and the new turn at once (nobody's orders to wait for).
+  EXPECT_EQ(sound.played.size(), 2u);
   ASSERT_EQ(mailer.mails.size(), 1u);  // the report only
   EXPECT_EQ(mailer.mails[0].name, "alpha human host");
   EXPECT_EQ(published("alpha.hst"), game("alpha.hst"));

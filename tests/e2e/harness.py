@@ -37,6 +37,12 @@ WAIT = 60
 
 
 # A deadline long past and one far ahead, as the league's page and the deadline cache give them.
+# The players' receipts are mails of their own: the tests of everything else count mails
+# without them, and the players' tests turn them on.
+os.environ.setdefault("VENTARI_RECEIPTS", "0")
+# What the robot keeps in a publication folder beside the turn files: the players' status page.
+STATUS_PAGE = ("index.html", "status.json")
+
 PAST = "2002-07-30 18:00:00"
 NEXT = "2031-05-06 07:08:09"
 
@@ -65,6 +71,11 @@ def wait_for(what, condition, timeout=WAIT, interval=0.1):
         if time.monotonic() > deadline:
             raise Timeout("gave up waiting for " + what)
         time.sleep(interval)
+
+
+def turn_files(folder):
+    """The files published in a publication folder, the status page left out."""
+    return sorted(name for name in os.listdir(folder) if name not in STATUS_PAGE)
 
 
 def read_bytes(path):

@@ -67,7 +67,7 @@ class FirstGameTest(RobotTestCase):
             sent = {address(m) for m in sink.messages()}
             host_file = os.path.join(game, "alpha.hst")
             return (os.path.exists(host_file) and stars_turn(host_file) == 1
-                    and humans | {"host@example.org"} <= sent)
+                    and humans | {"host@example.org"} <= sent and len(sink.messages()) >= 5)
         wait_for("the turn generated and mailed", turn_done, timeout=120)
 
         output = read_bytes(log).decode("utf-8", "replace")
@@ -78,9 +78,10 @@ class FirstGameTest(RobotTestCase):
         for n in (1, 2, 3):
             self.assertEqual(stars_turn(os.path.join(home, "ventari", "pub", "alpha",
                                                      "alpha.m%d" % n)), 1)
-        for message in sink.messages():
-            if address(message) in humans:
-                self.assertEqual(message["Subject"], "alpha année 2400")
+        # Each player got the receipt of his orders, then his turn.
+        for player in humans:
+            self.assertEqual([m["Subject"] for m in sink.messages() if address(m) == player],
+                             ["alpha année 2400 : ordres reçus", "alpha année 2400"])
         # Then the next deadline from the league page and the year from the year tool.
         wait_for("the new year", lambda: os.path.exists(os.path.join(game, "curyear.txt")))
         with open(os.path.join(game, "curyear.txt"), encoding="ascii") as f:

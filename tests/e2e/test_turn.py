@@ -6,7 +6,7 @@ import re
 import unittest
 
 from harness import (NEXT, PAST, RobotTestCase, address, first_line, plain_text, read_bytes,
-                     stars_turn, wait_for)
+                     stars_turn, turn_files, wait_for)
 
 PAGE = "GET /ligue/travail/ventari.php/nextdl?jeu=alpha HTTP/1.0"
 
@@ -26,7 +26,7 @@ class TurnTest(RobotTestCase):
     def assert_turn_published(self, turn):
         game = self.game
         names = ["alpha.m%d" % n for n in (1, 2, 3)] + ["alpha.hst"]
-        self.assertEqual(sorted(os.listdir(game.pub_dir)), sorted(names))
+        self.assertEqual(turn_files(game.pub_dir), sorted(names))
         for name in names:
             self.assertEqual(read_bytes(os.path.join(game.pub_dir, name)),
                              read_bytes(game.path(name)), name)
@@ -132,7 +132,7 @@ class TurnTest(RobotTestCase):
             self.assertTrue(mail["Subject"].startswith("Ventari : jeu alpha année "))
             self.assertIn("prête à être effectuée manuellement", plain_text(mail))
         self.assertEqual(self.game.host_turn(), 0)
-        self.assertEqual(os.listdir(self.game.pub_dir), [])
+        self.assertEqual(turn_files(self.game.pub_dir), [])
         self.assertEqual(self.league.requests(), [])
 
         # The mails of the turn carry the year read by the last refresh.
@@ -163,7 +163,7 @@ class TurnTest(RobotTestCase):
         after = self.game.snapshot()
         del before["curyear.txt"], after["curyear.txt"]  # the ticks' own marks
         self.assertEqual(after, before)
-        self.assertEqual(os.listdir(self.game.pub_dir), [])
+        self.assertEqual(turn_files(self.game.pub_dir), [])
         self.assertEqual(self.league.requests(), [])
 
         # The pointer over the state line shows who is late; after OK the robot goes on.
@@ -245,7 +245,7 @@ class FatalEndTest(RobotTestCase):
         self.assertFalse(os.path.exists(game.path("curyear.txt")))
         self.assertEqual(sink.messages(), [])
         self.assertEqual(game.host_turn(), 0)
-        self.assertEqual(os.listdir(game.pub_dir), [])
+        self.assertEqual(turn_files(game.pub_dir), [])
 
     def test_unstartable_game_executable_is_reported_at_start_and_ends(self):
         game = self.make_game()

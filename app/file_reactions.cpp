@@ -1,0 +1,111 @@
+#include "app/file_reactions.h"
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+#include "core/records.h"
+#include "platform/event_log.h"
+#include "platform/files.h"
+
+namespace ventari {
+
+namespace {
+
+// Long enough for an upload's writes to end, short enough for a player to wait for.
+constexpr std::chrono::milliseconds kSettleTime{1000};
+// A file that keeps growing is looked at after this long all the same.
+constexpr std::chrono::milliseconds kLongestWait{5000};
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower;
+}
+
+}  // namespace
+
+std::vector<std::string> WatchedFolders(const ProgramRecords& records,
+                                        const std::string& workingFolder) {
+  std::vector<std::string> folders{NativePath(workingFolder)};
+  const std::string& games = records.host.repJeu;
+  if (!games.empty()) {
+    folders.push_back(NativePath(games));
+    if (!records.game.gameName.empty())
+      folders.push_back(NativePath(games + "/" + records.game.gameName));
+  }
+  // Trailing slashes and the like would watch one folder twice under two names.
+  for (std::string& folder : folders)
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  std::sort(folders.begin(), folders.end());
+  folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+  return folders;
+}
+
+bool FileChangeMatters(std::string_view name) {
+  const std::string lower = Lower(name);
+  if (lower == "ventari.def" || lower == "ventari.pla" || lower == "nextdl.txt" ||
+      lower == "curyear.txt")
+    return true;
+  const std::size_t dot = lower.rfind('.');
+  if (dot == std::string::npos || dot == 0) return false;
+  const std::string_view extension = std::string_view(lower).substr(dot + 1);
+  if (extension == "hst") return true;
+  return extension.size() >= 2 && extension.size() <= 3 && extension[0] == 'x' &&
+         std::all_of(extension.begin() + 1, extension.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
+FileReactions::FileReactions(FileReactionHooks hooks, QObject* parent)
+    : QObject(parent), m_hooks(std::move(hooks)) {
+  m_settle.setSingleShot(true);
+  m_lookAgain.setSingleShot(true);
+  connect(&m_settle, &QTimer::timeout, this, [this] { Settled(); });
+  connect(&m_lookAgain, &QTimer::timeout, this, [this] { Settled(); });
+  if (!m_watch.valid()) {
+    LogEvent("warning", "no folder is watched (" + m_watch.error() +
+                            "): the robot looks at the game once a minute only");
+    return;
+  }
+  m_notifier = new QSocketNotifier(m_watch.fd(), QSocketNotifier::Read, this);
+  connect(m_notifier, &QSocketNotifier::activated, this, [this] { Changed(); });
+}
+
+void FileReactions::Changed() {
+  if (!m_watch.Drain(FileChangeMatters)) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (!m_firstChange) m_firstChange = now;
+  // Each change restarts the wait, up to the longest wait since the first one.
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(*m_firstChange + kLongestWait - now);
+  m_settle.start(std::max(std::chrono::milliseconds(0), std::min(kSettleTime, left)));
+}
+
+void FileReactions::Settled() {
+  if (m_hooks.busy()) {
+    // Never a look inside a running one: after it.
+    m_settle.start(kSettleTime);
+    return;
+  }
+  m_firstChange.reset();
+  m_hooks.look();
+  AfterLook();
+}
+
+void FileReactions::AfterLook() {
+  if (m_watch.valid()) {
+    for (const FolderWatch::Refused& refused : m_watch.WatchOnly(m_hooks.folders())) {
+      if (!m_refusedSaid.insert(refused.folder).second) continue;
+      LogEvent("warning", "folder not watched: " + refused.folder + ": " + refused.why +
+                              "; the minute timer carries on alone there");
+    }
+  }
+  const std::optional<std::chrono::milliseconds> again = m_hooks.lookAgainIn();
+  if (again)
+    m_lookAgain.start(*again);
+  else
+    m_lookAgain.stop();
+}
+
+}  // namespace ventari

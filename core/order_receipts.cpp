@@ -1,0 +1,193 @@
+#include "core/order_receipts.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <utility>
+
+#include "core/records.h"
+#include "mail/mail_message.h"
+#include "mail/mail_results.h"
+#include "mail/mailer.h"
+#include "platform/clock.h"
+#include "platform/errors.h"
+#include "platform/event_log.h"
+#include "platform/files.h"
+
+namespace ventari {
+
+namespace {
+
+constexpr char kParagraph[] = "\n\r\n\r";
+
+std::chrono::system_clock::time_point FromNs(std::int64_t ns) {
+  return std::chrono::system_clock::time_point(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(
+          std::chrono::nanoseconds(ns)));
+}
+
+// The header of an order file that does not count, to name its year or its player; nothing
+// when it cannot be read.
+std::optional<stars::FileHeader> OrderFileHeader(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::string bytes(18, '\0');
+  if (!file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return std::nullopt;
+  stars::FileHeader header;
+  if (stars::ParseFileHeader(bytes, header) != stars::HeaderError::kNone) return std::nullopt;
+  return header;
+}
+
+}  // namespace
+
+bool ReceiptsOnFromEnvironment() {
+  const char* text = std::getenv("VENTARI_RECEIPTS");
+  return text == nullptr || std::string(text) != "0";
+}
+
+std::string ReceiptRecordPath(const std::string& gameDir) {
+  return gameDir + "/ventari-receipts.txt";
+}
+
+OrderReceipts::OrderReceipts(ProgramRecords& records, Mailer& mailer, const Clock& clock,
+                             std::string leagueSite, bool on)
+    : m_records(records),
+      m_mailer(mailer),
+      m_clock(clock),
+      m_leagueSite(std::move(leagueSite)),
+      m_on(on) {}
+
+std::optional<FileVersion> OrderReceipts::RecordedVersion(const std::string& record,
+                                                          int row) const {
+  std::ifstream file(record);
+  std::string line;
+  while (std::getline(file, line)) {
+    std::istringstream fields(line);
+    int recordedRow = 0;
+    FileVersion version;
+    if (fields >> recordedRow >> version.device >> version.inode >> version.size >>
+            version.modifiedNs &&
+        recordedRow == row)
+      return version;
+  }
+  return std::nullopt;
+}
+
+bool OrderReceipts::Record(const std::string& record, int row, const FileVersion& version) {
+  std::ifstream file(record);
+  std::string kept, line;
+  while (std::getline(file, line)) {
+    std::istringstream fields(line);
+    int recordedRow = 0;
+    if (fields >> recordedRow && recordedRow != row) kept += line + "\n";
+  }
+  kept += std::to_string(row) + " " + std::to_string(version.device) + " " +
+          std::to_string(version.inode) + " " + std::to_string(version.size) + " " +
+          std::to_string(version.modifiedNs) + "\n";
+  try {
+    ReplaceFileContents(record, kept);
+  } catch (const EInOutError& error) {
+    // Unrecorded, the same receipt would go at every look.
+    if (m_failedRecord != record)
+      LogEvent("error", "no receipts: " + record + " not written: " + error.what());
+    m_failedRecord = record;
+    return false;
+  }
+  m_failedRecord.clear();
+  return true;
+}
+
+std::string OrderReceipts::RefusalReason(const std::string& orderFile,
+                                         stars::OrderVerdict verdict) const {
+  const std::optional<stars::FileHeader> header = OrderFileHeader(orderFile);
+  if (verdict == stars::OrderVerdict::kOtherTurn && header)
+    return "fait pour l'année " + std::to_string(header->year());
+  if (verdict == stars::OrderVerdict::kOtherPlayer && header)
+    return "c'est le fichier du joueur " + std::to_string(header->playerIndex() + 1);
+  return OrderVerdictFrench(verdict);
+}
+
+void OrderReceipts::Look(int row, const std::string& orderFile,
+                         const std::optional<FileVersion>& version,
+                         const stars::OrderJudgement& judgement, const stars::FileHeader& host) {
+  if (!m_on || row < 1 || row >= static_cast<int>(m_refuseAt.size())) return;
+  std::optional<std::chrono::system_clock::time_point>& refuseAt =
+      m_refuseAt[static_cast<std::size_t>(row)];
+  refuseAt.reset();
+  // A file gone sends nothing: the player learns it from the reminder or the turn.
+  if (!version || judgement.verdict == stars::OrderVerdict::kMissing) return;
+  const std::string gameDir = m_records.host.repJeu + "/" + m_records.game.gameName;
+  const std::string record = ReceiptRecordPath(gameDir);
+  if (RecordedVersion(record, row) == version) return;
+  if (judgement.verdict == stars::OrderVerdict::kIncomplete) {
+    // Still arriving, perhaps: refused only once it has stayed as it is.
+    const auto settled = FromNs(version->modifiedNs) + kSettleTime;
+    if (std::chrono::system_clock::now() < settled) {
+      refuseAt = settled;
+      return;
+    }
+  }
+  const PlayerEntry& player = m_records.game.player(row);
+  if (player.isComputer()) return;
+  if (!IsPlainAddress(player.address)) {
+    if (Record(record, row, *version))
+      LogEvent("warning", "no receipt to player " + std::to_string(row) + " (" + player.name +
+                              "): the address '" + player.address + "' is no plain address");
+    return;
+  }
+  // Recorded before the mail: a robot killed while sending may leave one receipt unsent, never
+  // send one twice.
+  if (!Record(record, row, *version)) return;
+  Send(row, orderFile, judgement, host.year());
+}
+
+void OrderReceipts::Send(int row, const std::string& orderFile,
+                         const stars::OrderJudgement& judgement, int year) {
+  const GameSettings& game = m_records.game;
+  const MonitorState& state = m_records.monitor;
+  const PlayerEntry& player = game.player(row);
+  const std::string& g = game.gameName;
+  const std::string yearText = std::to_string(year);
+  const std::string deadline =
+      state.deadlineKnown ? state.deadlineText : std::string("pas encore connue");
+  const std::string link = "Consultez " + m_leagueSite + game.webFolder +
+                           "/travail/ventari.php?jeu=" + g + kParagraph + "Ventari Robot";
+  const std::string fileName = g + ".x" + std::to_string(row);
+  const bool accepted = judgement.verdict == stars::OrderVerdict::kIn;
+  std::string subject, body, logged;
+  if (accepted) {
+    subject = g + " année " + yearText + " : ordres reçus";
+    body = "vos ordres de l'année " + yearText + " sont arrivés : ils seront joués.";
+    if (judgement.savedOnly)
+      body += kParagraph + ("le fichier " + fileName +
+                            " a été sauvegardé sans être soumis : le jeu le jouera tel quel.");
+    body += kParagraph + ("DL : " + deadline) + kParagraph + link;
+    logged = "accepted " + orderFile + (judgement.savedOnly ? " (saved, not submitted)" : "");
+  } else {
+    const std::string reason = RefusalReason(orderFile, judgement.verdict);
+    subject = g + " année " + yearText + " : ordres refusés";
+    body = "le fichier " + fileName + " reçu le " + DateTimeToStr(m_clock.Now()) +
+           " ne compte pas : " + reason + "." + kParagraph + "renvoyez vos ordres de l'année " +
+           yearText + " avant la date limite (DL : " + deadline + ")." + kParagraph + link;
+    logged = "refused " + orderFile + ": " + reason;
+  }
+  LogEvent("info",
+           "receipt to player " + std::to_string(row) + " (" + player.name + "): " + logged);
+  const std::string savedDir = GetCurrentDir();
+  m_mailer.SendEmail(player.name, player.address, subject, body, std::nullopt, std::nullopt);
+  SetCurrentDir(savedDir);
+}
+
+std::optional<std::chrono::milliseconds> OrderReceipts::LookAgainIn() const {
+  std::optional<std::chrono::milliseconds> soonest;
+  const auto now = std::chrono::system_clock::now();
+  for (const auto& at : m_refuseAt) {
+    if (!at) continue;
+    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(*at - now) +
+                std::chrono::milliseconds(500);
+    if (wait < std::chrono::milliseconds(0)) wait = std::chrono::milliseconds(0);
+    if (!soonest || wait < *soonest) soonest = wait;
+  }
+  return soonest;
+}
+
+}  // namespace ventari

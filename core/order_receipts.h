@@ -1,0 +1,64 @@
+#pragma once
+// Receipts for the players' order files: each version of a human player's order file (its
+// device, inode, size and modification time) gets one mail to that player saying whether it
+// counts, and why not. The versions receipted are recorded in the per-game folder, so that a
+// restart sends nothing twice. An incomplete file is refused only once it has stayed unchanged
+// for a while: an upload in progress is no fault of the player.
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/order_file_judge.h"
+#include "stars/stars_file.h"
+
+namespace ventari {
+
+class Clock;
+class Mailer;
+struct ProgramRecords;
+
+// VENTARI_RECEIPTS: "0" turns receipts off; unset or anything else leaves them on.
+bool ReceiptsOnFromEnvironment();
+
+// The per-game folder's record of the order file versions receipted.
+std::string ReceiptRecordPath(const std::string& gameDir);
+
+class OrderReceipts {
+ public:
+  // How long an incomplete file must stay unchanged before it is refused.
+  static constexpr std::chrono::seconds kSettleTime{30};
+
+  OrderReceipts(ProgramRecords& records, Mailer& mailer, const Clock& clock, std::string leagueSite,
+                bool on);
+
+  // Row `row`'s order file as the tick judged it against the host file `host`, in the version
+  // judged (nothing: no file). Sends the receipt when this version has none yet.
+  void Look(int row, const std::string& orderFile, const std::optional<FileVersion>& version,
+            const stars::OrderJudgement& judgement, const stars::FileHeader& host);
+
+  // When an incomplete file waits to be old enough to refuse: how long until it is.
+  std::optional<std::chrono::milliseconds> LookAgainIn() const;
+
+  bool on() const { return m_on; }
+
+ private:
+  std::optional<FileVersion> RecordedVersion(const std::string& record, int row) const;
+  bool Record(const std::string& record, int row, const FileVersion& version);
+  std::string RefusalReason(const std::string& orderFile, stars::OrderVerdict verdict) const;
+  void Send(int row, const std::string& orderFile, const stars::OrderJudgement& judgement,
+            int year);
+
+  ProgramRecords& m_records;
+  Mailer& m_mailer;
+  const Clock& m_clock;
+  std::string m_leagueSite;
+  bool m_on;
+  // Per row, when an incomplete file becomes old enough to refuse.
+  std::array<std::optional<std::chrono::system_clock::time_point>, 13> m_refuseAt{};
+  std::string m_failedRecord;  // the record whose write failure was logged
+};
+
+}  // namespace ventari

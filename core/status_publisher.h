@@ -1,0 +1,34 @@
+#pragma once
+// Keeps the players' status page of the current game in its publication folder. A folder that
+// cannot be written is logged once per turn and changes nothing else: the page is a courtesy,
+// the turn is the job.
+
+#include <optional>
+#include <string>
+
+#include "core/status_page.h"
+
+namespace ventari {
+
+struct ProgramRecords;
+
+class StatusPublisher {
+ public:
+  explicit StatusPublisher(ProgramRecords& records);
+
+  // Writes the page of the snapshot into <publication>/<game>/; `turnKey` names the turn for
+  // the failure's log line.
+  void Publish(const StatusSnapshot& snapshot, const std::string& turnKey);
+
+  // The local time of the host file's last change, the game's last generation; nothing for a
+  // game at its first turn or a file that cannot be looked at.
+  static std::optional<TDateTime> LastGeneration(const std::string& hostFile, int turn);
+
+ private:
+  ProgramRecords& m_records;
+  std::optional<StatusPageWriter> m_writer;
+  std::string m_folder;
+  std::string m_failedTurn;
+};
+
+}  // namespace ventari

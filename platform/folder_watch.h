@@ -1,0 +1,47 @@
+#pragma once
+// Watches a few folders for files that change in them (inotify): created, written, closed,
+// renamed in or out, deleted. The caller reads the descriptor when it is readable and asks which
+// of the names it saw matter.
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/unique_fd.h"
+
+namespace ventari {
+
+class FolderWatch {
+ public:
+  // A watch that cannot be made at all (no inotify: too many instances) has no descriptor;
+  // `error()` says why.
+  FolderWatch();
+
+  bool valid() const { return m_fd.valid(); }
+  int fd() const { return m_fd.get(); }
+  const std::string& error() const { return m_error; }
+
+  struct Refused {
+    std::string folder;
+    std::string why;
+  };
+  // Watches exactly these folders from now on. Those that cannot be watched, or whose changes
+  // from other machines would not be seen (a network file system), are returned with why.
+  std::vector<Refused> WatchOnly(const std::vector<std::string>& folders);
+
+  // Reads every event waiting; true when one names a file for which `matters` is true (or the
+  // kernel dropped events, so that anything may have changed).
+  bool Drain(const std::function<bool(std::string_view name)>& matters);
+
+ private:
+  struct Watched {
+    std::string folder;
+    int wd;
+  };
+  UniqueFd m_fd;
+  std::string m_error;
+  std::vector<Watched> m_watched;
+};
+
+}  // namespace ventari
