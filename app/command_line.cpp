@@ -22,6 +22,7 @@ constexpr EnvironmentSpec kEnvironment[] = {
     {"VENTARI_WINE", "command line that runs a Windows game (default wine from the PATH)"},
     {"VENTARI_GAME_TIMEOUT", "seconds one run of the game may last (default 600)"},
     {"VENTARI_REMIND_HOURS", "remind late players H hours before the deadline (default off)"},
+    {"VENTARI_RECEIPTS", "0: no receipt mail for the players' order files (default on)"},
 };
 
 // Shown in the usage, not in RobotOptions: they end the program before a run.
