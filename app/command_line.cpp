@@ -23,6 +23,7 @@ constexpr EnvironmentSpec kEnvironment[] = {
     {"VENTARI_GAME_TIMEOUT", "seconds one run of the game may last (default 600)"},
     {"VENTARI_REMIND_HOURS", "remind late players H hours before the deadline (default off)"},
     {"VENTARI_RECEIPTS", "0: no receipt mail for the players' order files (default on)"},
+    {"VENTARI_FORCE_AFTER_HOURS", "turn generated without late orders H hours past the deadline"},
 };
 
 // Shown in the usage, not in RobotOptions: they end the program before a run.
@@ -59,13 +60,17 @@ std::vector<OptionSpec> RobotOptions() {
        QStringLiteral("work in DIR, where ventari.def and pret.wav are (default: here)")},
       {{QStringLiteral("check")},
        {},
-       QStringLiteral("print what the robot sees (orders, programs, mail, league page) and exit")},
+       QStringLiteral("print what the robot sees (orders, programs, mail, league) and exit")},
       {{QStringLiteral("restore")},
        QStringLiteral("YEAR"),
        QStringLiteral("put the game's files back from the backup of YEAR and exit")},
       {{QStringLiteral("headless")},
        {},
        QStringLiteral("run without a window: every box and change goes to the log on stderr")},
+      {{QStringLiteral("pause")},
+       {},
+       QStringLiteral("[TEXT] hold the game (no turn but by \"génère\", no reminder) and exit")},
+      {{QStringLiteral("resume")}, {}, QStringLiteral("lift the game's pause and exit")},
   };
 }
 
@@ -85,7 +90,7 @@ StartRequest ParseCommandLine(const QStringList& arguments) {
   if (!parser.parse(arguments)) {
     request.action = StartRequest::Action::kBadUsage;
     request.error = parser.errorText();
-  } else if (!parser.positionalArguments().isEmpty()) {
+  } else if (!parser.positionalArguments().isEmpty() && !parser.isSet(QStringLiteral("pause"))) {
     request.action = StartRequest::Action::kBadUsage;
     request.error = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments()[0]);
   } else if (parser.isSet(QStringLiteral("help"))) {
@@ -99,6 +104,9 @@ StartRequest ParseCommandLine(const QStringList& arguments) {
     if (parser.isSet(name))
       request.given[name] = spec.valueName.isEmpty() ? QString() : parser.value(name);
   }
+  // The pause's text: the words after it, as a shell would have split them.
+  if (request.has(QStringLiteral("pause")))
+    request.given[QStringLiteral("pause")] = parser.positionalArguments().join(QLatin1Char(' '));
   return request;
 }
 

@@ -35,8 +35,8 @@ struct ProgramRecords;
 std::vector<std::string> WatchedFolders(const ProgramRecords& records,
                                         const std::string& workingFolder);
 
-// The file names a look is for: order files (<game>.x<n>), host files, the caches and the
-// settings files.
+// The file names a look is for: order files (<game>.x<n>), host files, the caches, the
+// settings files and the host's pause.
 bool FileChangeMatters(std::string_view name);
 
 class FileReactions : public QObject {

@@ -50,7 +50,8 @@ int RunHeadless(int argc, char** argv) {
   DeadlineFetch deadlineFetch(s.records, http, dialogs, s.app);
   RobotParts parts({s.records, nullptr, dialogs, s.app, s.clock, deadlineFetch, s.yearMaker,
                     s.mailer, s.runner, s.sound, LeagueSiteAddress(), GameTimeLimit(),
-                    ReminderLeadFromEnvironment(), ReceiptsOnFromEnvironment()});
+                    ReminderLeadFromEnvironment(), ReceiptsOnFromEnvironment(),
+                    ForceFromEnvironment()});
   Robot& robot = parts.robot();
 
   // As the window's handlers do: an error goes to its box and the robot goes on.

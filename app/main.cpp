@@ -26,6 +26,7 @@
 #include "app/version.h"
 #include "core/check_command.h"
 #include "core/generation.h"
+#include "core/pause.h"
 #include "core/records.h"
 #include "core/restore_command.h"
 #include "mail/sendmail_mailer.h"
@@ -83,6 +84,9 @@ int BeforeRun(const StartRequest& request, int argc, char** argv) {
   if (request.has(QStringLiteral("restore")))
     return RestoreCommand(request.value(QStringLiteral("restore")).toStdString(), std::cout,
                           std::cerr);
+  if (request.has(QStringLiteral("pause")) || request.has(QStringLiteral("resume")))
+    return PauseCommand(request.has(QStringLiteral("pause")),
+                        request.value(QStringLiteral("pause")).toStdString(), std::cout, std::cerr);
   if (request.has(QStringLiteral("check"))) {
     QCoreApplication core(argc, argv);  // the league page's fetch runs on Qt's event loop
     return CheckCommand(std::cout);

@@ -133,11 +133,11 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
     m_services.deadlineMaker = m_deadlineFetch.get();
   }
 
-  m_parts = std::make_unique<RobotParts>(
-      RobotServices{m_services.records, this, m_services.dialogs, m_services.app, m_services.clock,
-                    *m_services.deadlineMaker, m_services.yearMaker, m_services.mailer,
-                    m_services.runner, m_services.sound, m_services.leagueSite, GameTimeLimit(),
-                    ReminderLeadFromEnvironment(), ReceiptsOnFromEnvironment()});
+  m_parts = std::make_unique<RobotParts>(RobotServices{
+      m_services.records, this, m_services.dialogs, m_services.app, m_services.clock,
+      *m_services.deadlineMaker, m_services.yearMaker, m_services.mailer, m_services.runner,
+      m_services.sound, m_services.leagueSite, GameTimeLimit(), ReminderLeadFromEnvironment(),
+      ReceiptsOnFromEnvironment(), ForceFromEnvironment()});
 
   const std::string workingFolder = GetCurrentDir();
   m_reactions = std::make_unique<FileReactions>(FileReactionHooks{
@@ -293,7 +293,14 @@ void TForm1::FormKeyDown(int keyCode) {
 
 void TForm1::Label8MouseMove() {
   Guarded([this] {
-    m_services.dialogs.ShowMessage("en retard : " + m_services.records.monitor.lateText);
+    const MonitorState& monitor = m_services.records.monitor;
+    // A paused game says why first.
+    if (monitor.pauseText)
+      m_services.dialogs.ShowMessage(
+          "en pause : " + *monitor.pauseText +
+          (monitor.lateText.empty() ? "" : "\nen retard : " + monitor.lateText));
+    else
+      m_services.dialogs.ShowMessage("en retard : " + monitor.lateText);
   });
 }
 

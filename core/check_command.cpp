@@ -6,10 +6,12 @@
 
 #include "core/backup.h"
 #include "core/deadline_fetch.h"
+#include "core/forced_turn.h"
 #include "core/game_checks.h"
 #include "core/generation.h"
 #include "core/late_reminders.h"
 #include "core/order_receipts.h"
+#include "core/pause.h"
 #include "core/records.h"
 #include "core/refresh.h"
 #include "core/turn_journal.h"
@@ -184,6 +186,19 @@ int CheckCommand(std::ostream& out) {
 
   out << "receipts:        " << (ReceiptsOnFromEnvironment() ? "on" : "off (VENTARI_RECEIPTS=0)")
       << "\n";
+  const std::optional<ForceSetting> force = ForceFromEnvironment();
+  const char* forceText = std::getenv("VENTARI_FORCE_AFTER_HOURS");
+  out << "forced turns:    "
+      << (force ? std::string(game.autoGenerate ? "" : "none in manual mode; ") +
+                      "the turn goes without the late players " + force->text +
+                      " hours after the deadline"
+          : forceText ? "none (VENTARI_FORCE_AFTER_HOURS is no number of hours)"
+                      : "none")
+      << "\n";
+  const std::optional<std::string> pause = ReadPause(host.repJeu);
+  out << "pause:           "
+      << (pause ? (pause->empty() ? std::string("paused, no text given") : *pause) : "none")
+      << "\n";
 
   const GameTimeLimitSetting limit = ReadGameTimeLimit(std::getenv("VENTARI_GAME_TIMEOUT"));
   out << "game time limit: " << limit.limit.count() << " seconds\n";
@@ -252,9 +267,18 @@ int CheckCommand(std::ostream& out) {
     turn = "the game is over";
   } else if (FileExists(JournalPath(gameDir))) {
     turn = "an interrupted turn waits: the robot finishes it when it starts";
+  } else if (pause) {
+    turn = "paused (" + (pause->empty() ? std::string("no text") : *pause) +
+           "): no turn but by \"génère\" until ventari --resume";
   } else if (!waitingFor.empty()) {
     turn = "waiting for " + waitingFor + " (" +
            (deadlineTime ? "deadline " + deadlineSaid : deadlineSaid) + ")";
+    if (force && deadlineTime && hostRead) {
+      const TDateTime forceAt = *deadlineTime + force->hours / 24.0;
+      turn += forceAt <= now      ? (game.autoGenerate ? "; forced now" : "; due without them")
+              : game.autoGenerate ? "; forced at " + DateTimeToStr(forceAt)
+                                  : "; due without them at " + DateTimeToStr(forceAt);
+    }
   } else if (deadlineTime && *deadlineTime > now) {
     turn = "before the deadline (" + deadlineSaid + ")";
   } else if (deadlineTime) {

@@ -7,6 +7,7 @@
 
 #include "core/backup.h"
 #include "core/cache_makers.h"
+#include "core/forced_turn.h"
 #include "core/game_checks.h"
 #include "core/records.h"
 #include "core/refresh.h"
@@ -122,7 +123,7 @@ void Generation::Record(const TurnJournal& journal, bool required) {
   }
 }
 
-void Generation::Run() {
+void Generation::Run(const std::optional<ForcedTurn>& forced) {
   const HostSettings& host = m_records.host;
   const GameSettings& game = m_records.game;
   MonitorState& state = m_records.monitor;
@@ -151,6 +152,22 @@ void Generation::Run() {
     ++m_finished;
     LogEvent("warning", "generation refused: the host file says the game is over");
     return;
+  }
+
+  // Who a forced turn leaves out is on disk before the turn: a generation taken up after a
+  // restart tells them too. Any other generation leaves nobody out.
+  try {
+    if (forced) {
+      ForcedTurn record = *forced;
+      record.turn = before.turn;
+      WriteForcedTurn(gameDir, record);
+    } else {
+      DeleteFileQuiet(ForcedTurnPath(gameDir));
+    }
+  } catch (const EInOutError& error) {
+    ++m_finished;
+    return Fail("Stars! turn journal not written " + ForcedTurnPath(gameDir) + ": " + error.what() +
+                " !!!");
   }
 
   TurnJournal journal;
@@ -406,10 +423,25 @@ bool Generation::MailPlayers(TurnJournal& journal) {
                            "Consultez " + m_leagueSite + game.webFolder +
                            "/travail/ventari.php?jeu=" + g + kParagraph + "Ventari Robot";
   const std::string subject = g + " année " + journal.yearText;
+  const std::optional<ForcedTurn> forced = ReadForcedTurn(GameDir(), journal.oldTurn);
   bool allServed = true;
   for (int n = 1; n <= game.playerCount; ++n) {
     const PlayerEntry& player = game.player(n);  // row 13 raises the range error
     if (player.isComputer() || journal.Mailed(n) || journal.MailTries(n) >= kMailTries) continue;
+    // A player left out of a forced turn hears why, once, before his turn.
+    if (forced && journal.MailTries(n) == 0 &&
+        std::find(forced->rows.begin(), forced->rows.end(), n) != forced->rows.end())
+      m_mailer.SendEmail(
+          player.name, player.address,
+          g + " année " + journal.yearText + " : tour joué sans vos ordres",
+          "vos ordres de l'année " + journal.yearText +
+              " ne sont pas arrivés avant la date limite plus " + forced->hours + " heures." +
+              kParagraph +
+              "le tour a été joué sans eux : votre nouveau fichier de tour est joint, comme "
+              "d'habitude, au mail du tour." +
+              kParagraph + "Consultez " + m_leagueSite + game.webFolder +
+              "/travail/ventari.php?jeu=" + g + kParagraph + "Ventari Robot",
+          std::nullopt, std::nullopt);
     const std::string name = g + ".m" + std::to_string(n);
     const int result = m_mailer.SendEmail(player.name, player.address, subject, body,
                                           host.publicationDir + "\\" + g + "\\" + name, name);
@@ -438,6 +470,12 @@ void Generation::Report(TurnJournal& journal) {
     if (!game.player(n).isComputer() && !journal.Mailed(n))
       unserved += std::to_string(n) + "(" + game.player(n).name + ")";
   std::string body = "génération année " + journal.yearText + " faite, fichiers .M envoyés";
+  if (const std::optional<ForcedTurn> forced = ReadForcedTurn(GameDir(), journal.oldTurn)) {
+    std::string leftOut;
+    for (int n : forced->rows) leftOut += std::to_string(n) + "(" + game.player(n).name + ")";
+    body += kParagraph + ("tour forcé : joué sans les ordres de " + leftOut +
+                          ", la date limite passée de plus de " + forced->hours + " heures");
+  }
   if (!unserved.empty())
     body += kParagraph + ("sauf à " + unserved + " : fichier .M non envoyé après " +
                           std::to_string(kMailTries) + " essais");

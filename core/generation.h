@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "core/forced_turn.h"
+
 namespace ventari {
 
 class AppControl;
@@ -45,7 +47,8 @@ class Generation {
 
   // One generation (the "génère" button): a backup, the journal, then the turn's steps. Raises
   // the runtime's errors.
-  void Run();
+  // `forced`: the turn is generated without the orders of its rows (their players are told).
+  void Run(const std::optional<ForcedTurn>& forced = std::nullopt);
 
   // A journal is left in the per-game folder: a robot was killed in the middle, a player's mail
   // is to be tried again, or the journal is damaged.

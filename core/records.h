@@ -1,6 +1,7 @@
 #pragma once
 // The program-wide records: the settings read by the refresh cycle and the values it derives.
 
+#include <optional>
 #include <string>
 
 #include "core/settings.h"
@@ -19,6 +20,8 @@ struct MonitorState {
   // The deadline cache belongs to the current turn: false from a generation until the refresh
   // has fetched the new turn's page.
   bool deadlineCacheTrusted = true;
+  // The host's pause and its text, as the last tick saw it; written by the tick only.
+  std::optional<std::string> pauseText;
 };
 
 struct ProgramRecords {

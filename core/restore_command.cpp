@@ -5,6 +5,7 @@
 #include "core/backup.h"
 #include "core/game_checks.h"
 #include "core/late_reminders.h"
+#include "core/pause.h"
 #include "core/records.h"
 #include "core/turn_journal.h"
 #include "core/turn_record.h"
@@ -63,6 +64,10 @@ int RestoreCommand(const std::string& year, std::ostream& out, std::ostream& err
           StaleDeadlineMarkPath(records)})
       DeleteFileQuiet(file);
     out << "caches deleted: the next start fetches the deadline and reads the year anew\n";
+    // The orders are back and the deadline may well have passed: no turn until the host says.
+    WritePause(host.repJeu, "restauration de l'année " + year);
+    out << "the game is paused (" << PausePath(host.repJeu)
+        << "): no turn is generated but by \"génère\" until `ventari --resume`\n";
     return 0;
   } catch (const std::exception& error) {
     err << "ventari: " << error.what() << "\n";

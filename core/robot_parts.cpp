@@ -12,6 +12,8 @@ RobotParts::RobotParts(const RobotServices& s)
       m_status(s.records),
       m_tick(s.records, m_view, s.sound, s.clock, s.mailer, m_generation, m_refresh, &m_reminders,
              &s.dialogs, &m_receipts, &m_status),
-      m_robot(s.records, s.app, s.dialogs, m_refresh, m_tick, m_generation) {}
+      m_robot(s.records, s.app, s.dialogs, m_refresh, m_tick, m_generation) {
+  m_tick.SetForce(s.force);
+}
 
 }  // namespace ventari

@@ -43,6 +43,7 @@ struct RobotServices {
   std::chrono::seconds gameTimeLimit;
   std::optional<double> reminderLeadHours;  // nothing: no reminders to late players
   bool receipts;                            // a receipt for each order file version
+  std::optional<ForceSetting> force;        // nothing: no turn forced past absent players
 };
 
 class RobotParts {

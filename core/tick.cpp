@@ -8,6 +8,7 @@
 #include "core/late_reminders.h"
 #include "core/monitor_view.h"
 #include "core/order_receipts.h"
+#include "core/pause.h"
 #include "core/records.h"
 #include "core/refresh.h"
 #include "core/status_publisher.h"
@@ -83,8 +84,19 @@ void SurveillanceTick::LogState(const char* state) {
   LogEvent("info", "state: " + text);
 }
 
-void SurveillanceTick::PublishStatus(const char* state, const std::vector<StatusPlayer>& players,
-                                     bool hostRead, const stars::FileHeader& host) {
+void SurveillanceTick::LogPause(const std::optional<std::string>& pause) {
+  if (m_loggedPause && *m_loggedPause == pause) return;
+  if (pause)
+    LogEvent("info", "pause: " + (pause->empty() ? std::string("(no text)") : *pause) +
+                         "; no turn is generated but by \"génère\", no reminder goes out");
+  else if (m_loggedPause && *m_loggedPause)
+    LogEvent("info", "pause lifted");
+  m_loggedPause = pause;
+}
+
+void SurveillanceTick::PublishStatus(const char* state, const std::string& note,
+                                     const std::vector<StatusPlayer>& players, bool hostRead,
+                                     const stars::FileHeader& host) {
   if (!m_status) return;
   const MonitorState& monitor = m_records.monitor;
   const std::string& g = m_records.game.gameName;
@@ -92,12 +104,32 @@ void SurveillanceTick::PublishStatus(const char* state, const std::vector<Status
   snapshot.game = g;
   snapshot.year = hostRead ? std::to_string(host.year()) : monitor.yearText;
   snapshot.state = state;
+  snapshot.stateNote = note;
   if (monitor.deadlineKnown && !(hostRead && host.gameOver())) snapshot.deadline = monitor.deadline;
   const std::string hostFile = m_records.host.repJeu + "/" + g + "/" + g + ".hst";
   if (hostRead) snapshot.lastGeneration = StatusPublisher::LastGeneration(hostFile, host.turn);
   snapshot.updated = m_clock.Now();
   snapshot.players = players;
   m_status->Publish(snapshot, hostRead ? "turn " + std::to_string(host.turn) : std::string());
+}
+
+void SurveillanceTick::RemindHostOfForcedTurn(int turn, const std::string& gameDir) {
+  // Once per turn, beside the reminder of a turn whose orders are all in.
+  const std::string turnKey = "turn " + std::to_string(turn) + " without the late players";
+  const std::string record = ReminderRecordPath(gameDir);
+  if (TurnRecordHolds(record, turnKey)) return;
+  const GameSettings& game = m_records.game;
+  MonitorState& state = m_records.monitor;
+  state.savedDir = GetCurrentDir();
+  m_mailer.SendEmail(game.gameName + " human host", game.hostAddress,
+                     "Ventari : jeu " + game.gameName + " année " + state.yearText,
+                     "génération année " + state.yearText +
+                         " prête à être effectuée manuellement\n\r\n\rsans les ordres de " +
+                         state.lateText + " : la date limite est passée de plus de " +
+                         m_force->text + " heures\n\r\n\rle robot Ventari de service.",
+                     std::nullopt, std::nullopt);
+  SetCurrentDir(state.savedDir);
+  WriteTurnRecord(record, turnKey);
 }
 
 void SurveillanceTick::Run(bool hostAsked) {
@@ -129,6 +161,7 @@ void SurveillanceTick::Run(bool hostAsked) {
   std::vector<int> lateRows;
   std::map<int, std::string> refusedFiles;  // row -> why the file there does not count
   std::vector<StatusPlayer> players;        // as the status page shows them
+  std::string lateWhy;                      // the late rows and why, for the log
   for (int n = 1; n <= game.playerCount; ++n) {
     const PlayerEntry& player = game.player(n);  // row 13 raises the range error
     StatusPlayer& shown = players.emplace_back();
@@ -138,6 +171,7 @@ void SurveillanceTick::Run(bool hostAsked) {
       shown.orders = PlayerOrders::kComputer;
       continue;
     }
+    const char* why = "missing";
     if (hostRead) {
       const std::string orderFile = stem + ".x" + std::to_string(n);
       const stars::OrderJudgement judgement = m_judge.Judge(orderFile, hostHeader, n);
@@ -152,10 +186,13 @@ void SurveillanceTick::Run(bool hostAsked) {
         refusedFiles[n] = OrderVerdictFrench(judgement.verdict);
         shown.orders = PlayerOrders::kRefused;
         shown.reason = refusedFiles[n];
+        why = stars::OrderVerdictText(judgement.verdict);
       }
     }
     allIn = false;
     lateRows.push_back(n);
+    lateWhy += std::string(lateWhy.empty() ? "" : ", ") + std::to_string(n) + " (" + player.name +
+               "): " + why;
     state.lateText += std::to_string(n) + "(" + player.name + ")";
   }
   if (hostRead && hostHeader.gameOver()) {
@@ -163,11 +200,15 @@ void SurveillanceTick::Run(bool hostAsked) {
     m_view.SetColour(WindowColour::ButtonFace);
     m_view.SetLine(WindowLine::State, "partie terminée");
     LogState("partie terminée");
-    PublishStatus("partie terminée", players, hostRead, hostHeader);
+    PublishStatus("partie terminée", "", players, hostRead, hostHeader);
     m_refresh.Run();
     return;
   }
-  if (m_reminders && hostRead) m_reminders->Remind(lateRows, hostHeader.turn, refusedFiles);
+  const std::optional<std::string> pause = ReadPause(host.repJeu);
+  LogPause(pause);
+  state.pauseText = pause;
+  if (m_reminders && hostRead && !pause)
+    m_reminders->Remind(lateRows, hostHeader.turn, refusedFiles);
 
   if (allIn) {
     m_view.SetColour(WindowColour::InfoBackground);
@@ -180,25 +221,54 @@ void SurveillanceTick::Run(bool hostAsked) {
 
   // Equal is not passed. A deadline never converted (or that of a turn already generated) is
   // no deadline: the zero of the scale would otherwise count as long past.
-  const bool passed = state.deadlineKnown && m_clock.Now() > state.deadline;
+  const TDateTime now = m_clock.Now();
+  const bool passed = state.deadlineKnown && now > state.deadline;
+  // When the turn would go without the late players' orders.
+  std::optional<TDateTime> forceAt;
+  if (m_force && !allIn && hostRead && state.deadlineKnown)
+    forceAt = state.deadline + m_force->hours / 24.0;
+  const std::string forceNote =
+      forceAt && !pause ? (game.autoGenerate ? "génération forcée le " : "tour dû sans eux le ") +
+                              DateTimeToStr(*forceAt)
+                        : std::string();
+  if (pause) {
+    // The orders are still judged and receipted; nothing is generated by the ticks.
+    m_view.SetLine(WindowLine::State, "en pause");
+    LogState("en pause");
+    PublishStatus("en pause", *pause, players, hostRead, hostHeader);
+    m_refresh.Run();
+    return;
+  }
   if (!passed) {
     LogState(allIn ? "prêt à générer" : "incomplet");
-    PublishStatus(allIn ? "prêt à générer" : "incomplet", players, hostRead, hostHeader);
+    PublishStatus(allIn ? "prêt à générer" : "incomplet", forceNote, players, hostRead, hostHeader);
     m_refresh.Run();
     return;
   }
 
   if (!allIn) {
+    if (forceAt && now > *forceAt) {
+      if (game.autoGenerate) {
+        m_view.SetLine(WindowLine::State, "génération forcée");
+        LogState("génération forcée");
+        LogEvent("warning", "forced generation: the deadline passed by more than " + m_force->text +
+                                " hours; left out: " + lateWhy);
+        PublishStatus("génération forcée", "", players, hostRead, hostHeader);
+        m_generation.Run(ForcedTurn{-1, m_force->text, lateRows});  // ends with its refresh
+        return;
+      }
+      RemindHostOfForcedTurn(hostHeader.turn, gameDir);
+    }
     m_view.SetLine(WindowLine::State, "en retard");
     LogState("en retard");
-    PublishStatus("en retard", players, hostRead, hostHeader);
+    PublishStatus("en retard", forceNote, players, hostRead, hostHeader);
     m_refresh.Run();
     return;
   }
 
   m_view.SetLine(WindowLine::State, "devrait générer");
   LogState("devrait générer");
-  PublishStatus("devrait générer", players, hostRead, hostHeader);
+  PublishStatus("devrait générer", "", players, hostRead, hostHeader);
   if (game.autoGenerate) {
     m_generation.Run();  // ends with its own refresh
     return;

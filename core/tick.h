@@ -6,8 +6,10 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "core/forced_turn.h"
 #include "core/order_file_judge.h"
 #include "core/status_page.h"
 #include "stars/stars_file.h"
@@ -36,6 +38,9 @@ class SurveillanceTick {
                    Dialogs* dialogs = nullptr, OrderReceipts* receipts = nullptr,
                    StatusPublisher* status = nullptr);
 
+  // Turns forced past absent players that many hours after the deadline; nothing: never.
+  void SetForce(std::optional<ForceSetting> force) { m_force = std::move(force); }
+
   // One tick (Timer1Timer). `hostAsked`: the host clicked "rafraîchit", which sends the
   // manual-mode reminder again. Raises the runtime's errors.
   void Run(bool hostAsked = false);
@@ -53,8 +58,13 @@ class SurveillanceTick {
   OrderReceipts* m_receipts;
   StatusPublisher* m_status;
   // The players' status page for the state just shown.
-  void PublishStatus(const char* state, const std::vector<StatusPlayer>& players, bool hostRead,
+  void PublishStatus(const char* state, const std::string& note,
+                     const std::vector<StatusPlayer>& players, bool hostRead,
                      const stars::FileHeader& host);
+  std::optional<ForceSetting> m_force;
+  void LogPause(const std::optional<std::string>& pause);
+  void RemindHostOfForcedTurn(int turn, const std::string& gameDir);
+  std::optional<std::optional<std::string>> m_loggedPause;  // nothing before the first tick
   void PlayReadySound(const std::string& turn);
   std::optional<std::string> m_soundErrorTurn;  // the turn whose sound error was shown
 

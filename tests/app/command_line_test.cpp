@@ -34,6 +34,19 @@ TEST(CommandLineTest, FolderIsTakenInEitherSpellingAndNothingElseIsGiven) {
   EXPECT_EQ(plain.value(QStringLiteral("folder")), QString());
 }
 
+TEST(CommandLineTest, APauseTakesTheWordsAfterItAsItsTextAndNothingElseTakesWords) {
+  const StartRequest paused = Parse({"--folder", "/srv/alpha", "--pause", "Bob", "est", "malade"});
+  EXPECT_EQ(paused.action, Action::kRun);
+  EXPECT_EQ(paused.value(QStringLiteral("pause")), QStringLiteral("Bob est malade"));
+  EXPECT_EQ(paused.value(QStringLiteral("folder")), QStringLiteral("/srv/alpha"));
+  const StartRequest bare = Parse({"--pause"});
+  EXPECT_TRUE(bare.has(QStringLiteral("pause")));
+  EXPECT_EQ(bare.value(QStringLiteral("pause")), QString());
+  EXPECT_TRUE(Parse({"--resume"}).has(QStringLiteral("resume")));
+  EXPECT_EQ(Parse({"--resume", "now"}).action, Action::kBadUsage);
+  EXPECT_EQ(Parse({"--check", "Bob"}).action, Action::kBadUsage);
+}
+
 TEST(CommandLineTest, HelpAndVersionInShortAndLongForm) {
   EXPECT_EQ(Parse({"--help"}).action, Action::kHelp);
   EXPECT_EQ(Parse({"-h"}).action, Action::kHelp);

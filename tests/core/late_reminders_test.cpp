@@ -47,9 +47,9 @@ class LateRemindersTest : public ::testing::Test {
   // A robot started on the folder (again), with the reminders `leadHours` before the deadline.
   void Start(std::optional<double> leadHours, bool receipts = false) {
     parts.reset();
-    parts = std::make_unique<RobotParts>(
-        RobotServices{records, &view, dialogs, app, clock, caches, caches, mailer, runner, sound,
-                      "http://league.test/", std::chrono::seconds(600), leadHours, receipts});
+    parts = std::make_unique<RobotParts>(RobotServices{
+        records, &view, dialogs, app, clock, caches, caches, mailer, runner, sound,
+        "http://league.test/", std::chrono::seconds(600), leadHours, receipts, std::nullopt});
     parts->robot().FormCreate();
   }
   void Tick() { parts->robot().Timer1Timer(); }

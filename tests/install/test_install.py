@@ -90,6 +90,7 @@ class InstallTreeTest(unittest.TestCase):
                      "share/icons/hicolor/32x32/apps/ventari.png",
                      "share/icons/hicolor/48x48/apps/ventari.png",
                      "lib/systemd/user/ventari.service",
+                     "lib/systemd/user/ventari@.service",
                      "share/man/man1/ventari.1",
                      "share/doc/ventari/README.md",
                      "share/doc/ventari/examples/ventari.def",
@@ -142,27 +143,35 @@ class InstallTreeTest(unittest.TestCase):
                 self.assertGreater(b, r, "the V's lower part in the middle")
 
     def test_service_runs_the_robot_headless_in_the_home_folder(self):
-        unit = self.path("lib/systemd/user/ventari.service")
-        with open(unit, encoding="utf-8") as f:
-            lines = [l.strip() for l in f if l.strip() and not l.startswith("#")]
-        service = lines[lines.index("[Service]") + 1:]
-        self.assertIn("ExecStart=ventari --headless --folder %h/ventari", service)
-        self.assertIn("Restart=on-abnormal", service)
-        self.assertIn("RestartForceExitStatus=75", service)
-        self.assertIn("EnvironmentFile=-%h/ventari/ventari.env", service)
-        self.assertIn("WantedBy=default.target", lines)
+        # The single unit on ~/ventari, and the template that runs one robot per game folder.
+        for name, folder in (("ventari.service", "%h/ventari"),
+                             ("ventari@.service", "%h/ventari/%i")):
+            with self.subTest(unit=name):
+                unit = self.path("lib/systemd/user", name)
+                with open(unit, encoding="utf-8") as f:
+                    lines = [l.strip() for l in f if l.strip() and not l.startswith("#")]
+                service = lines[lines.index("[Service]") + 1:]
+                self.assertIn("ExecStart=ventari --headless --folder " + folder, service)
+                self.assertIn("Restart=on-abnormal", service)
+                self.assertIn("RestartForceExitStatus=75", service)
+                self.assertIn("EnvironmentFile=-%h/ventari/ventari.env", service)
+                self.assertIn("WantedBy=default.target", lines)
+                self.verify_unit(unit, name.replace("@", "@alpha"))
+
+    def verify_unit(self, unit, name):
         analyze = shutil.which("systemd-analyze")
-        if analyze:
-            # systemd looks for a bare program name in /usr/bin and /usr/local/bin; the copy
-            # checked here names the program of this prefix instead.
-            copy = os.path.join(tempfile.mkdtemp(prefix="ventari-unit-"), "ventari.service")
-            with open(unit, encoding="utf-8") as f:
-                text = f.read().replace("ExecStart=ventari", "ExecStart=" + self.path("bin/ventari"))
-            with open(copy, "w", encoding="utf-8") as f:
-                f.write(text)
-            check = subprocess.run([analyze, "verify", "--man=no", copy], capture_output=True, text=True)
-            shutil.rmtree(os.path.dirname(copy))
-            self.assertNotIn("ventari.service:", check.stderr)
+        if not analyze:
+            return
+        # systemd looks for a bare program name in /usr/bin and /usr/local/bin; the copy
+        # checked here names the program of this prefix instead.
+        copy = os.path.join(tempfile.mkdtemp(prefix="ventari-unit-"), name)
+        with open(unit, encoding="utf-8") as f:
+            text = f.read().replace("ExecStart=ventari", "ExecStart=" + self.path("bin/ventari"))
+        with open(copy, "w", encoding="utf-8") as f:
+            f.write(text)
+        check = subprocess.run([analyze, "verify", "--man=no", copy], capture_output=True, text=True)
+        shutil.rmtree(os.path.dirname(copy))
+        self.assertNotIn(name + ":", check.stderr)
 
     def test_man_page_renders_cleanly_and_covers_options_and_environment(self):
         page = self.path("share/man/man1/ventari.1")

@@ -1,0 +1,55 @@
+#include "core/forced_turn.h"
+
+#include <cstdlib>
+#include <sstream>
+
+#include "core/late_reminders.h"
+#include "platform/errors.h"
+#include "platform/event_log.h"
+#include "platform/files.h"
+
+namespace ventari {
+
+std::optional<ForceSetting> ForceFromEnvironment() {
+  const char* text = std::getenv("VENTARI_FORCE_AFTER_HOURS");
+  if (text == nullptr) return std::nullopt;
+  // Read as the reminders' lead is: by hand, whatever the locale's decimal point.
+  const std::optional<double> hours = ParseReminderLead(text);
+  if (!hours) {
+    LogEvent("warning", std::string("VENTARI_FORCE_AFTER_HOURS is not a number of hours: '") +
+                            text + "'; no turn is forced");
+    return std::nullopt;
+  }
+  return ForceSetting{*hours, text};
+}
+
+std::string ForcedTurnPath(const std::string& gameDir) { return gameDir + "/ventari-forced.txt"; }
+
+void WriteForcedTurn(const std::string& gameDir, const ForcedTurn& forced) {
+  std::string text = "turn " + std::to_string(forced.turn) + "\nhours " + forced.hours + "\n";
+  for (int row : forced.rows) text += "row " + std::to_string(row) + "\n";
+  ReplaceFileContents(ForcedTurnPath(gameDir), text);
+}
+
+std::optional<ForcedTurn> ReadForcedTurn(const std::string& gameDir, int turn) {
+  TextFileReader file;
+  if (!file.open(ForcedTurnPath(gameDir))) return std::nullopt;
+  ForcedTurn forced;
+  for (std::string line = file.readLine(); !line.empty(); line = file.readLine()) {
+    std::istringstream fields(line);
+    std::string label;
+    fields >> label;
+    if (label == "turn") {
+      fields >> forced.turn;
+    } else if (label == "hours") {
+      fields >> forced.hours;
+    } else if (label == "row") {
+      int row = 0;
+      if (fields >> row) forced.rows.push_back(row);
+    }
+  }
+  if (forced.turn != turn) return std::nullopt;
+  return forced;
+}
+
+}  // namespace ventari

@@ -1,0 +1,149 @@
+// The host's rules for a living game: a turn forced past absent players, and a pause.
+
+#include <algorithm>
+
+#include "core/pause.h"
+#include "core/status_publisher.h"
+#include "tests/core/robot_fixture.h"
+#include "tests/support/captured_stderr.h"
+
+namespace ventari {
+namespace {
+
+using test::ReadFile;
+using test::RobotTest;
+
+class HostRulesTest : public RobotTest {
+ protected:
+  HostRulesTest() {
+    folder.WriteGameSettings({{"Ann", "ann@x"}, {"Robot", "COMPUTER"}, {"Bob", "bob@x"}});
+    tick.SetForce(ForceSetting{1.5, "1.5"});
+  }
+  // Another turn due, whose next deadline is far ahead.
+  void NextTurnDue() {
+    caches.nextDeadline = "2031-01-01 12:00:00";
+    clock.now = *TryEncodeDateTime({2030, 1, 2, 12, 0, 0});
+  }
+  // The players' status page, which the program's robot keeps.
+  std::string StatusAfterATick() {
+    StatusPublisher status(records);
+    SurveillanceTick withPage(records, view, sound, clock, mailer, generation, refresh, nullptr,
+                              &dialogs, nullptr, &status);
+    withPage.SetForce(ForceSetting{1.5, "1.5"});
+    withPage.Run();
+    return ReadFile(folder.pubGameDir() + "/status.json");
+  }
+  std::vector<std::string> Subjects() const {
+    std::vector<std::string> subjects;
+    for (const auto& mail : mailer.mails) subjects.push_back(mail.address + " " + mail.subject);
+    return subjects;
+  }
+};
+
+TEST_F(HostRulesTest, ATurnIsForcedPastAnAbsentPlayerOnlyOnceTheHoursHavePassed) {
+  Start();
+  Orders({1});
+  At(13, 29);  // the deadline (12:00) passed by less than 1.5 hours
+  robot.Timer1Timer();
+  EXPECT_TRUE(runner.commandLines.empty());
+  EXPECT_EQ(view.line(WindowLine::State), "en retard");
+  const std::string page = StatusAfterATick();
+  EXPECT_NE(page.find("\"note\": \"génération forcée le "), std::string::npos) << page;
+
+  test::CapturedStderr log;
+  At(13, 31);
+  robot.Timer1Timer();
+  ASSERT_EQ(runner.commandLines.size(), 1u);
+  EXPECT_EQ(test::TurnOf(stem() + ".hst"), 6);
+  const std::string lines = log.TakeLines();
+  EXPECT_NE(lines.find("state: génération forcée"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("forced generation: the deadline passed by more than 1.5 hours; left "
+                       "out: 3 (Bob): missing"),
+            std::string::npos)
+      << lines;
+  // Bob hears why, then gets his turn as everybody does; the host's report names him.
+  ASSERT_EQ(Subjects(),
+            (std::vector<std::string>{
+                "ann@x alpha année 2405", "bob@x alpha année 2405 : tour joué sans vos ordres",
+                "bob@x alpha année 2405", "host@example.org Ventari : jeu alpha année 2405"}));
+  EXPECT_EQ(
+      *mailer.mails[1].body,
+      "vos ordres de l'année 2405 ne sont pas arrivés avant la date limite plus 1.5 heures."
+      "\n\r\n\rle tour a été joué sans eux : votre nouveau fichier de tour est joint, comme "
+      "d'habitude, au mail du tour.\n\r\n\r"
+      "Consultez http://league.test/ligue/travail/ventari.php?jeu=alpha\n\r\n\rVentari Robot");
+  EXPECT_FALSE(mailer.mails[1].attachmentPath);
+  EXPECT_TRUE(mailer.mails[2].attachmentPath);
+  EXPECT_NE(mailer.mails[3].body->find("\n\r\n\rtour forcé : joué sans les ordres de 3(Bob), la "
+                                       "date limite passée de plus de 1.5 heures\n\r\n\r"),
+            std::string::npos)
+      << *mailer.mails[3].body;
+
+  // The next turn, generated as usual, leaves nobody out.
+  mailer.mails.clear();
+  Orders({1, 3});
+  NextTurnDue();
+  robot.Timer1Timer();
+  ASSERT_EQ(runner.commandLines.size(), 2u);
+  for (const auto& mail : mailer.mails)
+    EXPECT_EQ(mail.subject.find("sans vos ordres"), std::string::npos) << mail.subject;
+  EXPECT_EQ(mailer.mails.back().body->find("tour forcé"), std::string::npos);
+}
+
+TEST_F(HostRulesTest, InManualModeNothingIsForcedAndTheHostIsToldOnce) {
+  folder.WriteGameSettings({{"Ann", "ann@x"}, {"Robot", "COMPUTER"}, {"Bob", "bob@x"}},
+                           /*autoGenerate=*/false);
+  tick.SetForce(ForceSetting{1, "1"});
+  Start();
+  Orders({1});
+  At(13, 1);
+  robot.Timer1Timer();
+  robot.Timer1Timer();
+  EXPECT_TRUE(runner.commandLines.empty());
+  ASSERT_EQ(Subjects(),
+            std::vector<std::string>{"host@example.org Ventari : jeu alpha année 2405"});
+  EXPECT_EQ(*mailer.mails[0].body,
+            "génération année 2405 prête à être effectuée manuellement\n\r\n\rsans les ordres de "
+            "3(Bob) : la date limite est passée de plus de 1 heures\n\r\n\rle robot Ventari de "
+            "service.");
+}
+
+TEST_F(HostRulesTest, APausedGameGeneratesOnlyOnTheHostsClickAndRemindsNobody) {
+  Start();
+  WritePause(folder.gameRoot(), "Bob\nest malade");
+  Orders({1, 3});
+  test::CapturedStderr log;
+  At(15);  // due, and a forced turn would be due too
+  robot.Timer1Timer();
+  robot.Timer1Timer();
+  EXPECT_TRUE(runner.commandLines.empty());
+  EXPECT_EQ(view.line(WindowLine::State), "en pause");
+  ASSERT_TRUE(records.monitor.pauseText);
+  EXPECT_EQ(*records.monitor.pauseText, "Bob est malade") << "one line, whatever was given";
+  std::string lines = log.TakeLines();
+  const std::string said = "pause: Bob est malade";
+  EXPECT_NE(lines.find(said), std::string::npos) << lines;
+  EXPECT_EQ(lines.find(said), lines.rfind(said)) << "said once";
+  const std::string page = StatusAfterATick();
+  EXPECT_NE(page.find("\"state\": \"en pause\""), std::string::npos) << page;
+  EXPECT_NE(page.find("\"note\": \"Bob est malade\""), std::string::npos) << page;
+  log.TakeLines();
+
+  // The host's click still generates: he asked for it.
+  robot.Button1Click(std::chrono::steady_clock::now());
+  EXPECT_EQ(runner.commandLines.size(), 1u);
+  EXPECT_TRUE(mailer.mails.back().body->find("tour forcé") == std::string::npos);
+
+  // Lifted: the next turn due is generated by the tick again.
+  ASSERT_TRUE(DeleteFileQuiet(PausePath(folder.gameRoot())));
+  Orders({1, 3});
+  NextTurnDue();
+  robot.Timer1Timer();
+  EXPECT_EQ(runner.commandLines.size(), 2u);
+  lines = log.TakeLines();
+  EXPECT_NE(lines.find("pause lifted"), std::string::npos) << lines;
+  EXPECT_FALSE(records.monitor.pauseText);
+}
+
+}  // namespace
+}  // namespace ventari
