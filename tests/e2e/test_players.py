@@ -183,9 +183,13 @@ class PlayersCase(TurnCase):
         self.assertEqual(parts[1:], ["renvoyez vos ordres de l'année %s avant la date limite "
                                      "(DL : %s)." % (year, deadline), SITE_LINK, "Ventari Robot"])
 
-    def assert_logged(self, row, name, verdict, reason=None):
+    def assert_logged(self, row, name, verdict, reason=None, saved=False):
         line = "receipt to player %d (%s): %s %s" % (row, name, verdict, self.order_path(row))
-        self.assertIn(line + (": " + reason if reason else "") + "\n", self.log_text())
+        if reason:
+            line += ": " + reason
+        if saved:
+            line += " (saved, not submitted)"
+        self.assertIn(line + "\n", self.log_text())
 
     # The status page.
 
@@ -209,6 +213,18 @@ class PlayersCase(TurnCase):
             sys.stderr.write("\n  status page shows %s: %.1f s " % (what,
                                                                  time.monotonic() - since))
         return found
+
+    def idle_status(self):
+        """status.json once no look has rewritten it for 2.5 s (its times are to the second)."""
+        last, since = self.status(), time.monotonic()
+        give_up = since + 30
+        while time.monotonic() - since < 2.5:
+            self.assertLess(time.monotonic(), give_up, "the robot never rests")
+            time.sleep(0.1)
+            status = self.status()
+            if status["updated"] != last["updated"]:
+                last, since = status, time.monotonic()
+        return last
 
     def orders_of(self, status):
         return [(p["row"], p["orders"]) for p in status["players"]]
@@ -262,7 +278,7 @@ class ReceiptsTest(PlayersCase):
         self.stage(self.order_path(2), self.orders_bytes(2, saved=True))
         mail = self.wait_receipt("bob@localhost", 5, since, "Bob's saved orders")
         self.assert_accepted(mail, saved=True)
-        self.assert_logged(2, "Bob", "accepted")
+        self.assert_logged(2, "Bob", "accepted", saved=True)
         self.assertNotIn("receipt to player 3", self.log_text())
         self.assertEqual(sorted({address(m) for m in self.sink.messages()}),
                          ["ann@localhost", "bob@localhost"])
@@ -390,12 +406,27 @@ class ReceiptsTest(PlayersCase):
 
 class StatusPageTest(PlayersCase):
 
-    def assert_page(self, status, state, year="2400"):
-        """Both files of the page agree, show the state, and leak no address and no path."""
-        json_text = read_bytes(self.status_path()).decode("utf-8")
-        page = read_bytes(self.status_path("index.html")).decode("utf-8")
+    def page_showing(self, state):
+        """status.json, index.html and its parts once both files show `state` and the same
+        rows: they are replaced one after the other, and a reader may come in between."""
+        def both():
+            status = self.status()
+            page = read_bytes(self.status_path("index.html")).decode("utf-8")
+            parsed = parse_page(page)
+            rows = {row: r["class"] for row, r in parsed.rows.items()}
+            if status and status["state"] == state and parsed.texts.get("state") == state and \
+                    rows == {"row-%d" % p["row"]: "orders-" + p["orders"]
+                             for p in status["players"]}:
+                return status, read_bytes(self.status_path()).decode("utf-8"), page, parsed
+            return None
+        return wait_for("both files of the page to show " + state, both, 5)
+
+    def assert_page(self, state, year="2400"):
+        """Both files of the page agree, show the state, and leak no address and no path; the
+        status and the page's parts."""
+        status, json_text, page, parsed = self.page_showing(state)
+        self.assertEqual(json.loads(json_text), status)
         self.assertEqual(status["game"], "alpha")
-        self.assertEqual(status["state"], state)
         self.assertEqual(status["year"], year)
         self.assertRegex(status["updated"], ISO)
         updated = datetime.datetime.fromisoformat(status["updated"])
@@ -415,22 +446,17 @@ class StatusPageTest(PlayersCase):
         for p in status["players"]:
             self.assertIn(p["orders"], ("in", "late", "refused", "computer"))
             self.assertEqual(p["reason"] is not None, p["orders"] == "refused", p)
-        parsed = parse_page(page)
         self.assertNotIn("script", parsed.tags)
         self.assertIn({"http-equiv": "refresh", "content": "60"}, parsed.meta)
         self.assertIn('<html lang="fr"', page)
-        self.assertEqual(parsed.texts.get("state"), state)
         self.assertIn("deadline", parsed.texts)
-        self.assertEqual({row: r["class"] for row, r in parsed.rows.items()},
-                         {"row-%d" % p["row"]: "orders-" + p["orders"]
-                          for p in status["players"]})
-        return parsed
+        return status, parsed
 
     def test_the_page_follows_the_turn(self):
         self.begin()
         self.start_headless(self.league)
         status = self.wait_status("the incomplete turn", lambda s: True, timeout=60)
-        page = self.assert_page(status, "incomplet")
+        status, page = self.assert_page("incomplet")
         self.assertEqual(self.orders_of(status), [(1, "late"), (2, "late"), (3, "computer")])
         self.assertIsNone(status["note"])
         self.assertIsNone(status["last_generation"])
@@ -446,23 +472,23 @@ class StatusPageTest(PlayersCase):
         self.game.hand_in_orders([2])
         status = self.wait_status("the turn ready", lambda s: s["state"] == "prêt à générer",
                                   since=since)
-        self.assert_page(status, "prêt à générer")
+        status, _ = self.assert_page("prêt à générer")
         self.assertEqual(self.orders_of(status), [(1, "in"), (2, "in"), (3, "computer")])
         self.assertNotEqual(os.stat(self.status_path()).st_ino, inode, "rewritten in place")
 
-        # Bob takes his orders back and the deadline passes; a new name in the settings is
-        # seen as soon as they are written.
+        # Bob takes his orders back, then the deadline passes: late, once a look has read the
+        # new deadline (Ann's client saving her orders again makes one).
         since = time.monotonic()
         os.remove(self.order_path(2))
         self.wait_status("Bob's orders missing", lambda s: s["state"] == "incomplet", since=since)
         self.game.set_deadline(PAST)
-        self.game.players[1] = ("Bobby", "bob@localhost")
-        pla = os.path.join(self.game.jeux, "ventari.pla")
+        wait_for("the new deadline read", lambda: "info deadline: " + PAST in self.log_text(),
+                 75)
         since = time.monotonic()
-        self.game.write(pla, read_bytes(pla).decode().replace("J2\tBob,", "J2\tBobby,"))
-        status = self.wait_status("the new name and the late turn", lambda s: s["state"] ==
-                                  "en retard" and s["players"][1]["name"] == "Bobby", since=since)
-        self.assert_page(status, "en retard")
+        self.game.hand_in_orders([1])
+        status = self.wait_status("the late turn", lambda s: s["state"] == "en retard",
+                                  since=since)
+        status, _ = self.assert_page("en retard")
         self.assertEqual(self.orders_of(status), [(1, "in"), (2, "late"), (3, "computer")])
         self.assertEqual(datetime.datetime.fromisoformat(status["deadline"]), local_instant(PAST))
         self.assertLess(status["time_left_s"], 0)
@@ -477,24 +503,42 @@ class StatusPageTest(PlayersCase):
         status = self.wait_status("the new year", lambda s: s["year"] == "2401" and
                                   s["state"] == "incomplet", timeout=2 * SOON, since=since)
         self.assertEqual(self.game.host_turn(), 1)
-        self.assert_page(status, "incomplet", year="2401")
+        status, _ = self.assert_page("incomplet", year="2401")
         self.assertEqual(self.orders_of(status), [(1, "late"), (2, "late"), (3, "computer")])
         self.assertRegex(status["last_generation"], ISO)
         generated = datetime.datetime.fromisoformat(status["last_generation"])
         self.assertLessEqual(before, generated)
         self.assertLessEqual(generated, datetime.datetime.now().astimezone())
         self.assertEqual(datetime.datetime.fromisoformat(status["deadline"]), local_instant(NEXT))
-        self.wait_mails(self.sink, 3 + 3)  # three receipts, two turn files, the host's report
+        self.wait_mails(self.sink, 4 + 3)  # four receipts, two turn files, the host's report
 
         # Ann's client sends last year's file again: refused, on the page and by mail.
         since = time.monotonic()
         self.stage(self.order_path(1), last_years)
-        mail = self.wait_receipt("ann@localhost", 2, since, "Ann's refusal of last year's file")
+        mail = self.wait_receipt("ann@localhost", 3, since, "Ann's refusal of last year's file")
         self.assert_refused(mail, 1, "fait pour l'année 2400", year="2401")
         self.assert_logged(1, "Ann", "refused", "fait pour l'année 2400")
         status = self.wait_status("last year's file refused",
                                   lambda s: (1, "refused") in self.orders_of(s))
-        self.assert_page(status, "incomplet", year="2401")
+        status, _ = self.assert_page("incomplet", year="2401")
+
+    def test_a_new_setting_shows_within_seconds(self):
+        self.begin()
+        self.start_headless(self.league)
+        self.wait_status("the incomplete turn", lambda s: True, timeout=60)
+        status = self.idle_status()
+        self.assertEqual(status["players"][1]["name"], "Bob")
+        # The host renames a player; nothing else changes. The look the change brings shows it.
+        pla = os.path.join(self.game.jeux, "ventari.pla")
+        self.game.players[1] = ("Bobby", "bob@localhost")
+        since = time.monotonic()
+        self.game.write(pla, read_bytes(pla).decode().replace("J2\tBob,", "J2\tBobby,"))
+        looked = self.wait_status("a look after the change", lambda s: s["updated"] !=
+                                  status["updated"], since=since)
+        self.assertEqual(looked["players"][1]["name"], "Bobby",
+                         "the look that followed the change (%s) shows the settings before it"
+                         % looked["updated"])
+        status, _ = self.assert_page("incomplet")
 
     def chromium(self, *args):
         env = dict(os.environ)
@@ -530,7 +574,7 @@ class StatusPageTest(PlayersCase):
                                               "window"), 2, "c'est le fichier du joueur 1")
         status = self.wait_status("Bob's file refused",
                                   lambda s: (2, "refused") in self.orders_of(s))
-        self.assert_page(status, "incomplet")
+        status, _ = self.assert_page("incomplet")
         self.assertEqual(status["players"][0]["name"], name)
         self.assertIn("receipt to player 1 (%s): accepted %s" % (name, self.order_path(1)),
                       read_bytes(robot.log).decode("utf-8", "replace"))
