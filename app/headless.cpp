@@ -64,7 +64,7 @@ int RunHeadless(int argc, char** argv) {
   };
   const std::string workingFolder = GetCurrentDir();
   FileReactions reactions(FileReactionHooks{
-      [&] { guarded([&] { robot.Timer1Timer(); }); }, [&] { return robot.Busy(); },
+      [&] { guarded([&] { robot.FileChanged(); }); }, [&] { return robot.Busy(); },
       [&] { return WatchedFolders(s.records, workingFolder); },
       [&] { return parts.LookAgainIn(); }});
   QTimer timer;

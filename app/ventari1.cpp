@@ -141,7 +141,7 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
 
   const std::string workingFolder = GetCurrentDir();
   m_reactions = std::make_unique<FileReactions>(FileReactionHooks{
-      [this] { Guarded([this] { m_parts->robot().Timer1Timer(); }); },
+      [this] { Guarded([this] { m_parts->robot().FileChanged(); }); },
       [this] { return m_parts->robot().Busy(); },
       [this, workingFolder] { return WatchedFolders(m_services.records, workingFolder); },
       [this] { return m_parts->LookAgainIn(); }});
@@ -149,6 +149,7 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
   // The minute's ticks start once the first refresh is over: a start-up box left open for a
   // minute must not let a tick run before it.
   FormCreate();
+  m_reactions->AfterLook();  // the folders the settings name, watched before the first tick
   Timer1->start();
 }
 

@@ -94,6 +94,20 @@ void Robot::Timer1Timer() {
   JudgeAfterGeneration(generationsBefore);
 }
 
+void Robot::FileChanged() {
+  const unsigned generationsBefore = m_generation.finishedCount();
+  {
+    Entry entry(*this);
+    if (!entry.granted() || !HoldGameLock()) return;
+    if (ResumeTurn()) return;
+    m_refresh.Run();
+    // The settings may name another game now: its folder must be ours first.
+    if (m_app.EndRequested() || !HoldGameLock()) return;
+    m_tick.Run();
+  }
+  JudgeAfterGeneration(generationsBefore);
+}
+
 void Robot::Button2Click() {
   const unsigned generationsBefore = m_generation.finishedCount();
   {

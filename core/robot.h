@@ -32,6 +32,9 @@ class Robot {
   void FormCreate();
   // One surveillance tick (timer, activation).
   void Timer1Timer();
+  // A look after a file of the game changed: the settings and caches read anew first, so that
+  // the tick judges what just changed, not what the last refresh read.
+  void FileChanged();
   // One surveillance tick asked for by the host ("rafraîchit").
   void Button2Click();
   // One generation ("génère"). A click made before the last generation ended (queued while the
