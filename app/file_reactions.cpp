@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <utility>
 
 #include "core/records.h"
@@ -63,6 +64,14 @@ FileReactions::FileReactions(FileReactionHooks hooks, QObject* parent)
   m_lookAgain.setSingleShot(true);
   connect(&m_settle, &QTimer::timeout, this, [this] { Settled(); });
   connect(&m_lookAgain, &QTimer::timeout, this, [this] { Settled(); });
+  const char* watch = std::getenv("VENTARI_WATCH");
+  if (watch != nullptr && std::string(watch) == "0") {
+    m_watch = FolderWatch::Off();
+    LogEvent("info",
+             "no folder is watched (VENTARI_WATCH=0): the robot looks at the game once "
+             "a minute only");
+    return;
+  }
   if (!m_watch.valid()) {
     LogEvent("warning", "no folder is watched (" + m_watch.error() +
                             "): the robot looks at the game once a minute only");

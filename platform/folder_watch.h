@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/unique_fd.h"
@@ -17,6 +18,8 @@ class FolderWatch {
   // A watch that cannot be made at all (no inotify: too many instances) has no descriptor;
   // `error()` says why.
   FolderWatch();
+  // A watch that watches nothing, as the host asked.
+  static FolderWatch Off() { return FolderWatch(UniqueFd(), "turned off"); }
 
   bool valid() const { return m_fd.valid(); }
   int fd() const { return m_fd.get(); }
@@ -35,6 +38,7 @@ class FolderWatch {
   bool Drain(const std::function<bool(std::string_view name)>& matters);
 
  private:
+  FolderWatch(UniqueFd fd, std::string error) : m_fd(std::move(fd)), m_error(std::move(error)) {}
   struct Watched {
     std::string folder;
     int wd;
