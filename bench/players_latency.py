@@ -38,6 +38,7 @@ class Run:
     """One game and its robot, in a folder of its own."""
 
     def __init__(self, root, watch, deadline):
+        self.watch = watch
         self.group = ProcessGroup()
         self.game = GameFolder(os.path.join(root, "host"))
         self.game.set_deadline(deadline)
@@ -62,8 +63,14 @@ class Run:
         wait_for("the mail", condition, timeout=timeout, interval=0.01)
         return time.monotonic() - start
 
+    def whenever(self):
+        """Players send whenever they like: anywhere in the minute between two ticks."""
+        if not self.watch:
+            time.sleep(random.uniform(0, 60))
+
     def receipt(self):
         """(a): Ann's order file arrives; the seconds until her receipt is in the server."""
+        self.whenever()
         start = time.monotonic()
         self.game.hand_in_orders([1])
         self.until(lambda: "alpha année 2400 : ordres reçus" in subjects(self.sink))
@@ -74,6 +81,7 @@ class Run:
         turn mail is in the server."""
         self.game.hand_in_orders([1])
         self.until(lambda: "alpha année 2400 : ordres reçus" in subjects(self.sink))
+        self.whenever()
         start = time.monotonic()
         self.game.hand_in_orders([2])
         self.until(lambda: subjects(self.sink).count("alpha année 2400") == 2)
@@ -91,8 +99,6 @@ def measure(kind, watch, runs):
         def one(n):
             run = Run(os.path.join(work, str(n)), watch, NEXT if kind == "receipt" else PAST)
             try:
-                # Players send whenever they like: anywhere in the minute between two ticks.
-                time.sleep(random.uniform(0, 60) if not watch else 0)
                 figures.append(getattr(run, kind)())
             finally:
                 run.stop()

@@ -276,8 +276,8 @@ int CheckCommand(std::ostream& out) {
     if (force && deadlineTime && hostRead) {
       const TDateTime forceAt = *deadlineTime + force->hours / 24.0;
       turn += forceAt <= now      ? (game.autoGenerate ? "; forced now" : "; due without them")
-              : game.autoGenerate ? "; forced at " + DateTimeToStr(forceAt)
-                                  : "; due without them at " + DateTimeToStr(forceAt);
+              : game.autoGenerate ? "; forced at " + ForceTimeText(forceAt)
+                                  : "; due without them at " + ForceTimeText(forceAt);
     }
   } else if (deadlineTime && *deadlineTime > now) {
     turn = "before the deadline (" + deadlineSaid + ")";

@@ -1,9 +1,11 @@
 #include "core/forced_turn.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
 #include "core/late_reminders.h"
+#include "platform/datetime.h"
 #include "platform/errors.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
@@ -21,6 +23,14 @@ std::optional<ForceSetting> ForceFromEnvironment() {
     return std::nullopt;
   }
   return ForceSetting{*hours, text};
+}
+
+std::string ForceTimeText(double localDateTime) {
+  const DateTimeParts parts = DecodeDateTime(localDateTime);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", parts.year, parts.month, parts.day,
+                parts.hour, parts.minute);
+  return text;
 }
 
 std::string ForcedTurnPath(const std::string& gameDir) { return gameDir + "/ventari-forced.txt"; }

@@ -25,6 +25,9 @@ struct ForcedTurn {
   std::vector<int> rows;  // the human rows left out
 };
 
+// "2026-12-10 18:00", as the deadlines read: the locale's short date would be ambiguous.
+std::string ForceTimeText(double localDateTime);
+
 std::string ForcedTurnPath(const std::string& gameDir);
 // Replaces the record whole; raises EInOutError.
 void WriteForcedTurn(const std::string& gameDir, const ForcedTurn& forced);

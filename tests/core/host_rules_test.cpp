@@ -48,7 +48,8 @@ TEST_F(HostRulesTest, ATurnIsForcedPastAnAbsentPlayerOnlyOnceTheHoursHavePassed)
   EXPECT_TRUE(runner.commandLines.empty());
   EXPECT_EQ(view.line(WindowLine::State), "en retard");
   const std::string page = StatusAfterATick();
-  EXPECT_NE(page.find("\"note\": \"génération forcée le "), std::string::npos) << page;
+  EXPECT_NE(page.find("\"note\": \"génération forcée le 2026-12-07 13:30\""), std::string::npos)
+      << page;
 
   test::CapturedStderr log;
   At(13, 31);
