@@ -5,6 +5,7 @@
 #include "core/settings.h"
 #include "mail/mail_message.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 
 namespace ventari {
 
@@ -49,6 +50,19 @@ std::string AbsoluteFolder(const std::string& folder, const std::string& working
 void MakeFoldersAbsolute(HostSettings& host, const std::string& workingFolder) {
   for (std::string* folder : {&host.binariesDir, &host.publicationDir, &host.repJeu})
     *folder = AbsoluteFolder(*folder, workingFolder);
+}
+
+bool LoadCommandSettings(HostSettings& host, GameSettings& game, std::ostream& err) {
+  if (!LoadHostSettings(host)) {
+    err << "ventari: config file not found: ventari.def in " << GetCurrentDir() << "\n";
+    return false;
+  }
+  MakeFoldersAbsolute(host, GetCurrentDir());
+  if (!LoadGameSettings(game, host.repJeu)) {
+    err << "ventari: config file not found: " << host.repJeu << "/ventari.pla\n";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace ventari

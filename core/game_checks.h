@@ -2,6 +2,7 @@
 // What the robot refuses to act on, whatever the settings files say: every folder and file name
 // of the game is built from its name, and every loop over the players from their count.
 
+#include <ostream>
 #include <string>
 
 namespace ventari {
@@ -19,5 +20,9 @@ void CheckGameSettings(const GameSettings& game);
 std::string AbsoluteFolder(const std::string& folder, const std::string& workingFolder);
 // The binaries, publication and game folders of the host settings, each made absolute.
 void MakeFoldersAbsolute(HostSettings& host, const std::string& workingFolder);
+
+// For a command run from the command line in the working folder: both settings files read, the
+// folders made absolute. False, with the line said on `err`, when a file is missing.
+bool LoadCommandSettings(HostSettings& host, GameSettings& game, std::ostream& err);
 
 }  // namespace ventari

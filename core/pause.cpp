@@ -31,15 +31,7 @@ int PauseCommand(bool pause, const std::string& text, std::ostream& out, std::os
   HostSettings& host = records.host;
   GameSettings& game = records.game;
   try {
-    if (!LoadHostSettings(host)) {
-      err << "ventari: config file not found: ventari.def in " << GetCurrentDir() << "\n";
-      return 1;
-    }
-    MakeFoldersAbsolute(host, GetCurrentDir());
-    if (!LoadGameSettings(game, host.repJeu)) {
-      err << "ventari: config file not found: " << host.repJeu << "/ventari.pla\n";
-      return 1;
-    }
+    if (!LoadCommandSettings(host, game, err)) return 1;
     const std::string path = PausePath(host.repJeu);
     if (pause) {
       WritePause(host.repJeu, text);

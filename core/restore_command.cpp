@@ -20,15 +20,7 @@ int RestoreCommand(const std::string& year, std::ostream& out, std::ostream& err
   HostSettings& host = records.host;
   GameSettings& game = records.game;
   try {
-    if (!LoadHostSettings(host)) {
-      err << "ventari: config file not found: ventari.def in " << GetCurrentDir() << "\n";
-      return 1;
-    }
-    MakeFoldersAbsolute(host, GetCurrentDir());
-    if (!LoadGameSettings(game, host.repJeu)) {
-      err << "ventari: config file not found: " << host.repJeu << "/ventari.pla\n";
-      return 1;
-    }
+    if (!LoadCommandSettings(host, game, err)) return 1;
     CheckGameSettings(game);
     const std::string gameDir = host.repJeu + "/" + game.gameName;
     // Held for the whole restore: no robot may generate or distribute under it.

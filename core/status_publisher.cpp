@@ -2,9 +2,8 @@
 
 #include <sys/stat.h>
 
-#include <ctime>
-
 #include "core/records.h"
+#include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
@@ -36,17 +35,9 @@ void StatusPublisher::Publish(const StatusSnapshot& snapshot, const std::string&
 std::optional<TDateTime> StatusPublisher::LastGeneration(const std::string& hostFile, int turn) {
   struct stat st {};
   if (turn <= 0 || ::stat(NativePath(hostFile).c_str(), &st) != 0) return std::nullopt;
-  std::tm local{};
-  const time_t seconds = st.st_mtim.tv_sec;
-  if (::localtime_r(&seconds, &local) == nullptr) return std::nullopt;
-  DateTimeParts parts;
-  parts.year = local.tm_year + 1900;
-  parts.month = local.tm_mon + 1;
-  parts.day = local.tm_mday;
-  parts.hour = local.tm_hour;
-  parts.minute = local.tm_min;
-  parts.second = local.tm_sec > 59 ? 59 : local.tm_sec;
-  return TryEncodeDateTime(parts);
+  const TDateTime changed = LocalDateTime(st.st_mtim.tv_sec);
+  if (changed == kZeroDateTime) return std::nullopt;
+  return changed;
 }
 
 }  // namespace ventari

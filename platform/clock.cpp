@@ -6,12 +6,10 @@
 
 namespace ventari {
 
-TDateTime SystemClock::Now() const {
-  timeval tv{};
-  ::gettimeofday(&tv, nullptr);
+TDateTime LocalDateTime(long long secondsSinceEpoch, int millisecond) {
   std::tm local{};
-  const time_t seconds = tv.tv_sec;
-  ::localtime_r(&seconds, &local);
+  const time_t seconds = static_cast<time_t>(secondsSinceEpoch);
+  if (::localtime_r(&seconds, &local) == nullptr) return kZeroDateTime;
   DateTimeParts parts;
   parts.year = local.tm_year + 1900;
   parts.month = local.tm_mon + 1;
@@ -19,8 +17,14 @@ TDateTime SystemClock::Now() const {
   parts.hour = local.tm_hour;
   parts.minute = local.tm_min;
   parts.second = local.tm_sec > 59 ? 59 : local.tm_sec;  // a leap second reads as :59
-  parts.millisecond = static_cast<int>(tv.tv_usec / 1000);
+  parts.millisecond = millisecond;
   return TryEncodeDateTime(parts).value_or(kZeroDateTime);
+}
+
+TDateTime SystemClock::Now() const {
+  timeval tv{};
+  ::gettimeofday(&tv, nullptr);
+  return LocalDateTime(tv.tv_sec, static_cast<int>(tv.tv_usec / 1000));
 }
 
 }  // namespace ventari

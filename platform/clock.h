@@ -11,6 +11,10 @@ class Clock {
   virtual TDateTime Now() const = 0;
 };
 
+// The local date-time of a moment given in seconds since the epoch (a leap second reads as :59);
+// the zero of the scale when it cannot be converted.
+TDateTime LocalDateTime(long long secondsSinceEpoch, int millisecond = 0);
+
 // The machine's local date and time.
 class SystemClock final : public Clock {
  public:
