@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/files.h"
+#include "platform/utf8.h"
 
 namespace ventari {
 
@@ -95,35 +96,6 @@ std::string FrenchTimeLeft(long long seconds) {
   const long long minutes = (ahead ? seconds : -seconds) / 60;
   return std::string(ahead ? "dans " : "dépassée depuis ") +
          (minutes == 0 ? "moins d’une minute" : FrenchSpan(minutes));
-}
-
-// Length of the valid UTF-8 sequence at `at`, 0 when there is none (overlong forms and
-// surrogates included).
-std::size_t Utf8SequenceAt(const std::string& text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i)
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-  return length;
 }
 
 constexpr const char* kReplacement = "\xEF\xBF\xBD";
