@@ -61,8 +61,8 @@ void BM_TickWithRefresh(benchmark::State& state) {
   test::ScriptedRunner runner;
   NoMaker makers;
   RefreshCycle refresh(records, view, dialogs, app, clock, makers, makers);
-  Generation generation(records, runner, mailer, dialogs, app, refresh, "http://l.test/");
-  SurveillanceTick tick(records, view, sound, clock, mailer, generation, refresh);
+  Generation generation(records, runner, mailer, dialogs, app, clock, "http://l.test/");
+  SurveillanceTick tick(records, view, sound, clock, mailer, refresh);
   Robot robot(records, app, dialogs, refresh, tick, generation);
   robot.FormCreate();
   long stamp = 1;

@@ -1,10 +1,14 @@
 #include "core/forced_turn.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
 #include "core/late_reminders.h"
+#include "platform/clock.h"
 #include "platform/datetime.h"
 #include "platform/errors.h"
 #include "platform/event_log.h"
@@ -23,6 +27,41 @@ std::optional<ForceSetting> ForceFromEnvironment() {
     return std::nullopt;
   }
   return ForceSetting{*hours, text};
+}
+
+std::string LastGenerationPath(const std::string& gameDir) {
+  return gameDir + "/ventari-last-generation.txt";
+}
+
+void WriteLastGeneration(const std::string& gameDir, int turn, long long secondsSinceEpoch) {
+  ReplaceFileContents(LastGenerationPath(gameDir), "turn " + std::to_string(turn) + "\r\n" +
+                                                       std::to_string(secondsSinceEpoch) + "\r\n");
+}
+
+std::optional<long long> LastGenerationEnd(const std::string& gameDir, int turn,
+                                           std::optional<long long> known) {
+  TextFileReader file;
+  if (!file.open(LastGenerationPath(gameDir)) || file.readLine() != "turn " + std::to_string(turn))
+    return known;
+  const std::string seconds = file.readLine();
+  long long recorded = 0;
+  const auto [end, error] =
+      std::from_chars(seconds.data(), seconds.data() + seconds.size(), recorded);
+  if (error != std::errc() || end != seconds.data() + seconds.size()) return known;
+  return std::max(recorded, known.value_or(recorded));
+}
+
+long long ForceAt(double deadline, std::optional<long long> lastGeneration, double hours) {
+  const long long from = std::max(EpochSeconds(deadline), lastGeneration.value_or(0));
+  return from + std::llround(hours * 3600.0);
+}
+
+bool DeadlineOfTurnPlayed(double deadline, std::optional<long long> lastGeneration) {
+  return lastGeneration && EpochSeconds(deadline) <= *lastGeneration;
+}
+
+std::string HoursText(const std::string& hours) {
+  return hours + (hours == "1" ? " hour" : " hours");
 }
 
 std::string ForceTimeText(double localDateTime) {

@@ -25,6 +25,23 @@ struct ForcedTurn {
   std::vector<int> rows;  // the human rows left out
 };
 
+// The per-game folder's record of the end of the last generation: the turn it made and when.
+std::string LastGenerationPath(const std::string& gameDir);
+// Replaces the record; raises EInOutError.
+void WriteLastGeneration(const std::string& gameDir, int turn, long long secondsSinceEpoch);
+// The end of the generation that made turn `turn`, in seconds since the epoch: the later of the
+// record's (when it is that turn's) and `known`, this run's own; nothing when neither is known.
+std::optional<long long> LastGenerationEnd(const std::string& gameDir, int turn,
+                                           std::optional<long long> known);
+// When a turn may be forced, in seconds since the epoch: `hours` real hours after the later of
+// the deadline and the last generation.
+long long ForceAt(double deadline, std::optional<long long> lastGeneration, double hours);
+// The deadline is not later than the last generation: the league page has not moved its date
+// since the turn just played.
+bool DeadlineOfTurnPlayed(double deadline, std::optional<long long> lastGeneration);
+// "1 hour", "1.5 hours", for the log.
+std::string HoursText(const std::string& hours);
+
 // "2026-12-10 18:00", as the deadlines read: the locale's short date would be ambiguous.
 std::string ForceTimeText(double localDateTime);
 

@@ -32,9 +32,12 @@ void CheckGameSettings(const GameSettings& game) {
                      name.find_first_of("/\\") == std::string::npos &&
                      std::none_of(name.begin(), name.end(), IsControl);
   if (!valid) throw Exception("'" + Shown(name) + "' is not a valid game name");
-  // A human row nobody could mail: his turn would be generated and never sent.
+  // A row that could not be read (a space for the tab) would read as a computer's: the turn
+  // would be generated without its player. A human row nobody could mail: his turn would be
+  // generated and never sent.
   for (int n = 1; n <= game.playerCount; ++n) {
     const PlayerEntry& player = game.player(n);
+    if (!player.problem.empty()) throw Exception(player.problem);
     if (player.isComputer() || IsPlainAddress(player.address)) continue;
     throw Exception("ventari.pla, ligne " + std::to_string(player.line) +
                     " : l'adresse du joueur " + std::to_string(n) + " (" + player.name +

@@ -10,9 +10,10 @@ namespace ventari {
 struct GameSettings;
 struct HostSettings;
 
-// Raises ERangeError for a player count below 0 or above 12, and Exception for a game name that
-// would lead outside the game's folders: empty, "." or "..", with "/" or "\", or with a control
-// character.
+// Raises ERangeError for a player count below 0 or above 12, Exception for a game name that
+// would lead outside the game's folders (empty, "." or "..", with "/" or "\", or with a control
+// character), and Exception naming the file and line of a player row that could not be read or
+// of a human row without a plain address.
 void CheckGameSettings(const GameSettings& game);
 
 // A folder named in a settings file, relative to the folder the robot works in: the robot

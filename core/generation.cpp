@@ -10,10 +10,11 @@
 #include "core/forced_turn.h"
 #include "core/game_checks.h"
 #include "core/records.h"
-#include "core/refresh.h"
 #include "core/turn_journal.h"
+#include "core/turn_record.h"
 #include "mail/mailer.h"
 #include "platform/app_control.h"
+#include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/errors.h"
 #include "platform/event_log.h"
@@ -84,14 +85,14 @@ std::chrono::seconds GameTimeLimit() {
 }
 
 Generation::Generation(ProgramRecords& records, ProgramRunner& runner, Mailer& mailer,
-                       Dialogs& dialogs, AppControl& app, RefreshCycle& refresh,
+                       Dialogs& dialogs, AppControl& app, const Clock& clock,
                        std::string leagueSite, std::chrono::seconds gameTimeLimit)
     : m_records(records),
       m_runner(runner),
       m_mailer(mailer),
       m_dialogs(dialogs),
       m_app(app),
-      m_refresh(refresh),
+      m_clock(clock),
       m_leagueSite(std::move(leagueSite)),
       m_gameTimeLimit(gameTimeLimit) {}
 
@@ -99,14 +100,53 @@ std::string Generation::GameDir() const {
   return m_records.host.repJeu + "/" + m_records.game.gameName;
 }
 
-void Generation::Fail(const std::string& text, const std::string& details) {
+TurnOutcome Generation::Fail(const std::string& text, const std::string& details) {
   const std::string& g = m_records.game.gameName;
   LogEvent("error", "generation failed: " + text + (details.empty() ? "" : ": " + details));
   m_mailer.SendEmail(g + " human host", m_records.game.hostAddress, "ERREUR Ventari : jeu " + g,
                      "impossible de générer" +
                          (details.empty() ? std::string() : std::string(kParagraph) + details),
-                     std::nullopt, std::nullopt);
-  EndApplication(m_dialogs, m_app, text.c_str());
+                     std::nullopt, std::nullopt, MailIdentity{g, "", 0, "failure"});
+  return {TurnOutcome::Kind::kFailed, text};
+}
+
+void Generation::TellUnusableJournal(const std::string& problem) {
+  // Once for this problem, across restarts: the game stands still until the host acts.
+  const std::string record = GameDir() + "/ventari-journal-told.txt";
+  if (TurnRecordHolds(record, problem)) return;
+  const std::string& g = m_records.game.gameName;
+  const std::string savedDir = GetCurrentDir();
+  m_mailer.SendEmail(g + " human host", m_records.game.hostAddress, "ERREUR Ventari : jeu " + g,
+                     "journal du tour inutilisable, aucun tour n'est généré" +
+                         std::string(kParagraph) + problem + kParagraph +
+                         "ventari --restore ANNÉE remet la partie comme une sauvegarde la tient ; "
+                         "ou supprimez le journal si le tour était fini." +
+                         kParagraph + "le robot Ventari de service.",
+                     std::nullopt, std::nullopt, MailIdentity{g, "", 0, "journal"});
+  SetCurrentDir(savedDir);
+  try {
+    WriteTurnRecord(record, problem);
+  } catch (const EInOutError& error) {
+    LogEvent("error", "generation: " + record + " not written: " + error.what());
+  }
+}
+
+long long Generation::NowSeconds() const { return EpochSeconds(m_clock.Now()); }
+
+void Generation::NoteGenerationEnd(int newTurn) {
+  // A forced turn's hours count from here too: kept on disk for a robot started again.
+  m_records.monitor.lastGenerationEnd = NowSeconds();
+  try {
+    WriteLastGeneration(GameDir(), newTurn, *m_records.monitor.lastGenerationEnd);
+  } catch (const EInOutError& error) {
+    LogEvent("error", "generation: " + LastGenerationPath(GameDir()) + " not written: " +
+                          error.what() + "; a robot started again counts from the deadline");
+  }
+}
+
+bool Generation::TriedLately(const TurnJournal& journal, int row) const {
+  const std::optional<long long> last = journal.LastTry(row);
+  return last && NowSeconds() < *last + kMailRetrySeconds;
 }
 
 void Generation::Record(const TurnJournal& journal, bool required) {
@@ -123,7 +163,13 @@ void Generation::Record(const TurnJournal& journal, bool required) {
   }
 }
 
-void Generation::Run(const std::optional<ForcedTurn>& forced) {
+TurnOutcome Generation::Run(const std::optional<ForcedTurn>& forced) {
+  const TurnOutcome outcome = Start(forced);
+  if (outcome.kind != TurnOutcome::Kind::kJournalUnusable) ++m_finished;
+  return outcome;
+}
+
+TurnOutcome Generation::Start(const std::optional<ForcedTurn>& forced) {
   const HostSettings& host = m_records.host;
   const GameSettings& game = m_records.game;
   MonitorState& state = m_records.monitor;
@@ -132,10 +178,11 @@ void Generation::Run(const std::optional<ForcedTurn>& forced) {
   const std::string journalPath = JournalPath(GameDir());
   // A turn already under way is finished, never generated a second time.
   if (FileExists(journalPath)) {
-    if (Resume()) return;
-    LogEvent("warning", "generation refused: the turn journal " + journalPath +
-                            " cannot be used; --restore or its deletion lets the robot go on");
-    return;
+    const TurnOutcome outcome = TakeUp();
+    if (outcome.kind == TurnOutcome::Kind::kJournalUnusable)
+      LogEvent("warning", "generation refused: the turn journal " + journalPath +
+                              " cannot be used; --restore or its deletion lets the robot go on");
+    return outcome;
   }
 
   state.savedDir = GetCurrentDir();
@@ -144,14 +191,12 @@ void Generation::Run(const std::optional<ForcedTurn>& forced) {
   // Without a whole host file no result could be judged: the game is not run at all.
   stars::FileHeader before;
   if (!stars::ReadCompleteHostHeader(gameDir + "/" + g + ".hst", before)) {
-    ++m_finished;
     LogEvent("error", "generation: no whole host file at " + gameDir + "/" + g + ".hst");
     return Fail("Stars! turn not generated !!!");
   }
   if (before.gameOver()) {
-    ++m_finished;
     LogEvent("warning", "generation refused: the host file says the game is over");
-    return;
+    return {};
   }
 
   // Who a forced turn leaves out is on disk before the turn: a generation taken up after a
@@ -165,7 +210,6 @@ void Generation::Run(const std::optional<ForcedTurn>& forced) {
       DeleteFileQuiet(ForcedTurnPath(gameDir));
     }
   } catch (const EInOutError& error) {
-    ++m_finished;
     return Fail("Stars! turn journal not written " + ForcedTurnPath(gameDir) + ": " + error.what() +
                 " !!!");
   }
@@ -178,22 +222,26 @@ void Generation::Run(const std::optional<ForcedTurn>& forced) {
     // The first step on disk before anything of the game's changes.
     Record(journal, /*required=*/true);
   } catch (const BackupError& error) {
-    ++m_finished;
     return Fail(error.what());  // the game is not run without a way back
   } catch (const EInOutError& error) {
-    ++m_finished;
     return Fail("Stars! turn journal not written " + journalPath + ": " + error.what() + " !!!");
   }
   LogEvent("info", "generation: turn " + std::to_string(before.turn) + " of " + g +
                        " backed up in " + journal.backupDir);
-  Drive(journal, Origin::kFresh);
+  return Drive(journal, Origin::kFresh);
 }
 
 bool Generation::JournalPending() const {
   return !m_records.game.gameName.empty() && FileExists(JournalPath(GameDir()));
 }
 
-bool Generation::Resume() {
+TurnOutcome Generation::Resume() {
+  const TurnOutcome outcome = TakeUp();
+  if (outcome.kind != TurnOutcome::Kind::kJournalUnusable) ++m_finished;
+  return outcome;
+}
+
+TurnOutcome Generation::TakeUp() {
   CheckGameSettings(m_records.game);
   const std::string journalPath = JournalPath(GameDir());
   std::optional<TurnJournal> journal;
@@ -205,19 +253,22 @@ bool Generation::Resume() {
     if (problem != m_journalProblemShown) {
       m_journalProblemShown = problem;
       LogEvent("error", "generation: " + problem);
+      TellUnusableJournal(problem);
       m_dialogs.ShowMessage(problem +
                             ". No turn is generated until it is dealt with: ventari --restore YEAR "
                             "puts the game back as a backup holds it, or delete the journal if "
                             "the turn was finished.");
     }
-    return false;
+    return {TurnOutcome::Kind::kJournalUnusable, {}};
   }
-  if (!journal) return true;  // finished meanwhile
+  if (!journal) return {};  // finished meanwhile
   m_journalProblemShown.clear();
-  LogEvent("info", "generation: taking up the journal " + journalPath + " of turn " +
-                       std::to_string(journal->oldTurn));
-  Drive(*journal, Origin::kResumed);
-  return true;
+  // A turn whose only step left is a mail waiting for its next try says nothing until it tries.
+  const std::string taken = "generation: taking up the journal " + journalPath + " of turn " +
+                            std::to_string(journal->oldTurn);
+  if (taken != m_takenUpLogged) LogEvent("info", taken);
+  m_takenUpLogged = taken;
+  return Drive(*journal, Origin::kResumed);
 }
 
 bool Generation::Stopping() const {
@@ -228,22 +279,20 @@ bool Generation::Stopping() const {
   return true;
 }
 
-void Generation::Drive(TurnJournal& journal, Origin origin) {
+TurnOutcome Generation::Drive(TurnJournal& journal, Origin origin) {
+  using Kind = TurnOutcome::Kind;
   MonitorState& state = m_records.monitor;
-  const std::string& g = m_records.game.gameName;
   const std::string journalPath = JournalPath(GameDir());
-  struct Finished {
-    unsigned& count;
-    ~Finished() { ++count; }
-  } finished{m_finished};
   if (origin == Origin::kResumed) state.savedDir = GetCurrentDir();
-  ScopedWorkingFolder inGame(state.savedDir, m_records.host.repJeu + "\\" + g);
+  ScopedWorkingFolder inGame(state.savedDir,
+                             m_records.host.repJeu + "\\" + m_records.game.gameName);
 
   if (!journal.restoring && !journal.gameDone) {
     std::string failure;
     if (PlayGame(journal, origin, failure)) {
       journal.gameDone = true;
       Record(journal);
+      NoteGenerationEnd(journal.oldTurn + 1);
       LogEvent("info", "generation: turn " + std::to_string(journal.oldTurn + 1) + " generated");
     } else {
       journal.restoring = true;
@@ -252,16 +301,23 @@ void Generation::Drive(TurnJournal& journal, Origin origin) {
     }
   }
   if (journal.restoring) {
-    // Undone, never distributed: the orders are there again and the next tick generates.
-    if (!Restore(journal)) return;
-    if (!journal.failure.empty()) return Fail(journal.failure);
-    inGame.Back();
-    m_refresh.Run();
-    return;
+    // Undone, never distributed: the orders are there again and the next look generates.
+    if (const std::optional<std::string> problem = Restore(journal)) {
+      // The robot ends; the journal stays and the next start finishes the restore.
+      if (journal.noticeSent)
+        return {Kind::kFailed, journal.failure.empty() ? *problem : journal.failure};
+      TurnOutcome failed = Fail(journal.failure.empty() ? *problem : journal.failure);
+      journal.noticeSent = true;
+      Record(journal);
+      return failed;
+    }
+    // A failure already told (a restore finished at this start) is not told twice.
+    if (!journal.failure.empty() && !journal.noticeSent) return Fail(journal.failure);
+    return {Kind::kUndone, {}};
   }
-  if (Stopping()) return;
+  if (Stopping()) return {Kind::kStopAsked, {}};
 
-  // The deadline read so far belongs to the turn just generated: no tick may act on it again,
+  // The deadline read so far belongs to the turn just generated: no look may act on it again,
   // nor on a cache of it that stays behind.
   state.deadlineKnown = false;
   state.deadlineCacheTrusted = false;
@@ -273,20 +329,21 @@ void Generation::Drive(TurnJournal& journal, Origin origin) {
     }
     journal.published = true;
     Record(journal);
-    LogEvent("info",
-             "generation: turn files published in " + m_records.host.publicationDir + "/" + g);
+    LogEvent("info", "generation: turn files published in " + m_records.host.publicationDir + "/" +
+                         m_records.game.gameName);
   }
-  if (Stopping()) return;
-  if (!MailPlayers(journal)) {
-    // A player's mail failed: tried again at the next tick, the turn stays open till then.
-    if (Stopping()) return;
-    inGame.Back();
-    m_refresh.Run();
-    return;
+  if (Stopping()) return {Kind::kStopAsked, {}};
+  switch (MailPlayers(journal)) {
+    case MailRound::kStopAsked:
+      return {Kind::kStopAsked, {}};
+    case MailRound::kPending:
+      return {Kind::kMailsPending, {}};  // tried again at a later look, a minute on at least
+    case MailRound::kServed:
+      break;
   }
-  if (Stopping()) return;
-  if (!journal.reported) Report(journal);
-  if (Stopping()) return;
+  if (Stopping()) return {Kind::kStopAsked, {}};
+  if (!journal.reported && !Report(journal)) return {Kind::kMailsPending, {}};
+  if (Stopping()) return {Kind::kStopAsked, {}};
   if (!journal.cachesDeleted) DropCaches(journal);
   if (!DeleteFileQuiet(journalPath)) {
     const int error = errno;
@@ -296,9 +353,9 @@ void Generation::Drive(TurnJournal& journal, Origin origin) {
       m_dialogs.ShowMessage("turn journal not deleted: " + journalPath);
     }
   }
+  NoteGenerationEnd(journal.oldTurn + 1);
   LogEvent("info", "generation: year " + journal.yearText + " done");
-  inGame.Back();
-  m_refresh.Run();
+  return {Kind::kDone, {}};
 }
 
 bool Generation::PlayGame(TurnJournal& journal, Origin origin, std::string& failure) {
@@ -366,20 +423,18 @@ bool Generation::PlayGame(TurnJournal& journal, Origin origin, std::string& fail
   return false;
 }
 
-bool Generation::Restore(TurnJournal& journal) {
+std::optional<std::string> Generation::Restore(TurnJournal& journal) {
   try {
     RestoreGameBackup(journal.backupDir, GameDir(), m_records.game.gameName);
   } catch (const BackupError& error) {
-    // Shown before any end, so the host can read it; the journal stays and the next start
-    // finishes the restore.
+    // Shown before any end, so the host can read it.
     LogEvent("error", std::string("generation: backup not put back: ") + error.what());
     m_dialogs.ShowMessage(error.what());
-    if (!journal.failure.empty()) Fail(journal.failure);
-    return false;
+    return std::string(error.what());
   }
   DeleteFileQuiet(JournalPath(GameDir()));
   LogEvent("info", "generation: the game's files put back from " + journal.backupDir);
-  return true;
+  return std::nullopt;
 }
 
 std::optional<std::string> Generation::Publish() {
@@ -413,58 +468,62 @@ std::optional<std::string> Generation::Publish() {
   return std::nullopt;
 }
 
-bool Generation::MailPlayers(TurnJournal& journal) {
+Generation::MailRound Generation::MailPlayers(TurnJournal& journal) {
   const HostSettings& host = m_records.host;
   const GameSettings& game = m_records.game;
   const std::string& g = game.gameName;
+  const std::string link = LinkLine();
   const std::string body = "génération faite, votre fichier .M est en attachement." +
                            std::string(kParagraph) + "Prochaine DL dans " +
-                           std::to_string(game.hoursToDeadline) + "heures." + kParagraph +
-                           "Consultez " + m_leagueSite + game.webFolder +
-                           "/travail/ventari.php?jeu=" + g + kParagraph + "Ventari Robot";
+                           std::to_string(game.hoursToDeadline) + "heures." + kParagraph + link;
   const std::string subject = g + " année " + journal.yearText;
   const std::optional<ForcedTurn> forced = ReadForcedTurn(GameDir(), journal.oldTurn);
-  bool allServed = true;
+  MailRound round = MailRound::kServed;
   for (int n = 1; n <= game.playerCount; ++n) {
     const PlayerEntry& player = game.player(n);  // row 13 raises the range error
     if (player.isComputer() || journal.Mailed(n) || journal.MailTries(n) >= kMailTries) continue;
+    if (TriedLately(journal, n)) {
+      round = MailRound::kPending;
+      continue;
+    }
     // A player left out of a forced turn hears why, once, before his turn.
     if (forced && journal.MailTries(n) == 0 &&
         std::find(forced->rows.begin(), forced->rows.end(), n) != forced->rows.end())
-      m_mailer.SendEmail(
-          player.name, player.address,
-          g + " année " + journal.yearText + " : tour joué sans vos ordres",
-          "vos ordres de l'année " + journal.yearText +
-              " ne sont pas arrivés avant la date limite plus " + forced->hours + " heures." +
-              kParagraph +
-              "le tour a été joué sans eux : votre nouveau fichier de tour est joint, comme "
-              "d'habitude, au mail du tour." +
-              kParagraph + "Consultez " + m_leagueSite + game.webFolder +
-              "/travail/ventari.php?jeu=" + g + kParagraph + "Ventari Robot",
-          std::nullopt, std::nullopt);
+      m_mailer.SendEmail(player.name, player.address,
+                         g + " année " + journal.yearText + " : tour joué sans vos ordres",
+                         "vos ordres de l'année " + journal.yearText +
+                             " ne sont pas arrivés avant la date limite plus " + forced->hours +
+                             " heures." + kParagraph +
+                             "le tour a été joué sans eux : votre nouveau fichier de tour est "
+                             "joint, comme d'habitude, au mail du tour." +
+                             kParagraph + link,
+                         std::nullopt, std::nullopt,
+                         MailIdentity{g, journal.yearText, n, "forced"});
     const std::string name = g + ".m" + std::to_string(n);
     const int result = m_mailer.SendEmail(player.name, player.address, subject, body,
-                                          host.publicationDir + "\\" + g + "\\" + name, name);
+                                          host.publicationDir + "\\" + g + "\\" + name, name,
+                                          MailIdentity{g, journal.yearText, n, "turn"});
     if (result == 0) {
       journal.mailed.push_back(n);
     } else {
-      journal.mailFailures.push_back(n);
+      journal.mailFailures.push_back({n, NowSeconds()});
       const int tries = journal.MailTries(n);
-      LogEvent("error", "generation: the turn mail of player " + std::to_string(n) + " (" +
-                            player.name + ") failed, try " + std::to_string(tries) + " of " +
-                            std::to_string(kMailTries) +
-                            (tries < kMailTries ? "; tried again at the next tick" : ""));
-      if (tries < kMailTries) allServed = false;
+      LogEvent("error",
+               "generation: the turn mail of player " + std::to_string(n) + " (" + player.name +
+                   ") failed, try " + std::to_string(tries) + " of " + std::to_string(kMailTries) +
+                   (tries < kMailTries ? "; tried again in a minute at the earliest" : ""));
+      if (tries < kMailTries) round = MailRound::kPending;
     }
     Record(journal);
-    if (m_app.EndRequested()) return false;
+    if (m_app.EndRequested()) return MailRound::kStopAsked;
   }
-  return allServed;
+  return round;
 }
 
-void Generation::Report(TurnJournal& journal) {
+bool Generation::Report(TurnJournal& journal) {
   const GameSettings& game = m_records.game;
   const std::string& g = game.gameName;
+  if (TriedLately(journal, 0)) return false;
   std::string unserved;
   for (int n = 1; n <= game.playerCount; ++n)
     if (!game.player(n).isComputer() && !journal.Mailed(n))
@@ -480,11 +539,29 @@ void Generation::Report(TurnJournal& journal) {
     body += kParagraph + ("sauf à " + unserved + " : fichier .M non envoyé après " +
                           std::to_string(kMailTries) + " essais");
   body += std::string(kParagraph) + "le robot Ventari de service.";
-  m_mailer.SendEmail(g + " human host", game.hostAddress,
-                     "Ventari : jeu " + g + " année " + journal.yearText, body, std::nullopt,
-                     std::nullopt);
+  const int result = m_mailer.SendEmail(
+      g + " human host", game.hostAddress, "Ventari : jeu " + g + " année " + journal.yearText,
+      body, std::nullopt, std::nullopt, MailIdentity{g, journal.yearText, 0, "report"});
+  if (result != 0) {
+    journal.mailFailures.push_back({0, NowSeconds()});
+    const int tries = journal.MailTries(0);
+    LogEvent("error", "generation: the host's report failed, try " + std::to_string(tries) +
+                          " of " + std::to_string(kMailTries) +
+                          (tries < kMailTries ? "; tried again in a minute at the earliest"
+                                              : "; the turn ends without it"));
+    if (tries < kMailTries) {
+      Record(journal);
+      return false;
+    }
+  }
   journal.reported = true;
   Record(journal);
+  return true;
+}
+
+std::string Generation::LinkLine() const {
+  return "Consultez " + m_leagueSite + m_records.game.webFolder +
+         "/travail/ventari.php?jeu=" + m_records.game.gameName + kParagraph + "Ventari Robot";
 }
 
 void Generation::DropCaches(TurnJournal& journal) {

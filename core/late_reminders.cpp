@@ -108,7 +108,8 @@ void LateReminders::Remind(const std::vector<int>& lateRows, int turn,
              "reminder to the late player " + std::to_string(row) + " (" + player.name + ")" +
                  (refused != refusedFiles.end() ? ", whose file does not count: " + refused->second
                                                 : ""));
-    m_mailer.SendEmail(player.name, player.address, subject, body, std::nullopt, std::nullopt);
+    m_mailer.SendEmail(player.name, player.address, subject, body, std::nullopt, std::nullopt,
+                       MailIdentity{g, state.yearText, row, "reminder"});
   }
   SetCurrentDir(savedDir);
 }

@@ -2,7 +2,18 @@
 
 #include <sys/stat.h>
 
+#include <QByteArrayView>
+#include <QCryptographicHash>
+
 namespace ventari {
+
+std::string ContentsHash(std::string_view bytes) {
+  return QCryptographicHash::hash(
+             QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+             QCryptographicHash::Sha256)
+      .toHex()
+      .toStdString();
+}
 
 stars::OrderJudgement OrderFileJudge::Judge(const std::string& path, const stars::FileHeader& host,
                                             int row) {
@@ -18,15 +29,24 @@ stars::OrderJudgement OrderFileJudge::Judge(const std::string& path, const stars
       seen.size == static_cast<std::uint64_t>(st.st_size) && seen.modifiedNs == modifiedNs &&
       seen.gameId == host.gameId && seen.turn == host.turn && seen.hostFlags == host.flags) {
     m_judged[static_cast<std::size_t>(row)] =
-        FileVersion{seen.device, seen.inode, seen.size, seen.modifiedNs};
+        FileVersion{seen.device, seen.inode, seen.size, seen.modifiedNs, seen.contentsHash};
     return seen.judgement;
   }
-  const stars::OrderJudgement judgement = stars::JudgeOrderFile(path, host, row);
-  seen =
-      Seen{true,       path,        st.st_dev, st.st_ino,  static_cast<std::uint64_t>(st.st_size),
-           modifiedNs, host.gameId, host.turn, host.flags, judgement};
+  std::string bytes;
+  const stars::OrderJudgement judgement = stars::JudgeOrderFile(path, host, row, &bytes);
+  seen = Seen{true,
+              path,
+              st.st_dev,
+              st.st_ino,
+              static_cast<std::uint64_t>(st.st_size),
+              modifiedNs,
+              ContentsHash(bytes),
+              host.gameId,
+              host.turn,
+              host.flags,
+              judgement};
   m_judged[static_cast<std::size_t>(row)] =
-      FileVersion{seen.device, seen.inode, seen.size, seen.modifiedNs};
+      FileVersion{seen.device, seen.inode, seen.size, seen.modifiedNs, seen.contentsHash};
   return judgement;
 }
 

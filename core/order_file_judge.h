@@ -7,17 +7,23 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "stars/stars_file.h"
 
 namespace ventari {
 
-// One version of a file: what changes whenever its content may have.
+// One version of a file: what changes whenever its content may have, and the hash of the
+// bytes judged (a copy of the same bytes is another version with the same contents).
 struct FileVersion {
   std::uint64_t device = 0, inode = 0, size = 0;
   std::int64_t modifiedNs = 0;  // modification time, ns since the epoch
+  std::string contentsHash;     // SHA-256 of the bytes judged, in hex; empty: none read
   bool operator==(const FileVersion&) const = default;
 };
+
+// SHA-256 of the bytes, in lower-case hex.
+std::string ContentsHash(std::string_view bytes);
 
 class OrderFileJudge {
  public:
@@ -33,6 +39,7 @@ class OrderFileJudge {
     std::string path;
     std::uint64_t device = 0, inode = 0, size = 0;
     std::int64_t modifiedNs = 0;
+    std::string contentsHash;
     std::uint32_t gameId = 0;
     std::uint16_t turn = 0;
     std::uint8_t hostFlags = 0;

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <utility>
 
+#include "core/forced_turn.h"
 #include "core/records.h"
 #include "mail/mail_message.h"
 #include "mail/mail_results.h"
@@ -56,33 +57,47 @@ OrderReceipts::OrderReceipts(ProgramRecords& records, Mailer& mailer, const Cloc
       m_leagueSite(std::move(leagueSite)),
       m_on(on) {}
 
-std::optional<FileVersion> OrderReceipts::RecordedVersion(const std::string& record,
-                                                          int row) const {
-  std::ifstream file(record);
-  std::string line;
-  while (std::getline(file, line)) {
-    std::istringstream fields(line);
-    int recordedRow = 0;
-    FileVersion version;
-    if (fields >> recordedRow >> version.device >> version.inode >> version.size >>
-            version.modifiedNs &&
-        recordedRow == row)
-      return version;
-  }
+namespace {
+
+// A line of the record: "<row> turn <turn> sha256 <hash>". Lines of another shape (an older
+// robot's, keyed on the file's inode and date) match nothing: at most one receipt more.
+struct ReceiptLine {
+  int row = 0;
+  int turn = -1;
+  std::string hash;
+};
+
+std::optional<ReceiptLine> ParseReceiptLine(const std::string& line) {
+  std::istringstream fields(line);
+  ReceiptLine parsed;
+  std::string turnWord, hashWord;
+  if (fields >> parsed.row >> turnWord >> parsed.turn >> hashWord >> parsed.hash &&
+      turnWord == "turn" && hashWord == "sha256")
+    return parsed;
   return std::nullopt;
 }
 
-bool OrderReceipts::Record(const std::string& record, int row, const FileVersion& version) {
+}  // namespace
+
+bool OrderReceipts::Receipted(const std::string& record, int row, int turn,
+                              const std::string& hash) const {
+  std::ifstream file(record);
+  std::string line;
+  while (std::getline(file, line)) {
+    const std::optional<ReceiptLine> parsed = ParseReceiptLine(line);
+    if (parsed && parsed->row == row) return parsed->turn == turn && parsed->hash == hash;
+  }
+  return false;
+}
+
+bool OrderReceipts::Record(const std::string& record, int row, int turn, const std::string& hash) {
   std::ifstream file(record);
   std::string kept, line;
   while (std::getline(file, line)) {
-    std::istringstream fields(line);
-    int recordedRow = 0;
-    if (fields >> recordedRow && recordedRow != row) kept += line + "\n";
+    const std::optional<ReceiptLine> parsed = ParseReceiptLine(line);
+    if (parsed && parsed->row != row) kept += line + "\n";
   }
-  kept += std::to_string(row) + " " + std::to_string(version.device) + " " +
-          std::to_string(version.inode) + " " + std::to_string(version.size) + " " +
-          std::to_string(version.modifiedNs) + "\n";
+  kept += std::to_string(row) + " turn " + std::to_string(turn) + " sha256 " + hash + "\n";
   try {
     ReplaceFileContents(record, kept);
   } catch (const EInOutError& error) {
@@ -117,7 +132,8 @@ void OrderReceipts::Look(int row, const std::string& orderFile,
   if (!version || judgement.verdict == stars::OrderVerdict::kMissing) return;
   const std::string gameDir = m_records.host.repJeu + "/" + m_records.game.gameName;
   const std::string record = ReceiptRecordPath(gameDir);
-  if (RecordedVersion(record, row) == version) return;
+  // Keyed on the bytes and the turn: a restore or a copy of the same file is the same orders.
+  if (Receipted(record, row, host.turn, version->contentsHash)) return;
   if (judgement.verdict == stars::OrderVerdict::kIncomplete) {
     // Still arriving, perhaps: refused only once it has stayed as it is.
     const auto settled = FromNs(version->modifiedNs) + kSettleTime;
@@ -129,19 +145,21 @@ void OrderReceipts::Look(int row, const std::string& orderFile,
   const PlayerEntry& player = m_records.game.player(row);
   if (player.isComputer()) return;
   if (!IsPlainAddress(player.address)) {
-    if (Record(record, row, *version))
+    if (Record(record, row, host.turn, version->contentsHash))
       LogEvent("warning", "no receipt to player " + std::to_string(row) + " (" + player.name +
                               "): the address '" + player.address + "' is no plain address");
     return;
   }
   // Recorded before the mail: a robot killed while sending may leave one receipt unsent, never
   // send one twice.
-  if (!Record(record, row, *version)) return;
-  Send(row, orderFile, judgement, host.year());
+  if (!Record(record, row, host.turn, version->contentsHash)) return;
+  Send(row, orderFile, judgement, host, version->contentsHash);
 }
 
 void OrderReceipts::Send(int row, const std::string& orderFile,
-                         const stars::OrderJudgement& judgement, int year) {
+                         const stars::OrderJudgement& judgement, const stars::FileHeader& host,
+                         const std::string& hash) {
+  const int year = host.year();
   const GameSettings& game = m_records.game;
   const MonitorState& state = m_records.monitor;
   const PlayerEntry& player = game.player(row);
@@ -156,7 +174,11 @@ void OrderReceipts::Send(int row, const std::string& orderFile,
   std::string subject, body, logged;
   if (accepted) {
     subject = g + " année " + yearText + " : ordres reçus";
-    body = "vos ordres de l'année " + yearText + " sont arrivés : ils seront joués.";
+    // A game over plays no more turns: its host file says so.
+    body = "vos ordres de l'année " + yearText +
+           (host.gameOver() ? " sont arrivés, mais la partie est terminée : aucun tour ne sera "
+                              "plus joué."
+                            : " sont arrivés : ils seront joués.");
     if (judgement.savedOnly)
       body += kParagraph + ("le fichier " + fileName +
                             " a été sauvegardé sans être soumis : le jeu le jouera tel quel.");
@@ -165,7 +187,7 @@ void OrderReceipts::Send(int row, const std::string& orderFile,
   } else {
     const std::string reason = RefusalReason(orderFile, judgement.verdict);
     subject = g + " année " + yearText + " : ordres refusés";
-    body = "le fichier " + fileName + " reçu le " + DateTimeToStr(m_clock.Now()) +
+    body = "le fichier " + fileName + " reçu le " + ForceTimeText(m_clock.Now()) +
            " ne compte pas : " + reason + "." + kParagraph + "renvoyez vos ordres de l'année " +
            yearText + " avant la date limite (DL : " + deadline + ")." + kParagraph + link;
     logged = "refused " + orderFile + ": " + reason;
@@ -173,7 +195,8 @@ void OrderReceipts::Send(int row, const std::string& orderFile,
   LogEvent("info",
            "receipt to player " + std::to_string(row) + " (" + player.name + "): " + logged);
   const std::string savedDir = GetCurrentDir();
-  m_mailer.SendEmail(player.name, player.address, subject, body, std::nullopt, std::nullopt);
+  m_mailer.SendEmail(player.name, player.address, subject, body, std::nullopt, std::nullopt,
+                     MailIdentity{g, yearText, row, "receipt-" + hash.substr(0, 16)});
   SetCurrentDir(savedDir);
 }
 

@@ -1,9 +1,9 @@
 #pragma once
-// Receipts for the players' order files: each version of a human player's order file (its
-// device, inode, size and modification time) gets one mail to that player saying whether it
-// counts, and why not. The versions receipted are recorded in the per-game folder, so that a
-// restart sends nothing twice. An incomplete file is refused only once it has stayed unchanged
-// for a while: an upload in progress is no fault of the player.
+// Receipts for the players' order files: each contents of a human player's order file in a turn
+// (the hash of its bytes) gets one mail to that player saying whether it counts, and why not.
+// What was receipted is recorded in the per-game folder, so that a restart, a restore or a copy
+// of the same file sends nothing twice. An incomplete file is refused only once it has stayed
+// unchanged for a while: an upload in progress is no fault of the player.
 
 #include <array>
 #include <chrono>
@@ -45,11 +45,11 @@ class OrderReceipts {
   bool on() const { return m_on; }
 
  private:
-  std::optional<FileVersion> RecordedVersion(const std::string& record, int row) const;
-  bool Record(const std::string& record, int row, const FileVersion& version);
+  bool Receipted(const std::string& record, int row, int turn, const std::string& hash) const;
+  bool Record(const std::string& record, int row, int turn, const std::string& hash);
   std::string RefusalReason(const std::string& orderFile, stars::OrderVerdict verdict) const;
   void Send(int row, const std::string& orderFile, const stars::OrderJudgement& judgement,
-            int year);
+            const stars::FileHeader& host, const std::string& hash);
 
   ProgramRecords& m_records;
   Mailer& m_mailer;

@@ -22,6 +22,8 @@ struct MonitorState {
   bool deadlineCacheTrusted = true;
   // The host's pause and its text, as the last tick saw it; written by the tick only.
   std::optional<std::string> pauseText;
+  // When this run last ended a generation, in seconds since the epoch.
+  std::optional<long long> lastGenerationEnd;
 };
 
 struct ProgramRecords {

@@ -65,7 +65,37 @@ bool Robot::HoldGameLock() {
   return true;
 }
 
-bool Robot::ResumeTurn() { return m_generation.JournalPending() && m_generation.Resume(); }
+bool Robot::ResumeTurn() {
+  if (!m_generation.JournalPending()) return false;
+  const TurnOutcome outcome = m_generation.Resume();
+  if (outcome.kind == TurnOutcome::Kind::kJournalUnusable) return false;
+  Follow(outcome);
+  return true;
+}
+
+void Robot::Follow(const TurnOutcome& outcome) {
+  // Every way out of a turn, and what the robot does next.
+  switch (outcome.kind) {
+    case TurnOutcome::Kind::kDone:
+    case TurnOutcome::Kind::kMailsPending:
+    case TurnOutcome::Kind::kUndone:
+      // The next turn's deadline and year (or the same turn's again, once undone).
+      m_refresh.Run();
+      return;
+    case TurnOutcome::Kind::kFailed:
+      EndApplication(m_dialogs, m_app, outcome.failure.c_str());
+      return;
+    case TurnOutcome::Kind::kNothing:
+    case TurnOutcome::Kind::kJournalUnusable:
+    case TurnOutcome::Kind::kStopAsked:
+      return;
+  }
+}
+
+void Robot::Look(bool hostAsked) {
+  if (const std::optional<GenerationDue> due = m_tick.Run(hostAsked))
+    Follow(m_generation.Run(due->forced));
+}
 
 void Robot::FormCreate() {
   Entry entry(*this);
@@ -78,10 +108,14 @@ void Robot::FormCreate() {
 
 void Robot::JudgeAfterGeneration(unsigned generationsBefore) {
   if (m_generation.finishedCount() == generationsBefore) return;
-  // At once: the window must not show the old turn's state beside the new year.
+  // At once: the window must not show the old turn's state beside the new year. A generation
+  // never starts another in the same look: one due again waits for the next look.
   Entry entry(*this);
   if (!entry.granted() || !HoldGameLock()) return;
-  m_tick.Run();
+  if (m_tick.Run()) {
+    LogEvent("info", "another generation is due right after this one: left to the next look");
+    m_refresh.Run();
+  }
 }
 
 void Robot::Timer1Timer() {
@@ -89,7 +123,7 @@ void Robot::Timer1Timer() {
   {
     Entry entry(*this);
     if (!entry.granted() || !HoldGameLock()) return;
-    if (!ResumeTurn()) m_tick.Run();
+    if (!ResumeTurn()) Look(/*hostAsked=*/false);
   }
   JudgeAfterGeneration(generationsBefore);
 }
@@ -103,7 +137,7 @@ void Robot::FileChanged() {
     m_refresh.Run();
     // The settings may name another game now: its folder must be ours first.
     if (m_app.EndRequested() || !HoldGameLock()) return;
-    m_tick.Run();
+    Look(/*hostAsked=*/false);
   }
   JudgeAfterGeneration(generationsBefore);
 }
@@ -113,7 +147,7 @@ void Robot::Button2Click() {
   {
     Entry entry(*this);
     if (!entry.granted() || !HoldGameLock()) return;
-    if (!ResumeTurn()) m_tick.Run(/*hostAsked=*/true);
+    if (!ResumeTurn()) Look(/*hostAsked=*/true);
   }
   JudgeAfterGeneration(generationsBefore);
 }
@@ -138,11 +172,10 @@ void Robot::GenerateOnClick(std::optional<EventTime> clickTime) {
   if (!HoldGameLock()) return;
   // A turn half distributed is finished, never generated a second time.
   if (m_generation.JournalPending()) {
-    if (!m_generation.Resume())
-      LogEvent("warning", "\"génère\" refused: the turn journal cannot be used");
+    if (!ResumeTurn()) LogEvent("warning", "\"génère\" refused: the turn journal cannot be used");
     return;
   }
-  m_generation.Run();
+  Follow(m_generation.Run());
 }
 
 }  // namespace ventari

@@ -17,6 +17,7 @@ class Generation;
 class RefreshCycle;
 class SurveillanceTick;
 struct ProgramRecords;
+struct TurnOutcome;
 
 class Robot {
  public:
@@ -69,6 +70,10 @@ class Robot {
   // A turn left in the journal is taken up; false when there is none or it cannot be used.
   bool ResumeTurn();
   void GenerateOnClick(std::optional<EventTime> clickTime);
+  // One tick, and the generation it finds due.
+  void Look(bool hostAsked);
+  // What follows a generation's end: the refresh of the next turn, or the end of the program.
+  void Follow(const TurnOutcome& outcome);
   // After an entry that generated a turn, one tick judges the new turn.
   void JudgeAfterGeneration(unsigned generationsBefore);
 

@@ -5,13 +5,13 @@ namespace ventari {
 RobotParts::RobotParts(const RobotServices& s)
     : m_view(s.window),
       m_refresh(s.records, m_view, s.dialogs, s.app, s.clock, s.deadlineMaker, s.yearMaker),
-      m_generation(s.records, s.runner, s.mailer, s.dialogs, s.app, m_refresh, s.leagueSite,
+      m_generation(s.records, s.runner, s.mailer, s.dialogs, s.app, s.clock, s.leagueSite,
                    s.gameTimeLimit),
       m_reminders(s.records, s.mailer, s.clock, s.leagueSite, s.reminderLeadHours),
       m_receipts(s.records, s.mailer, s.clock, s.leagueSite, s.receipts),
       m_status(s.records),
-      m_tick(s.records, m_view, s.sound, s.clock, s.mailer, m_generation, m_refresh, &m_reminders,
-             &s.dialogs, &m_receipts, &m_status),
+      m_tick(s.records, m_view, s.sound, s.clock, s.mailer, m_refresh, &m_reminders, &s.dialogs,
+             &m_receipts, &m_status),
       m_robot(s.records, s.app, s.dialogs, m_refresh, m_tick, m_generation) {
   m_tick.SetForce(s.force);
 }

@@ -77,11 +77,11 @@ bool ReadSettingValue(TextFileReader& file, std::string& value) {
 
 PlayerEntry ParsePlayerLine(const std::string& line) {
   const auto tab = line.find('\t');
-  if (tab == std::string::npos) return {"???", kComputerAddress};
+  if (tab == std::string::npos) return {"???", kComputerAddress, 0, {}};
   const std::string rest = line.substr(tab + 1);
   const auto comma = rest.find(',');
-  if (comma == std::string::npos) return {"", kComputerAddress};
-  return {rest.substr(0, comma), rest.substr(comma + 1)};
+  if (comma == std::string::npos) return {"", kComputerAddress, 0, {}};
+  return {rest.substr(0, comma), rest.substr(comma + 1), 0, {}};
 }
 
 namespace {
@@ -97,8 +97,12 @@ class SettingsLines {
     m_text = ReadSettingsLine(m_file);
     return m_text;
   }
-  void Problem(const std::string& what) {
-    if (m_problems) m_problems->push_back({m_name, m_line, m_text, what});
+  // The problem's message.
+  std::string Problem(const std::string& what) {
+    SettingsProblem problem{m_name, m_line, m_text, what};
+    std::string message = problem.Message();
+    if (m_problems) m_problems->push_back(std::move(problem));
+    return message;
   }
   // The value after the line's tab; nothing (noted) when it has none.
   std::optional<std::string> Value() {
@@ -160,9 +164,9 @@ void ReadGameSettings(TextFileReader& file, GameSettings& settings, SettingsProb
     const std::string line = lines.Next();
     PlayerEntry entry = ParsePlayerLine(line);  // row 13 raises the range error below
     if (line.find('\t') == std::string::npos)
-      lines.Problem("pas de tabulation");
+      entry.problem = lines.Problem("pas de tabulation");
     else if (line.find(',', line.find('\t')) == std::string::npos)
-      lines.Problem("pas de virgule entre le nom et l'adresse");
+      entry.problem = lines.Problem("pas de virgule entre le nom et l'adresse");
     entry.line = lines.line();
     settings.player(n) = std::move(entry);
   }

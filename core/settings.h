@@ -25,6 +25,9 @@ struct PlayerEntry {
   // Exactly "COMPUTER", compared byte for byte.
   bool isComputer() const { return address == kComputerAddress; }
   int line = 0;  // its line in ventari.pla, for the messages; 0 when it was never read
+  // The line could not be read as its author meant (no tab, no comma): what the message says.
+  // Such a row is nobody's, and no turn may be generated over it.
+  std::string problem;
 };
 
 // A settings line the robot read but cannot use as its author meant: the design's reading keeps

@@ -1,10 +1,10 @@
 #include "core/tick.h"
 
+#include <functional>
 #include <map>
 #include <vector>
 
 #include "core/game_checks.h"
-#include "core/generation.h"
 #include "core/late_reminders.h"
 #include "core/monitor_view.h"
 #include "core/order_receipts.h"
@@ -25,16 +25,14 @@
 namespace ventari {
 
 SurveillanceTick::SurveillanceTick(ProgramRecords& records, MonitorView& view, SoundPlayer& sound,
-                                   const Clock& clock, Mailer& mailer, Generation& generation,
-                                   RefreshCycle& refresh, LateReminders* reminders,
-                                   Dialogs* dialogs, OrderReceipts* receipts,
-                                   StatusPublisher* status)
+                                   const Clock& clock, Mailer& mailer, RefreshCycle& refresh,
+                                   LateReminders* reminders, Dialogs* dialogs,
+                                   OrderReceipts* receipts, StatusPublisher* status)
     : m_records(records),
       m_view(view),
       m_sound(sound),
       m_clock(clock),
       m_mailer(mailer),
-      m_generation(generation),
       m_refresh(refresh),
       m_reminders(reminders),
       m_dialogs(dialogs),
@@ -113,26 +111,55 @@ void SurveillanceTick::PublishStatus(const char* state, const std::string& note,
   m_status->Publish(snapshot, hostRead ? "turn " + std::to_string(host.turn) : std::string());
 }
 
-void SurveillanceTick::RemindHostOfForcedTurn(int turn, const std::string& gameDir) {
-  // Once per turn, beside the reminder of a turn whose orders are all in.
-  const std::string turnKey = "turn " + std::to_string(turn) + " without the late players";
-  const std::string record = ReminderRecordPath(gameDir);
-  if (TurnRecordHolds(record, turnKey)) return;
-  const GameSettings& game = m_records.game;
+void SurveillanceTick::RemindHostOnce(const std::string& record, const std::string& turnKey,
+                                      bool again, const std::function<void()>& send) {
+  const std::string done = record + "\n" + turnKey;
+  if (!again && (m_hostReminded.count(done) != 0 || TurnRecordHolds(record, turnKey))) return;
   MonitorState& state = m_records.monitor;
   state.savedDir = GetCurrentDir();
-  m_mailer.SendEmail(game.gameName + " human host", game.hostAddress,
-                     "Ventari : jeu " + game.gameName + " année " + state.yearText,
-                     "génération année " + state.yearText +
-                         " prête à être effectuée manuellement\n\r\n\rsans les ordres de " +
-                         state.lateText + " : la date limite est passée de plus de " +
-                         m_force->text + " heures\n\r\n\rle robot Ventari de service.",
-                     std::nullopt, std::nullopt);
+  send();
   SetCurrentDir(state.savedDir);
-  WriteTurnRecord(record, turnKey);
+  // Remembered here as well: a record that cannot be written must not mail the host every
+  // minute, nor stop the look.
+  m_hostReminded.insert(done);
+  try {
+    WriteTurnRecord(record, turnKey);
+  } catch (const EInOutError& error) {
+    LogEvent("error", "the host's reminder not recorded in " + record + ": " + error.what() +
+                          "; not sent again in this run");
+  }
 }
 
-void SurveillanceTick::Run(bool hostAsked) {
+void SurveillanceTick::RemindHostOfForcedTurn(int turn, const std::string& gameDir) {
+  // Once per turn, beside the reminder of a turn whose orders are all in.
+  const GameSettings& game = m_records.game;
+  const MonitorState& state = m_records.monitor;
+  RemindHostOnce(
+      gameDir + "/ventari-forced-reminder.txt", "turn " + std::to_string(turn), false, [&] {
+        m_mailer.SendEmail(game.gameName + " human host", game.hostAddress,
+                           "Ventari : jeu " + game.gameName + " année " + state.yearText,
+                           "génération année " + state.yearText +
+                               " prête à être effectuée manuellement\n\r\n\rsans les ordres de " +
+                               state.lateText + " : la date limite est passée de plus de " +
+                               m_force->text + " heures\n\r\n\rle robot Ventari de service.",
+                           std::nullopt, std::nullopt,
+                           MailIdentity{game.gameName, state.yearText, 0, "forced-reminder"});
+      });
+}
+
+std::string SurveillanceTick::StaleDeadlineNote(std::optional<long long> lastGeneration) {
+  const MonitorState& state = m_records.monitor;
+  if (!state.deadlineKnown || !DeadlineOfTurnPlayed(state.deadline, lastGeneration)) return {};
+  if (m_loggedStaleDeadline != state.deadlineText) {
+    m_loggedStaleDeadline = state.deadlineText;
+    LogEvent("warning", "the league page still gives the deadline of the turn just played: " +
+                            state.deadlineText +
+                            "; a forced turn waits for the hours after the generation");
+  }
+  return "la ligue donne encore la date limite du tour joué (" + state.deadlineText + ")";
+}
+
+std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
   const HostSettings& host = m_records.host;
   const GameSettings& game = m_records.game;
   MonitorState& state = m_records.monitor;
@@ -202,7 +229,7 @@ void SurveillanceTick::Run(bool hostAsked) {
     LogState("partie terminée");
     PublishStatus("partie terminée", "", players, hostRead, hostHeader);
     m_refresh.Run();
-    return;
+    return std::nullopt;
   }
   const std::optional<std::string> pause = ReadPause(host.repJeu);
   LogPause(pause);
@@ -223,39 +250,45 @@ void SurveillanceTick::Run(bool hostAsked) {
   // no deadline: the zero of the scale would otherwise count as long past.
   const TDateTime now = m_clock.Now();
   const bool passed = state.deadlineKnown && now > state.deadline;
-  // When the turn would go without the late players' orders.
-  std::optional<TDateTime> forceAt;
+  const std::optional<long long> lastGeneration =
+      hostRead ? LastGenerationEnd(gameDir, hostHeader.turn, state.lastGenerationEnd)
+               : std::nullopt;
+  const std::string staleNote = StaleDeadlineNote(lastGeneration);
+  // When the turn would go without the late players' orders, in real seconds: the hours count
+  // from the later of the deadline and the last generation, so a league page that has not moved
+  // its date gives one forced turn, then the players have the hours again.
+  std::optional<long long> forceAt;
   if (m_force && !allIn && hostRead && state.deadlineKnown)
-    forceAt = state.deadline + m_force->hours / 24.0;
-  const std::string forceNote =
+    forceAt = ForceAt(state.deadline, lastGeneration, m_force->hours);
+  std::string forceNote =
       forceAt && !pause ? (game.autoGenerate ? "génération forcée le " : "tour dû sans eux le ") +
-                              ForceTimeText(*forceAt)
+                              ForceTimeText(LocalDateTime(*forceAt))
                         : std::string();
+  if (!staleNote.empty()) forceNote = staleNote + (forceNote.empty() ? "" : " ; " + forceNote);
   if (pause) {
     // The orders are still judged and receipted; nothing is generated by the ticks.
     m_view.SetLine(WindowLine::State, "en pause");
     LogState("en pause");
     PublishStatus("en pause", *pause, players, hostRead, hostHeader);
     m_refresh.Run();
-    return;
+    return std::nullopt;
   }
   if (!passed) {
     LogState(allIn ? "prêt à générer" : "incomplet");
     PublishStatus(allIn ? "prêt à générer" : "incomplet", forceNote, players, hostRead, hostHeader);
     m_refresh.Run();
-    return;
+    return std::nullopt;
   }
 
   if (!allIn) {
-    if (forceAt && now > *forceAt) {
+    if (forceAt && EpochSeconds(now) > *forceAt) {
       if (game.autoGenerate) {
         m_view.SetLine(WindowLine::State, "génération forcée");
         LogState("génération forcée");
-        LogEvent("warning", "forced generation: the deadline passed by more than " + m_force->text +
-                                " hours; left out: " + lateWhy);
+        LogEvent("warning", "forced generation: the deadline passed by more than " +
+                                HoursText(m_force->text) + "; left out: " + lateWhy);
         PublishStatus("génération forcée", "", players, hostRead, hostHeader);
-        m_generation.Run(ForcedTurn{-1, m_force->text, lateRows});  // ends with its refresh
-        return;
+        return GenerationDue{ForcedTurn{-1, m_force->text, lateRows}};
       }
       RemindHostOfForcedTurn(hostHeader.turn, gameDir);
     }
@@ -263,32 +296,28 @@ void SurveillanceTick::Run(bool hostAsked) {
     LogState("en retard");
     PublishStatus("en retard", forceNote, players, hostRead, hostHeader);
     m_refresh.Run();
-    return;
+    return std::nullopt;
   }
 
   m_view.SetLine(WindowLine::State, "devrait générer");
   LogState("devrait générer");
-  PublishStatus("devrait générer", "", players, hostRead, hostHeader);
-  if (game.autoGenerate) {
-    m_generation.Run();  // ends with its own refresh
-    return;
-  }
+  PublishStatus("devrait générer", staleNote, players, hostRead, hostHeader);
+  if (game.autoGenerate) return GenerationDue{};
   // Once per turn (every box closed re-activates the window and runs a tick), and again
   // whenever the host asks with "rafraîchit".
-  const std::string record = ReminderRecordPath(gameDir);
   const std::string turnKey =
       hostRead ? "turn " + std::to_string(hostHeader.turn) : "year " + state.yearText;
-  if (hostAsked || !TurnRecordHolds(record, turnKey)) {
-    state.savedDir = GetCurrentDir();
+  RemindHostOnce(ReminderRecordPath(gameDir), turnKey, hostAsked, [&] {
     m_mailer.SendEmail(
         g + " human host", game.hostAddress, "Ventari : jeu " + g + " année " + state.yearText,
         "génération année " + state.yearText +
             " prête à être effectuée manuellement\n\r\n\rle robot Ventari de service.",
-        std::nullopt, std::nullopt);
-    SetCurrentDir(state.savedDir);
-    WriteTurnRecord(record, turnKey);
-  }
+        std::nullopt, std::nullopt,
+        // Asked again by the host, it is a new message.
+        hostAsked ? std::nullopt : std::optional<MailIdentity>({g, state.yearText, 0, "manual"}));
+  });
   m_refresh.Run();
+  return std::nullopt;
 }
 
 }  // namespace ventari

@@ -1,10 +1,12 @@
 #pragma once
 // The surveillance tick: which human players are late, the window's colour and state, the ready
-// sound, and once the deadline has passed the generation or the host's reminder. It logs what
-// changed: an order file in or refused, the turn's state; a quiet tick logs nothing.
+// sound, and once the deadline has passed the generation due or the host's reminder. It logs
+// what changed: an order file in or refused, the turn's state; a quiet tick logs nothing.
 
 #include <array>
+#include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,7 +20,6 @@ namespace ventari {
 
 class Clock;
 class Dialogs;
-class Generation;
 class LateReminders;
 class Mailer;
 class MonitorView;
@@ -28,22 +29,27 @@ class StatusPublisher;
 class SoundPlayer;
 struct ProgramRecords;
 
+// A generation the tick found due; the robot runs it.
+struct GenerationDue {
+  std::optional<ForcedTurn> forced;  // without the orders of these rows
+};
+
 class SurveillanceTick {
  public:
   // With `dialogs`, a ready sound that cannot be played is shown once per turn and the tick
   // goes on: only the sound is missing. Without, its error ends the tick.
   SurveillanceTick(ProgramRecords& records, MonitorView& view, SoundPlayer& sound,
-                   const Clock& clock, Mailer& mailer, Generation& generation,
-                   RefreshCycle& refresh, LateReminders* reminders = nullptr,
-                   Dialogs* dialogs = nullptr, OrderReceipts* receipts = nullptr,
-                   StatusPublisher* status = nullptr);
+                   const Clock& clock, Mailer& mailer, RefreshCycle& refresh,
+                   LateReminders* reminders = nullptr, Dialogs* dialogs = nullptr,
+                   OrderReceipts* receipts = nullptr, StatusPublisher* status = nullptr);
 
   // Turns forced past absent players that many hours after the deadline; nothing: never.
   void SetForce(std::optional<ForceSetting> force) { m_force = std::move(force); }
 
   // One tick (Timer1Timer). `hostAsked`: the host clicked "rafraîchit", which sends the
-  // manual-mode reminder again. Raises the runtime's errors.
-  void Run(bool hostAsked = false);
+  // manual-mode reminder again. The generation due, if any: the tick then ends before its
+  // refresh, which the generation's end brings. Raises the runtime's errors.
+  [[nodiscard]] std::optional<GenerationDue> Run(bool hostAsked = false);
 
  private:
   ProgramRecords& m_records;
@@ -51,7 +57,6 @@ class SurveillanceTick {
   SoundPlayer& m_sound;
   const Clock& m_clock;
   Mailer& m_mailer;
-  Generation& m_generation;
   RefreshCycle& m_refresh;
   LateReminders* m_reminders;
   Dialogs* m_dialogs;
@@ -64,6 +69,15 @@ class SurveillanceTick {
   std::optional<ForceSetting> m_force;
   void LogPause(const std::optional<std::string>& pause);
   void RemindHostOfForcedTurn(int turn, const std::string& gameDir);
+  // Sends a reminder to the host once per turn (`again`: whatever was sent), recorded in its own
+  // file.
+  void RemindHostOnce(const std::string& record, const std::string& turnKey, bool again,
+                      const std::function<void()>& send);
+  std::set<std::string> m_hostReminded;  // the records and turns of the reminders sent
+  // The note on a league page that still gives the deadline of the turn just played (logged
+  // once); empty when it does not.
+  std::string StaleDeadlineNote(std::optional<long long> lastGeneration);
+  std::string m_loggedStaleDeadline;
   std::optional<std::optional<std::string>> m_loggedPause;  // nothing before the first tick
   void PlayReadySound(const std::string& turn);
   std::optional<std::string> m_soundErrorTurn;  // the turn whose sound error was shown

@@ -9,7 +9,15 @@
 namespace ventari {
 
 int TurnJournal::MailTries(int row) const {
-  return static_cast<int>(std::count(mailFailures.begin(), mailFailures.end(), row));
+  return static_cast<int>(std::count_if(mailFailures.begin(), mailFailures.end(),
+                                        [row](const MailFailure& f) { return f.row == row; }));
+}
+
+std::optional<long long> TurnJournal::LastTry(int row) const {
+  std::optional<long long> last;
+  for (const MailFailure& failure : mailFailures)
+    if (failure.row == row && (!last || failure.atSeconds > *last)) last = failure.atSeconds;
+  return last;
 }
 
 bool TurnJournal::Mailed(int row) const {
@@ -50,8 +58,16 @@ std::optional<TurnJournal> ReadJournal(const std::string& path) {
         journal.published = true;
       } else if (key == "mailed") {
         journal.mailed.push_back(StrToInt(value));
-      } else if (key == "mail-failed") {
-        journal.mailFailures.push_back(StrToInt(value));
+      } else if (key == "mail-failed" || key == "report-failed") {
+        // "<row> <seconds>" (a journal of an older robot has the row alone); the report's
+        // failures are row 0.
+        const std::size_t at = value.find(' ');
+        TurnJournal::MailFailure failure;
+        if (key == "mail-failed") failure.row = StrToInt(value.substr(0, at));
+        const std::string when =
+            key == "mail-failed" ? (at == std::string::npos ? "" : value.substr(at + 1)) : value;
+        if (!when.empty()) failure.atSeconds = std::stoll(when);
+        journal.mailFailures.push_back(failure);
       } else if (key == "reported") {
         journal.reported = true;
       } else if (key == "caches-deleted") {
@@ -59,6 +75,8 @@ std::optional<TurnJournal> ReadJournal(const std::string& path) {
       } else if (key == "restoring") {
         journal.restoring = true;
         journal.failure = value;
+      } else if (key == "notice-sent") {
+        journal.noticeSent = true;
       } else {
         throw Exception("unknown line");
       }
@@ -81,10 +99,14 @@ void WriteJournal(const std::string& path, const TurnJournal& journal) {
   if (journal.gameDone) text += "game-done\r\n";
   if (journal.published) text += "published\r\n";
   for (const int row : journal.mailed) text += "mailed " + std::to_string(row) + "\r\n";
-  for (const int row : journal.mailFailures) text += "mail-failed " + std::to_string(row) + "\r\n";
+  for (const TurnJournal::MailFailure& failure : journal.mailFailures)
+    text +=
+        (failure.row == 0 ? "report-failed " : "mail-failed " + std::to_string(failure.row) + " ") +
+        std::to_string(failure.atSeconds) + "\r\n";
   if (journal.reported) text += "reported\r\n";
   if (journal.cachesDeleted) text += "caches-deleted\r\n";
   if (journal.restoring) text += "restoring " + journal.failure + "\r\n";
+  if (journal.noticeSent) text += "notice-sent\r\n";
   ReplaceFileContents(path, text);
 }
 

@@ -18,15 +18,23 @@ struct TurnJournal {
   unsigned long long gameStart = 0;
   bool gameDone = false;  // the game ran and its files were found right
   bool published = false;
-  std::vector<int> mailed;        // rows whose turn mail has gone out
-  std::vector<int> mailFailures;  // a row once per failed try
+  struct MailFailure {
+    int row = 0;              // 0: the host's report
+    long long atSeconds = 0;  // when the try failed, seconds since the epoch; 0: unknown
+  };
+  std::vector<int> mailed;                // rows whose turn mail has gone out
+  std::vector<MailFailure> mailFailures;  // one per failed try
   bool reported = false;
   bool cachesDeleted = false;
   // The game's files are being put back from the backup: nothing of this turn is distributed.
   bool restoring = false;
   std::string failure;  // the failure that made a fresh generation undo itself, or nothing
+  // The failure notice went to the host: a restore finished at a later start goes on quietly.
+  bool noticeSent = false;
 
   int MailTries(int row) const;
+  // When the last failed try of `row`'s mail was made; nothing when none was.
+  std::optional<long long> LastTry(int row) const;
   bool Mailed(int row) const;
 };
 

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "mail/mail_results.h"
+#include "mail/mailer.h"
 #include "platform/files.h"
 #include "platform/unique_fd.h"
 
@@ -151,10 +152,39 @@ bool IsPlainAddress(std::string_view address) {
   return true;
 }
 
+namespace {
+
+std::string IdPiece(const std::string& text, bool dots = false) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string piece;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '_' || (dots && c == '.')) {
+      piece += c;
+    } else {
+      piece += '=';
+      piece += kHex[byte >> 4];
+      piece += kHex[byte & 0xF];
+    }
+  }
+  return piece.empty() ? "-" : piece;
+}
+
+}  // namespace
+
+std::string MessageIdOf(const MailIdentity& identity) {
+  EnsureGMimeReady();
+  const std::string host = IdPiece(g_get_host_name(), /*dots=*/true);
+  return IdPiece(identity.kind) + "." + std::to_string(identity.row) + "." +
+         IdPiece(identity.year) + "." + IdPiece(identity.game) + ".ventari@" + host;
+}
+
 BuiltMessage BuildMailMessage(const std::string& name, const std::string& address,
                               const std::string& subject, const std::optional<std::string>& body,
                               const std::optional<std::string>& attachmentPath,
-                              const std::optional<std::string>& attachmentName) {
+                              const std::optional<std::string>& attachmentName,
+                              const std::string& messageId) {
   BuiltMessage built;
   std::string attachment;
   std::string shownName;
@@ -181,8 +211,12 @@ BuiltMessage BuildMailMessage(const std::string& name, const std::string& addres
   g_mime_message_set_date(message.get(), now);
   g_date_time_unref(now);
 
-  std::unique_ptr<char, GFree> messageId(g_mime_utils_generate_message_id(g_get_host_name()));
-  g_mime_message_set_message_id(message.get(), messageId.get());
+  if (messageId.empty()) {
+    std::unique_ptr<char, GFree> randomId(g_mime_utils_generate_message_id(g_get_host_name()));
+    g_mime_message_set_message_id(message.get(), randomId.get());
+  } else {
+    g_mime_message_set_message_id(message.get(), messageId.c_str());
+  }
 
   GRef<GMimeTextPart> text = TextPart(body);
   if (attachmentPath) {

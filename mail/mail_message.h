@@ -20,6 +20,12 @@ inline constexpr std::size_t kMaxAttachmentBytes = std::size_t{16} << 20;
 // blank, quote or control character.
 bool IsPlainAddress(std::string_view address);
 
+struct MailIdentity;
+
+// "<kind.row.year.game.ventari@host>", each piece kept to the letters, digits, "-" and "_" a
+// message id may hold (others written "=XX"): the same mail, the same id.
+std::string MessageIdOf(const MailIdentity& identity);
+
 struct BuiltMessage {
   // kMailSuccess, or 11 / 12 when the attachment could not be taken (12 also for a file larger
   // than kMaxAttachmentBytes, refused before it is read)
@@ -29,10 +35,12 @@ struct BuiltMessage {
 
 // The attachment path has "\" read as "/"; without an attachment name the file's own name is
 // shown. Carriage returns and line feeds in the header texts become blanks, so no text can add a
-// header (sendmail -t would take a smuggled Bcc as a recipient).
+// header (sendmail -t would take a smuggled Bcc as a recipient). `messageId` (without its
+// brackets): empty for one made at random.
 BuiltMessage BuildMailMessage(const std::string& name, const std::string& address,
                               const std::string& subject, const std::optional<std::string>& body,
                               const std::optional<std::string>& attachmentPath,
-                              const std::optional<std::string>& attachmentName);
+                              const std::optional<std::string>& attachmentName,
+                              const std::string& messageId = {});
 
 }  // namespace ventari

@@ -41,10 +41,11 @@ SendmailMailer::SendmailMailer(Dialogs& dialogs, std::string sendmailCommand,
 int SendmailMailer::SendEmail(const std::string& name, const std::string& address,
                               const std::string& subject, const std::optional<std::string>& body,
                               const std::optional<std::string>& attachmentPath,
-                              const std::optional<std::string>& attachmentName) {
+                              const std::optional<std::string>& attachmentName,
+                              const std::optional<MailIdentity>& identity) {
   int result = kMailFailure;
   try {
-    result = Send(name, address, subject, body, attachmentPath, attachmentName);
+    result = Send(name, address, subject, body, attachmentPath, attachmentName, identity);
   } catch (const std::exception&) {
     // Out of memory building a huge message, say: a failed send, never an error for the caller.
   }
@@ -88,12 +89,14 @@ bool SendmailMailer::MailSystemAvailable() {
 int SendmailMailer::Send(const std::string& name, const std::string& address,
                          const std::string& subject, const std::optional<std::string>& body,
                          const std::optional<std::string>& attachmentPath,
-                         const std::optional<std::string>& attachmentName) {
+                         const std::optional<std::string>& attachmentName,
+                         const std::optional<MailIdentity>& identity) {
   if (!MailSystemAvailable()) return kMailNoMailSystem;
   // One plain address or nothing: a list or a name in brackets would make another To header.
   if (!IsPlainAddress(address)) return kMailFailure;
   const BuiltMessage message =
-      BuildMailMessage(name, address, subject, body, attachmentPath, attachmentName);
+      BuildMailMessage(name, address, subject, body, attachmentPath, attachmentName,
+                       identity ? MessageIdOf(*identity) : std::string());
   if (message.result != kMailSuccess) return message.result;
   // A timed-out hand-over is a failed send: the generation goes on with the next player.
   return RunAndWait(*m_sendmailPath, m_sendmailArgs, message.bytes, m_sendTimeout) ==

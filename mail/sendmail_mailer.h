@@ -37,14 +37,16 @@ class SendmailMailer final : public Mailer {
   int SendEmail(const std::string& name, const std::string& address, const std::string& subject,
                 const std::optional<std::string>& body,
                 const std::optional<std::string>& attachmentPath,
-                const std::optional<std::string>& attachmentName) override;
+                const std::optional<std::string>& attachmentName,
+                const std::optional<MailIdentity>& identity) override;
   void ComposeEmail(const std::string& name, const std::string& address, const std::string& subject,
                     const std::optional<std::string>& body) override;
 
  private:
   int Send(const std::string& name, const std::string& address, const std::string& subject,
            const std::optional<std::string>& body, const std::optional<std::string>& attachmentPath,
-           const std::optional<std::string>& attachmentName);
+           const std::optional<std::string>& attachmentName,
+           const std::optional<MailIdentity>& identity);
   int Compose(const std::string& name, const std::string& address, const std::string& subject,
               const std::optional<std::string>& body);
   // Looks for the sendmail program once in the life of this object; false when it is missing.

@@ -21,6 +21,19 @@ TDateTime LocalDateTime(long long secondsSinceEpoch, int millisecond) {
   return TryEncodeDateTime(parts).value_or(kZeroDateTime);
 }
 
+long long EpochSeconds(TDateTime local) {
+  const DateTimeParts parts = DecodeDateTime(local);
+  std::tm fields{};
+  fields.tm_year = parts.year - 1900;
+  fields.tm_mon = parts.month - 1;
+  fields.tm_mday = parts.day;
+  fields.tm_hour = parts.hour;
+  fields.tm_min = parts.minute;
+  fields.tm_sec = parts.second;
+  fields.tm_isdst = -1;
+  return static_cast<long long>(std::mktime(&fields));
+}
+
 TDateTime SystemClock::Now() const {
   timeval tv{};
   ::gettimeofday(&tv, nullptr);

@@ -164,7 +164,27 @@ std::string EncodeFooter(std::uint8_t fileType) {
       std::string(static_cast<std::size_t>(std::max(0, FooterDataBytes(fileType))), '\0'));
 }
 
-GameFileRead ReadGameFile(const std::string& path) {
+GameFileRead ParseGameFile(std::string_view bytes) {
+  GameFileRead result;
+  switch (ParseFileHeader(bytes, result.header)) {
+    case HeaderError::kNone:
+      result.read = HeaderRead::kOk;
+      break;
+    case HeaderError::kTooShort:
+      result.read = HeaderRead::kTooShort;
+      return result;
+    case HeaderError::kNotHeaderBlock:
+      result.read = HeaderRead::kNotHeaderBlock;
+      return result;
+    case HeaderError::kBadMagic:
+      result.read = HeaderRead::kBadMagic;
+      return result;
+  }
+  result.chain = WalkBlockChain(bytes, FooterDataBytes(result.header.fileType));
+  return result;
+}
+
+GameFileRead ReadGameFile(const std::string& path, std::string* bytesRead) {
   GameFileRead result;
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(path, error);
@@ -186,26 +206,12 @@ GameFileRead ReadGameFile(const std::string& path) {
     if (bytes.size() > kLargestGameFile) return result;
   }
   if (std::ferror(file.get())) return result;
-  switch (ParseFileHeader(bytes, result.header)) {
-    case HeaderError::kNone:
-      result.read = HeaderRead::kOk;
-      break;
-    case HeaderError::kTooShort:
-      result.read = HeaderRead::kTooShort;
-      return result;
-    case HeaderError::kNotHeaderBlock:
-      result.read = HeaderRead::kNotHeaderBlock;
-      return result;
-    case HeaderError::kBadMagic:
-      result.read = HeaderRead::kBadMagic;
-      return result;
-  }
-  result.chain = WalkBlockChain(bytes, FooterDataBytes(result.header.fileType));
+  result = ParseGameFile(bytes);
+  if (bytesRead) *bytesRead = std::move(bytes);
   return result;
 }
 
-OrderJudgement JudgeOrderFile(const std::string& path, const FileHeader& host, int row) {
-  const GameFileRead file = ReadGameFile(path);
+OrderJudgement JudgeOrder(const GameFileRead& file, const FileHeader& host, int row) {
   const FileHeader& order = file.header;
   auto verdict = [](OrderVerdict v) { return OrderJudgement{v, false}; };
   if (file.read == HeaderRead::kMissing || file.read == HeaderRead::kNotPlainFile)
@@ -219,6 +225,11 @@ OrderJudgement JudgeOrderFile(const std::string& path, const FileHeader& host, i
   if (file.chain != ChainEnd::kComplete) return verdict(OrderVerdict::kIncomplete);
   if (order.generation() != host.generation()) return verdict(OrderVerdict::kOtherGeneration);
   return OrderJudgement{OrderVerdict::kIn, !order.submitted()};
+}
+
+OrderJudgement JudgeOrderFile(const std::string& path, const FileHeader& host, int row,
+                              std::string* bytesRead) {
+  return JudgeOrder(ReadGameFile(path, bytesRead), host, row);
 }
 
 const char* OrderVerdictText(OrderVerdict verdict) {

@@ -124,8 +124,10 @@ struct GameFileRead {
 };
 
 // Reads the whole file (a game file is small; one past 16 MiB counts as unreadable) and walks
-// its chain against the footer of its own type.
-GameFileRead ReadGameFile(const std::string& path);
+// its chain against the footer of its own type. `bytesRead`, when given, gets the bytes judged.
+GameFileRead ReadGameFile(const std::string& path, std::string* bytesRead = nullptr);
+// The same for bytes already in memory.
+GameFileRead ParseGameFile(std::string_view bytes);
 
 // Whether an order file counts for a player of the game whose host file has `host`.
 enum class OrderVerdict {
@@ -146,7 +148,11 @@ struct OrderJudgement {
 
 // Row `row` (from 1) of the game whose host file's header is `host`: its order file is in only
 // when it is a complete order file of that game, turn, player and generation.
-OrderJudgement JudgeOrderFile(const std::string& path, const FileHeader& host, int row);
+// `bytesRead`, when given, gets the bytes judged.
+OrderJudgement JudgeOrderFile(const std::string& path, const FileHeader& host, int row,
+                              std::string* bytesRead = nullptr);
+// The same judgement of a game file already read.
+OrderJudgement JudgeOrder(const GameFileRead& file, const FileHeader& host, int row);
 
 // "in", "missing", "not an order file", "other game", "other turn", "other player",
 // "incomplete", "other generation".

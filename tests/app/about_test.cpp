@@ -53,7 +53,7 @@ class FakeMailer : public Mailer {
   explicit FakeMailer(Dialogs& dialogs) : m_dialogs(dialogs) {}
   int SendEmail(const std::string&, const std::string&, const std::string&,
                 const std::optional<std::string>&, const std::optional<std::string>&,
-                const std::optional<std::string>&) override {
+                const std::optional<std::string>&, const std::optional<MailIdentity>&) override {
     ADD_FAILURE() << "the about box only composes";
     return 2;
   }

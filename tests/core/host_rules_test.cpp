@@ -27,10 +27,10 @@ class HostRulesTest : public RobotTest {
   // The players' status page, which the program's robot keeps.
   std::string StatusAfterATick() {
     StatusPublisher status(records);
-    SurveillanceTick withPage(records, view, sound, clock, mailer, generation, refresh, nullptr,
-                              &dialogs, nullptr, &status);
+    SurveillanceTick withPage(records, view, sound, clock, mailer, refresh, nullptr, &dialogs,
+                              nullptr, &status);
     withPage.SetForce(ForceSetting{1.5, "1.5"});
-    withPage.Run();
+    static_cast<void>(withPage.Run());  // the page only: nothing due is run
     return ReadFile(folder.pubGameDir() + "/status.json");
   }
   std::vector<std::string> Subjects() const {

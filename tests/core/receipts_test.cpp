@@ -28,8 +28,8 @@ class ReceiptsTest : public RobotTest {
     explicit FullRobot(ReceiptsTest& t, bool receiptsOn = true)
         : receipts(t.records, t.mailer, t.clock, "http://league.test/", receiptsOn),
           status(t.records),
-          tick(t.records, t.view, t.sound, t.clock, t.mailer, t.generation, t.refresh, nullptr,
-               &t.dialogs, &receipts, &status),
+          tick(t.records, t.view, t.sound, t.clock, t.mailer, t.refresh, nullptr, &t.dialogs,
+               &receipts, &status),
           robot(t.records, t.app, t.dialogs, t.refresh, tick, t.generation) {
       robot.FormCreate();
     }
@@ -66,7 +66,7 @@ class ReceiptsTest : public RobotTest {
   }
 };
 
-TEST_F(ReceiptsTest, EachVersionOfAnOrderFileGetsOneReceiptEvenAcrossARestart) {
+TEST_F(ReceiptsTest, EachContentsOfAnOrderFileGetsOneReceiptAcrossRestartsCopiesAndRestores) {
   {
     FullRobot full(*this);
     Orders({1});
@@ -83,16 +83,23 @@ TEST_F(ReceiptsTest, EachVersionOfAnOrderFileGetsOneReceiptEvenAcrossARestart) {
     EXPECT_FALSE(mailer.mails[0].attachmentPath);
     full.robot.Timer1Timer();
     EXPECT_EQ(mailer.mails.size(), 1u) << "the same file twice";
-    // Written again (a second upload): a new version, a second receipt.
+    // The same bytes as a new file (a copy, a restore of the backup): the same orders.
+    const std::string bytes = ReadFile(stem() + ".x1");
     std::filesystem::remove(stem() + ".x1");
-    Orders({1});
+    WriteFile(stem() + ".x1", bytes);
     full.robot.Timer1Timer();
-    EXPECT_EQ(mailer.mails.size(), 2u);
+    EXPECT_EQ(mailer.mails.size(), 1u) << "a copy of the same orders receipted again";
+    // Other orders (a second upload): a second receipt, its own message.
+    test::WriteOrderFile(stem(), 1, "second thoughts");
+    full.robot.Timer1Timer();
+    ASSERT_EQ(mailer.mails.size(), 2u);
+    EXPECT_NE(mailer.mails[1].messageId, mailer.mails[0].messageId);
+    EXPECT_EQ(mailer.mails[1].messageId.rfind("receipt-", 0), 0u) << mailer.mails[1].messageId;
     // A file that goes away sends nothing.
     std::filesystem::remove(stem() + ".x1");
     full.robot.Timer1Timer();
     EXPECT_EQ(mailer.mails.size(), 2u);
-    Orders({1});
+    test::WriteOrderFile(stem(), 1, "third thoughts");
     full.robot.ReleaseGameLock();
   }
   mailer.mails.clear();
@@ -178,8 +185,7 @@ TEST_F(ReceiptsTest, NoReceiptToAComputerRowOrAnAddressTheMailCheckRefuses) {
   // list of addresses would make a second recipient.
   mailer.mails.clear();
   records.game.player(1).address = "ann@x, eve@y";
-  std::filesystem::remove(stem() + ".x1");
-  Orders({1});
+  test::WriteOrderFile(stem(), 1, "other orders");
   stars::FileHeader host;
   ASSERT_EQ(stars::ReadFileHeader(stem() + ".hst", host), stars::HeaderRead::kOk);
   OrderFileJudge judge;

@@ -72,9 +72,8 @@ class RobotTest : public ::testing::Test {
   test::ScriptedRunner runner;
   CacheWriter caches{folder};
   RefreshCycle refresh{records, view, dialogs, app, clock, caches, caches};
-  Generation generation{records, runner, mailer, dialogs, app, refresh, "http://league.test/"};
-  SurveillanceTick tick{records,    view,    sound,   clock,   mailer,
-                        generation, refresh, nullptr, &dialogs};
+  Generation generation{records, runner, mailer, dialogs, app, clock, "http://league.test/"};
+  SurveillanceTick tick{records, view, sound, clock, mailer, refresh, nullptr, &dialogs};
   Robot robot{records, app, dialogs, refresh, tick, generation};
 };
 
@@ -83,8 +82,8 @@ class RobotTest : public ::testing::Test {
 struct RestartedRobot {
   explicit RestartedRobot(RobotTest& first)
       : refresh{records, first.view, dialogs, first.app, first.clock, first.caches, first.caches},
-        generation{records, first.runner, mailer, dialogs, first.app, refresh, "http://x/"},
-        tick{records, first.view, first.sound, first.clock, mailer, generation, refresh},
+        generation{records, first.runner, mailer, dialogs, first.app, first.clock, "http://x/"},
+        tick{records, first.view, first.sound, first.clock, mailer, refresh},
         robot{records, first.app, dialogs, refresh, tick, generation} {
     first.robot.ReleaseGameLock();  // the first robot is gone
     robot.FormCreate();

@@ -114,8 +114,8 @@ class TurnRoad : public ::testing::Test {
   FixedDeadline deadline{folder};
   YearTool year{records, runner, dialogs, app};
   RefreshCycle refresh{records, view, dialogs, app, clock, deadline, year};
-  Generation generation{records, runner, mailer, dialogs, app, refresh, "http://league.test/"};
-  SurveillanceTick tick{records, view, sound, clock, mailer, generation, refresh};
+  Generation generation{records, runner, mailer, dialogs, app, clock, "http://league.test/"};
+  SurveillanceTick tick{records, view, sound, clock, mailer, refresh};
   Robot robot{records, app, dialogs, refresh, tick, generation};
 };
 
@@ -255,17 +255,11 @@ TEST_F(TurnRoad, AGameThatHangsIsEndedAtItsTimeLimitAndTheFilesComeBack) {
   const std::string pids = folder.root() + "/pids";
   GameScript("echo $$ > '" + pids + "'\nsleep 1000 &\necho $! >> '" + pids +
              "'\necho damaged > alpha.hst\necho new > alpha.m9\nwait");
-  Generation limited{records,
-                     runner,
-                     mailer,
-                     dialogs,
-                     app,
-                     refresh,
-                     "http://league.test/",
-                     std::chrono::seconds(1)};
-  limited.Run();
-  EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Stars! EXE ran past its time limit !!!"});
-  EXPECT_TRUE(app.EndRequested());
+  Generation limited{
+      records, runner, mailer, dialogs, app, clock, "http://league.test/", std::chrono::seconds(1)};
+  const TurnOutcome outcome = limited.Run();
+  EXPECT_EQ(outcome.kind, TurnOutcome::Kind::kFailed);
+  EXPECT_EQ(outcome.failure, "Stars! EXE ran past its time limit !!!");
   ASSERT_EQ(Outbox(outbox).size(), 1u);
   EXPECT_EQ(test::ParseMail(ReadFile(Outbox(outbox)[0])).at("subject"),
             "ERREUR Ventari : jeu alpha");

@@ -127,7 +127,7 @@ TEST_F(MailSmtpTest, TurnMailArrivesAtTheServer) {
   SendmailMailer mailer(dialogs, MsmtpCommand(server.port()));
   mailer.SendEmail("Élodie Dupré", "elodie@example.org", "alpha année 2405",
                    std::string("Bonjour,\n\r\n\r.\n\r\n\rvoici votre tour.\n\r\n\rÀ bientôt"),
-                   dir.path() + "\\alpha.m2", std::string("alpha.m2"));
+                   dir.path() + "\\alpha.m2", std::string("alpha.m2"), std::nullopt);
   EXPECT_TRUE(dialogs.mailErrors.empty());
 
   // msmtp returns only after the server has accepted the message, so it is there now.
@@ -151,7 +151,8 @@ TEST_F(MailSmtpTest, UnreachableServerShowsAFailedSend) {
   const int port = ClosedPort();
   ASSERT_NE(port, 0);
   SendmailMailer mailer(dialogs, MsmtpCommand(port));
-  mailer.SendEmail("J", "j@example.org", "s", std::string("b"), std::nullopt, std::nullopt);
+  mailer.SendEmail("J", "j@example.org", "s", std::string("b"), std::nullopt, std::nullopt,
+                   std::nullopt);
   EXPECT_EQ(dialogs.mailErrors, std::vector<int>{kMailFailure});
 }
 

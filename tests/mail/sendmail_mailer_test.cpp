@@ -103,7 +103,15 @@ class SendmailMailerTest : public ::testing::Test {
   void SendTo(SendmailMailer& mailer, const std::optional<std::string>& attachment = std::nullopt) {
     mailer.SendEmail("Élodie Dupré", "elodie@example.org", "alpha année 2405",
                      std::string("Bonjour\n\r\n\r.\n\r\n\rFin"), attachment,
-                     attachment ? std::optional<std::string>("alpha.m2") : std::nullopt);
+                     attachment ? std::optional<std::string>("alpha.m2") : std::nullopt,
+                     MailIdentity{"alpha", "2405", 2, "turn"});
+  }
+  // The message's Message-Id header line.
+  std::string MessageIdOfInput(const std::string& name) {
+    const std::string input = InputOf(name);
+    const std::size_t at = input.find("Message-Id: ");
+    if (at == std::string::npos) return {};
+    return input.substr(at, input.find('\n', at) - at);
   }
 
   TempDir dir;
@@ -131,9 +139,17 @@ TEST_F(SendmailMailerTest, MessageGoesToTheProgramOnItsStandardInput) {
   EXPECT_EQ(mail["body"], "Bonjour\n\n.\n\nFin");
   EXPECT_EQ(mail["attachment_name"], "alpha.m2");
   EXPECT_EQ(mail["attachment_bytes"], test::AwkwardBytes());
+  // The same mail sent again is the same message; a mail without identity has one of its own.
+  const std::string id = MessageIdOfInput("send mail");
+  EXPECT_EQ(id.rfind("Message-Id: <turn.2.2405.alpha.ventari@", 0), 0u) << id;
+  SendTo(mailer, dir.path() + "\\alpha.m2");
+  EXPECT_EQ(MessageIdOfInput("send mail"), id);
 
   // The same object sends again, without an attachment this time.
-  mailer.SendEmail("Hôte", "host@example.org", "rapport", std::nullopt, std::nullopt, std::nullopt);
+  mailer.SendEmail("Hôte", "host@example.org", "rapport", std::nullopt, std::nullopt, std::nullopt,
+                   std::nullopt);
+  EXPECT_NE(MessageIdOfInput("send mail"), id);
+  EXPECT_NE(MessageIdOfInput("send mail"), "");
   EXPECT_TRUE(dialogs.mailErrors.empty());
   auto second = ParseMail(InputOf("send mail"));
   EXPECT_EQ(second["to_address"], "host@example.org");
@@ -422,7 +438,8 @@ TEST_F(SendmailMailerTest, AddressThatIsNotOnePlainAddressIsRefused) {
     SCOPED_TRACE(address);
     ScriptedDialogs boxes;
     SendmailMailer mailer(boxes, dir.file("never"), dir.file("never"));
-    mailer.SendEmail("Bob", address, "s", std::string("b"), std::nullopt, std::nullopt);
+    mailer.SendEmail("Bob", address, "s", std::string("b"), std::nullopt, std::nullopt,
+                     std::nullopt);
     mailer.ComposeEmail("Bob", address, "s", std::nullopt);
     EXPECT_EQ(boxes.mailErrors, (std::vector<int>{kMailFailure, kMailFailure}));
   }

@@ -1,5 +1,7 @@
 #include "tests/support/fakes.h"
 
+#include "mail/mail_message.h"
+
 #include "platform/errors.h"
 
 namespace ventari::test {
@@ -27,8 +29,10 @@ void FakeSound::Play(const std::string& fileName) {
 int RecordingMailer::SendEmail(const std::string& name, const std::string& address,
                                const std::string& subject, const std::optional<std::string>& body,
                                const std::optional<std::string>& attachmentPath,
-                               const std::optional<std::string>& attachmentName) {
-  mails.push_back({name, address, subject, body, attachmentPath, attachmentName, false});
+                               const std::optional<std::string>& attachmentName,
+                               const std::optional<MailIdentity>& identity) {
+  mails.push_back({name, address, subject, body, attachmentPath, attachmentName, false,
+                   identity ? MessageIdOf(*identity) : std::string()});
   if (duringSend) duringSend();
   return result ? result(mails.back()) : 0;
 }
@@ -36,7 +40,7 @@ int RecordingMailer::SendEmail(const std::string& name, const std::string& addre
 void RecordingMailer::ComposeEmail(const std::string& name, const std::string& address,
                                    const std::string& subject,
                                    const std::optional<std::string>& body) {
-  mails.push_back({name, address, subject, body, std::nullopt, std::nullopt, true});
+  mails.push_back({name, address, subject, body, std::nullopt, std::nullopt, true, {}});
 }
 
 bool ScriptedRunner::RunProgram(const std::string& commandLine, bool /*wait*/) {

@@ -47,11 +47,13 @@ class RecordingMailer : public Mailer {
     std::string name, address, subject;
     std::optional<std::string> body, attachmentPath, attachmentName;
     bool compose = false;
+    std::string messageId;  // made from the mail's identity; empty without one
   };
   int SendEmail(const std::string& name, const std::string& address, const std::string& subject,
                 const std::optional<std::string>& body,
                 const std::optional<std::string>& attachmentPath,
-                const std::optional<std::string>& attachmentName) override;
+                const std::optional<std::string>& attachmentName,
+                const std::optional<MailIdentity>& identity) override;
   void ComposeEmail(const std::string& name, const std::string& address, const std::string& subject,
                     const std::optional<std::string>& body) override;
 

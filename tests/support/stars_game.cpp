@@ -35,12 +35,12 @@ void WriteHostFile(const std::string& stem, std::uint16_t turn, const std::strin
   WriteGameFile(stem + ".hst", GameHeader(stars::kHostFile, turn, stars::kHostPlayerIndex), rest);
 }
 
-void WriteOrderFile(const std::string& stem, int row) {
+void WriteOrderFile(const std::string& stem, int row, const std::string& rest) {
   stars::FileHeader host;
   ASSERT_EQ(stars::ReadFileHeader(stem + ".hst", host), stars::HeaderRead::kOk) << stem;
   stars::FileHeader orders = GameHeader(stars::kOrderFile, host.turn, row - 1, host.gameId);
   orders.setGeneration(host.generation());
-  WriteGameFile(stem + ".x" + std::to_string(row), orders);
+  WriteGameFile(stem + ".x" + std::to_string(row), orders, rest);
 }
 
 int TurnOf(const std::string& path) {

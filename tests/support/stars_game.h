@@ -24,8 +24,9 @@ void WriteGameFile(const std::string& path, const stars::FileHeader& header,
 // <stem>.hst at `turn`, followed by `rest`.
 void WriteHostFile(const std::string& stem, std::uint16_t turn, const std::string& rest = "");
 
-// Row n's order file, submitted, for the turn and generation of the host file <stem>.hst.
-void WriteOrderFile(const std::string& stem, int row);
+// Row n's order file, submitted, for the turn and generation of the host file <stem>.hst; `rest`
+// makes other orders.
+void WriteOrderFile(const std::string& stem, int row, const std::string& rest = "");
 
 // The turn in the header of a game file; fails the test when there is none.
 int TurnOf(const std::string& path);
