@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 
 #include "platform/unique_fd.h"
@@ -96,20 +98,58 @@ std::string MakeGameBackup(const std::string& gameDir, const std::string& gameNa
   return final;
 }
 
-std::vector<std::string> RestoreGameBackup(const std::string& backupDir, const std::string& gameDir,
-                                           const std::string& gameName) {
-  const std::vector<std::string> kept = GameFileNames(backupDir, gameName);
-  for (const std::string& file : kept)
-    CopyDurably(backupDir + "/" + file, gameDir + "/" + file, "files not restored in", gameDir);
-  // What the game wrote beyond the backup (new turn files of a half-done turn) goes too.
+bool IsOrderFileName(const std::string& name, const std::string& gameName) {
+  const std::string prefix = gameName + ".x";
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
+namespace {
+
+// The two files hold the same bytes; false when either cannot be read.
+bool SameBytes(const std::string& a, const std::string& b) {
+  std::error_code error;
+  if (fs::file_size(a, error) != fs::file_size(b, error) || error) return false;
+  std::ifstream first(a, std::ios::binary), second(b, std::ios::binary);
+  return first && second &&
+         std::equal(std::istreambuf_iterator<char>(first), std::istreambuf_iterator<char>(),
+                    std::istreambuf_iterator<char>(second), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+RestoredFiles RestoreGameBackup(const std::string& backupDir, const std::string& gameDir,
+                                const std::string& gameName) {
+  RestoredFiles result;
+  const std::vector<std::string> inBackup = GameFileNames(backupDir, gameName);
+  for (const std::string& file : inBackup) {
+    const std::string live = gameDir + "/" + file;
+    std::error_code error;
+    // A correction uploaded after the backup is the player's latest word: it stays.
+    if (IsOrderFileName(file, gameName) && fs::exists(live, error) &&
+        !SameBytes(backupDir + "/" + file, live)) {
+      result.kept.push_back(file);
+      continue;
+    }
+    CopyDurably(backupDir + "/" + file, live, "files not restored in", gameDir);
+    result.restored.push_back(file);
+  }
+  // What the game wrote beyond the backup (new turn files of a half-done turn) goes too; an
+  // order file the backup lacks was uploaded after it, and stays.
   for (const std::string& file : GameFileNames(gameDir, gameName)) {
-    if (std::binary_search(kept.begin(), kept.end(), file)) continue;
+    if (std::binary_search(inBackup.begin(), inBackup.end(), file)) continue;
+    if (IsOrderFileName(file, gameName)) {
+      result.kept.push_back(file);
+      continue;
+    }
     std::error_code error;
     fs::remove(gameDir + "/" + file, error);
     if (error) Fail("files not restored in", gameDir, error);
   }
   if (const std::error_code error = Sync(gameDir)) Fail("files not restored in", gameDir, error);
-  return kept;
+  std::sort(result.kept.begin(), result.kept.end());
+  return result;
 }
 
 std::vector<std::string> ListGameBackups(const std::string& gameDir) {

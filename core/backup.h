@@ -25,11 +25,21 @@ std::vector<std::string> GameFileNames(const std::string& gameDir, const std::st
 std::string MakeGameBackup(const std::string& gameDir, const std::string& gameName,
                            const std::string& year);
 
+struct RestoredFiles {
+  std::vector<std::string> restored;  // copied back from the backup
+  std::vector<std::string> kept;      // order files changed since the backup, left as they are
+};
+
 // Puts the game's files back as the backup holds them: each one copied over (whole or not at
-// all), and every game file that the backup does not hold deleted. Returns the names restored.
-// Raises BackupError.
-std::vector<std::string> RestoreGameBackup(const std::string& backupDir, const std::string& gameDir,
-                                           const std::string& gameName);
+// all), and every game file that the backup does not hold deleted. An order file (<game>.x<n>)
+// is put back only where the live one is missing or holds the backup's bytes: one that changed
+// since (a player's correction uploaded meanwhile) stays, as does one the backup lacks. Raises
+// BackupError.
+RestoredFiles RestoreGameBackup(const std::string& backupDir, const std::string& gameDir,
+                                const std::string& gameName);
+
+// <game>.x<n>: a player's order file.
+bool IsOrderFileName(const std::string& name, const std::string& gameName);
 
 // The names of the backups in <gameDir>/backup, sorted.
 std::vector<std::string> ListGameBackups(const std::string& gameDir);

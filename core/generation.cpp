@@ -425,7 +425,11 @@ bool Generation::PlayGame(TurnJournal& journal, Origin origin, std::string& fail
 
 std::optional<std::string> Generation::Restore(TurnJournal& journal) {
   try {
-    RestoreGameBackup(journal.backupDir, GameDir(), m_records.game.gameName);
+    const RestoredFiles files =
+        RestoreGameBackup(journal.backupDir, GameDir(), m_records.game.gameName);
+    for (const std::string& name : files.kept)
+      LogEvent("info", "generation: " + GameDir() + "/" + name +
+                           " kept as it is: the order file changed after the backup was taken");
   } catch (const BackupError& error) {
     // Shown before any end, so the host can read it.
     LogEvent("error", std::string("generation: backup not put back: ") + error.what());

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/backup.h"
+#include "core/forced_turn.h"
 #include "core/game_checks.h"
 #include "core/late_reminders.h"
 #include "core/pause.h"
@@ -46,13 +47,18 @@ int RestoreCommand(const std::string& year, std::ostream& out, std::ostream& err
             : "unknown";
     const std::string saved = MakeGameBackup(gameDir, game.gameName, currentYear);
     out << "current files saved in " << saved << "\n";
-    for (const std::string& name :
-         RestoreGameBackup(gameDir + "/backup/" + year, gameDir, game.gameName))
+    const RestoredFiles files =
+        RestoreGameBackup(gameDir + "/backup/" + year, gameDir, game.gameName);
+    for (const std::string& name : files.restored)
       out << "restored " << gameDir << "/" << name << "\n";
+    for (const std::string& name : files.kept)
+      out << "kept " << gameDir << "/" << name
+          << ": an order file changed since the backup was taken\n";
     // What belonged to the turn left behind goes with it.
     for (const std::string& file :
          {DeadlineCachePath(records), YearCachePath(records), JournalPath(gameDir),
           ReminderRecordPath(gameDir), LateReminderRecordPath(gameDir),
+          ForcedReminderRecordPath(gameDir), LastGenerationPath(gameDir),
           StaleDeadlineMarkPath(records)})
       DeleteFileQuiet(file);
     out << "caches deleted: the next start fetches the deadline and reads the year anew\n";

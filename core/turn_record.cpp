@@ -10,6 +10,10 @@ std::string ReminderRecordPath(const std::string& gameDir) {
   return gameDir + "/ventari-reminder.txt";
 }
 
+std::string ForcedReminderRecordPath(const std::string& gameDir) {
+  return gameDir + "/ventari-forced-reminder.txt";
+}
+
 bool TurnRecordHolds(const std::string& path, const std::string& turnKey) {
   TextFileReader file;
   return file.open(path) && file.readLine() == turnKey;

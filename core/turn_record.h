@@ -8,8 +8,10 @@
 
 namespace ventari {
 
-// The per-game folder's record of the host's reminder.
+// The per-game folder's records of the host's reminders: a turn to generate by hand, a turn that
+// may be forced by hand.
 std::string ReminderRecordPath(const std::string& gameDir);
+std::string ForcedReminderRecordPath(const std::string& gameDir);
 
 // The record's first line is `turnKey`.
 bool TurnRecordHolds(const std::string& path, const std::string& turnKey);

@@ -1,9 +1,14 @@
 // The host's rules for a living game: a turn forced past absent players, and a pause.
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
 
+#include "core/forced_turn.h"
 #include "core/pause.h"
 #include "core/status_publisher.h"
+#include "platform/clock.h"
 #include "tests/core/robot_fixture.h"
 #include "tests/support/captured_stderr.h"
 
@@ -12,6 +17,7 @@ namespace {
 
 using test::ReadFile;
 using test::RobotTest;
+using test::WriteFile;
 
 class HostRulesTest : public RobotTest {
  protected:
@@ -89,6 +95,106 @@ TEST_F(HostRulesTest, ATurnIsForcedPastAnAbsentPlayerOnlyOnceTheHoursHavePassed)
   for (const auto& mail : mailer.mails)
     EXPECT_EQ(mail.subject.find("sans vos ordres"), std::string::npos) << mail.subject;
   EXPECT_EQ(mailer.mails.back().body->find("tour forcé"), std::string::npos);
+}
+
+TEST_F(HostRulesTest, ALeaguePageThatKeepsItsDateGivesOneForcedTurnThenTheHoursAgain) {
+  // The league has not moved its date: after the turn, the page still answers the old deadline.
+  caches.nextDeadline = "2026-12-07 12:00:00";
+  Start();
+  Orders({1});
+  At(13, 31);
+  test::CapturedStderr log;
+  robot.Timer1Timer();  // the forced turn, and the look that judges the new one at once
+  ASSERT_EQ(runner.commandLines.size(), 1u);
+  EXPECT_EQ(records.monitor.deadlineText, "2026-12-07 12:00:00");
+  // Every look in the next 1.5 hours (ticks, files arriving) finds nothing to force.
+  for (int minute = 0; minute <= 88; minute += 2) {
+    At(13, 31);
+    clock.now += minute / (24.0 * 60);
+    robot.Timer1Timer();
+    robot.FileChanged();
+  }
+  EXPECT_EQ(runner.commandLines.size(), 1u);
+  const std::string lines = log.TakeLines();
+  const std::string said =
+      "the league page still gives the deadline of the turn just played: "
+      "2026-12-07 12:00:00";
+  EXPECT_NE(lines.find(said), std::string::npos) << lines;
+  EXPECT_EQ(lines.find(said), lines.rfind(said)) << "said once";
+  const std::string page = StatusAfterATick();
+  EXPECT_NE(page.find("\"note\": \"la ligue donne encore la date limite du tour joué "
+                      "(2026-12-07 12:00:00) ; génération forcée le 2026-12-07 15:01\""),
+            std::string::npos)
+      << page;
+  // The hours after the generation: the next forced turn, one.
+  At(15, 2);
+  robot.Timer1Timer();
+  robot.FileChanged();
+  EXPECT_EQ(runner.commandLines.size(), 2u);
+  // A robot started again counts from the same generation's end.
+  At(15, 10);
+  const test::RestartedRobot restarted(*this);
+  EXPECT_EQ(runner.commandLines.size(), 2u);
+}
+
+// The local time of a place with daylight-saving changes, for one test.
+class ParisTime {
+ public:
+  ParisTime() {
+    if (const char* zone = std::getenv("TZ")) m_saved = zone;
+    ::setenv("TZ", "Europe/Paris", 1);
+    ::tzset();
+  }
+  ~ParisTime() {
+    if (m_saved)
+      ::setenv("TZ", m_saved->c_str(), 1);
+    else
+      ::unsetenv("TZ");
+    ::tzset();
+  }
+
+ private:
+  std::optional<std::string> m_saved;
+};
+
+TEST(ForcedTurnTime, TheHoursAreRealHoursAcrossADaylightSavingChange) {
+  const ParisTime paris;
+  // 28 March 2026 18:00 CET; the clocks go forward that night: 24 real hours later is 19:00.
+  const TDateTime deadline = *TryEncodeDateTime({2026, 3, 28, 18, 0, 0});
+  EXPECT_EQ(ForceTimeText(LocalDateTime(ForceAt(deadline, std::nullopt, 24))), "2026-03-29 19:00");
+  // And back in October: 17:00.
+  const TDateTime autumn = *TryEncodeDateTime({2026, 10, 24, 18, 0, 0});
+  EXPECT_EQ(ForceTimeText(LocalDateTime(ForceAt(autumn, std::nullopt, 24))), "2026-10-25 17:00");
+  // From a generation later than the deadline.
+  const long long generated = EpochSeconds(*TryEncodeDateTime({2026, 3, 29, 1, 0, 0}));
+  EXPECT_EQ(ForceTimeText(LocalDateTime(ForceAt(deadline, generated, 1.5))), "2026-03-29 03:30");
+  EXPECT_TRUE(DeadlineOfTurnPlayed(deadline, generated));
+  EXPECT_FALSE(DeadlineOfTurnPlayed(deadline, std::nullopt));
+  EXPECT_FALSE(DeadlineOfTurnPlayed(deadline + 1, generated));
+}
+
+TEST_F(HostRulesTest, APlayerRowThatCannotBeReadStopsTheTurn) {
+  // A space for the tab (or no comma) reads as a computer's row: nothing may act on the game.
+  for (const char* row : {"J3 Bob,bob@x", "J3\tBob bob@x"}) {
+    SCOPED_TRACE(row);
+    WriteFile(folder.gameRoot() + "/ventari.pla",
+              "jeu\talpha\r\nweb\tligue\r\nhote\thost@example.org\r\nreserve\t0\r\n"
+              "auto\t1\r\nheures\t48\r\njoueurs\t3\r\nJ1\tAnn,ann@x\r\n"
+              "J2\tRobot,COMPUTER\r\n" +
+                  std::string(row) + "\r\n");
+    Orders({1});
+    At(20);  // past the deadline and the forced turn's hours
+    EXPECT_THROW(robot.Timer1Timer(), Exception);
+    try {
+      robot.FileChanged();
+    } catch (const Exception& error) {
+      EXPECT_NE(std::string(error.what()).find("ventari.pla, ligne 10 : "), std::string::npos)
+          << error.what();
+    }
+    EXPECT_THROW(robot.Button1Click(), Exception);
+    EXPECT_TRUE(runner.commandLines.empty());
+    EXPECT_TRUE(mailer.mails.empty()) << "no receipt, reminder or turn";
+  }
 }
 
 TEST_F(HostRulesTest, InManualModeNothingIsForcedAndTheHostIsToldOnce) {

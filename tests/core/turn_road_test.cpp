@@ -313,7 +313,28 @@ TEST_F(TurnRoad, BackupsAreKeptPerYearAndRestoreByteForByte) {
   InGame(" -g alpha.hst");
   WriteFile(folder.gameDir() + "/alpha.m7", "new");
   EXPECT_NE(test::FolderFiles(folder.gameDir()), before);
-  RestoreGameBackup(first, folder.gameDir(), "alpha");
+  RestoredFiles restored = RestoreGameBackup(first, folder.gameDir(), "alpha");
+  EXPECT_EQ(test::FolderFiles(folder.gameDir()), before);
+  EXPECT_TRUE(restored.kept.empty());
+
+  // A player's correction uploaded while the game ran (and a late player's first file) is the
+  // player's latest word: put back, the backup's older orders would be played instead.
+  InGame(" -g alpha.hst");
+  const std::string x1 = folder.gameDir() + "/alpha.x1";
+  WriteFile(x1, "corrected orders");
+  WriteFile(folder.gameDir() + "/alpha.x2", "late orders");
+  restored = RestoreGameBackup(first, folder.gameDir(), "alpha");
+  EXPECT_EQ(restored.kept, (std::vector<std::string>{"alpha.x1", "alpha.x2"}));
+  EXPECT_EQ(ReadFile(x1), "corrected orders");
+  EXPECT_EQ(ReadFile(folder.gameDir() + "/alpha.x2"), "late orders");
+  EXPECT_EQ(ReadFile(folder.gameDir() + "/alpha.x3"), before.at("alpha.x3"));
+  EXPECT_EQ(ReadFile(folder.gameDir() + "/alpha.hst"), before.at("alpha.hst"));
+  EXPECT_FALSE(FileExists(folder.gameDir() + "/alpha.m7"));
+  // The backup's own bytes, or no file at all: put back.
+  WriteFile(x1, before.at("alpha.x1"));
+  std::filesystem::remove(folder.gameDir() + "/alpha.x2");
+  restored = RestoreGameBackup(first, folder.gameDir(), "alpha");
+  EXPECT_TRUE(restored.kept.empty());
   EXPECT_EQ(test::FolderFiles(folder.gameDir()), before);
 
   test::SmallDisk disk(64 * 1024);
