@@ -263,6 +263,12 @@ int CheckCommand(std::ostream& out) {
   } else if (deadlineTime) {
     deadlineSaid = "passed";
   }
+  const std::optional<long long> lastGeneration =
+      hostRead ? LastGenerationEnd(gameDir, hostHeader.turn, std::nullopt) : std::nullopt;
+  if (deadlineTime && DeadlineOfTurnPlayed(*deadlineTime, lastGeneration))
+    out << "league page:     still gives the deadline of the turn just played ("
+        << ForceTimeText(*deadlineTime) << ", generated "
+        << ForceTimeText(LocalDateTime(*lastGeneration)) << ")\n";
   if (hostRead && hostHeader.gameOver()) {
     turn = "the game is over";
   } else if (FileExists(JournalPath(gameDir))) {
@@ -274,10 +280,12 @@ int CheckCommand(std::ostream& out) {
     turn = "waiting for " + waitingFor + " (" +
            (deadlineTime ? "deadline " + deadlineSaid : deadlineSaid) + ")";
     if (force && deadlineTime && hostRead) {
-      const TDateTime forceAt = *deadlineTime + force->hours / 24.0;
-      turn += forceAt <= now      ? (game.autoGenerate ? "; forced now" : "; due without them")
-              : game.autoGenerate ? "; forced at " + ForceTimeText(forceAt)
-                                  : "; due without them at " + ForceTimeText(forceAt);
+      const long long forceAt = ForceAt(*deadlineTime, lastGeneration, force->hours);
+      const std::string at = ForceTimeText(LocalDateTime(forceAt));
+      turn += forceAt <= EpochSeconds(now)
+                  ? (game.autoGenerate ? "; forced now" : "; due without them")
+              : game.autoGenerate ? "; forced at " + at
+                                  : "; due without them at " + at;
     }
   } else if (deadlineTime && *deadlineTime > now) {
     turn = "before the deadline (" + deadlineSaid + ")";

@@ -32,6 +32,10 @@ void CheckGameSettings(const GameSettings& game) {
                      name.find_first_of("/\\") == std::string::npos &&
                      std::none_of(name.begin(), name.end(), IsControl);
   if (!valid) throw Exception("'" + Shown(name) + "' is not a valid game name");
+  // The host's reports and failure notices go there.
+  if (!IsPlainAddress(game.hostAddress))
+    throw Exception("ventari.pla, ligne 3 : l'adresse de l'hôte n'est pas une adresse (« " +
+                    game.hostAddress + " »)");
   // A row that could not be read (a space for the tab) would read as a computer's: the turn
   // would be generated without its player. A human row nobody could mail: his turn would be
   // generated and never sent.

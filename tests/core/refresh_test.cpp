@@ -197,6 +197,20 @@ TEST_F(RefreshTest, GameNamesAndPlayerCountsThatCannotBeActedOnAreRefused) {
                         std::string(count) + "\r\n");
     EXPECT_THROW(Run(), ERangeError) << count;
   }
+  // A host address that is no address: no report or failure notice could reach him.
+  for (const char* host : {"host-at-example.org", "", "a@b, c@d"}) {
+    test::WriteFile(folder.gameRoot() + "/ventari.pla",
+                    "j\talpha\r\nw\tligue\r\nh\t" + std::string(host) +
+                        "\r\nr\t0\r\na\t1\r\nh\t48\r\nn\t0\r\n");
+    try {
+      Run();
+      ADD_FAILURE() << "accepted '" << host << "'";
+    } catch (const Exception& error) {
+      EXPECT_NE(std::string(error.what()).find("ventari.pla, ligne 3 : l'adresse de l'hôte"),
+                std::string::npos)
+          << error.what();
+    }
+  }
   EXPECT_TRUE(dialogs.messages.empty());
 }
 
