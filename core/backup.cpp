@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "platform/unique_fd.h"
+#include "stars/stars_file.h"
 
 namespace ventari {
 
@@ -117,18 +118,30 @@ bool SameBytes(const std::string& a, const std::string& b) {
                     std::istreambuf_iterator<char>(second), std::istreambuf_iterator<char>());
 }
 
+// A live order file that is a player's latest word for the turn the backup puts back: of that
+// game and that turn. One of another turn (the host going back years) is stale.
+bool OrdersForTurn(const std::string& path, const stars::FileHeader& host) {
+  stars::FileHeader orders;
+  return stars::ReadFileHeader(path, orders) == stars::HeaderRead::kOk &&
+         orders.fileType == stars::kOrderFile && orders.gameId == host.gameId &&
+         orders.turn == host.turn;
+}
+
 }  // namespace
 
 RestoredFiles RestoreGameBackup(const std::string& backupDir, const std::string& gameDir,
                                 const std::string& gameName) {
   RestoredFiles result;
   const std::vector<std::string> inBackup = GameFileNames(backupDir, gameName);
+  stars::FileHeader host;
+  const bool hostRead = stars::ReadHostHeader(backupDir + "/" + gameName + ".hst", host);
+  auto correction = [&](const std::string& file) {
+    return hostRead && IsOrderFileName(file, gameName) && OrdersForTurn(gameDir + "/" + file, host);
+  };
   for (const std::string& file : inBackup) {
     const std::string live = gameDir + "/" + file;
-    std::error_code error;
     // A correction uploaded after the backup is the player's latest word: it stays.
-    if (IsOrderFileName(file, gameName) && fs::exists(live, error) &&
-        !SameBytes(backupDir + "/" + file, live)) {
+    if (correction(file) && !SameBytes(backupDir + "/" + file, live)) {
       result.kept.push_back(file);
       continue;
     }
@@ -136,10 +149,10 @@ RestoredFiles RestoreGameBackup(const std::string& backupDir, const std::string&
     result.restored.push_back(file);
   }
   // What the game wrote beyond the backup (new turn files of a half-done turn) goes too; an
-  // order file the backup lacks was uploaded after it, and stays.
+  // order file of the backup's turn that it lacks was uploaded after it, and stays.
   for (const std::string& file : GameFileNames(gameDir, gameName)) {
     if (std::binary_search(inBackup.begin(), inBackup.end(), file)) continue;
-    if (IsOrderFileName(file, gameName)) {
+    if (correction(file)) {
       result.kept.push_back(file);
       continue;
     }

@@ -31,10 +31,9 @@ struct RestoredFiles {
 };
 
 // Puts the game's files back as the backup holds them: each one copied over (whole or not at
-// all), and every game file that the backup does not hold deleted. An order file (<game>.x<n>)
-// is put back only where the live one is missing or holds the backup's bytes: one that changed
-// since (a player's correction uploaded meanwhile) stays, as does one the backup lacks. Raises
-// BackupError.
+// all), and every game file that the backup does not hold deleted. A live order file
+// (<game>.x<n>) of the backup's game and turn that differs from the backup's, or that the
+// backup lacks, is a player's correction uploaded meanwhile: it stays. Raises BackupError.
 RestoredFiles RestoreGameBackup(const std::string& backupDir, const std::string& gameDir,
                                 const std::string& gameName);
 

@@ -1,5 +1,6 @@
 #include "core/check_command.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <optional>
@@ -87,10 +88,18 @@ int CheckCommand(std::ostream& out) {
     }
     CheckGameSettings(game);
   } catch (const std::exception& error) {
-    for (const SettingsProblem& problem : settingsProblems)
-      out << "settings:        " << problem.Message() << "\n";
-    out << "set-up:          settings: " << error.what() << "\n";
-    return 1;
+    // A player row that could not be read stops the robot's turns; the check goes on, and the
+    // line is its problem below.
+    const std::string what = error.what();
+    const bool rowUnread =
+        std::any_of(settingsProblems.begin(), settingsProblems.end(),
+                    [&](const SettingsProblem& problem) { return problem.Message() == what; });
+    if (!rowUnread) {
+      for (const SettingsProblem& problem : settingsProblems)
+        out << "settings:        " << problem.Message() << "\n";
+      out << "set-up:          settings: " << what << "\n";
+      return 1;
+    }
   }
 
   // Every line the robot reads but cannot use as meant: each a problem.

@@ -318,16 +318,28 @@ TEST_F(TurnRoad, BackupsAreKeptPerYearAndRestoreByteForByte) {
   EXPECT_TRUE(restored.kept.empty());
 
   // A player's correction uploaded while the game ran (and a late player's first file) is the
-  // player's latest word: put back, the backup's older orders would be played instead.
+  // player's latest word: put back, the backup's older orders would be played instead. An order
+  // file of another turn is stale, and the backup's goes back.
   InGame(" -g alpha.hst");
+  stars::FileHeader host0;
+  ASSERT_TRUE(stars::ReadHostHeader(first + "/alpha.hst", host0));
+  auto ordersOf = [&](int row, int turn) {
+    return test::GameHeader(stars::kOrderFile, static_cast<std::uint16_t>(turn), row - 1,
+                            host0.gameId);
+  };
   const std::string x1 = folder.gameDir() + "/alpha.x1";
-  WriteFile(x1, "corrected orders");
-  WriteFile(folder.gameDir() + "/alpha.x2", "late orders");
+  test::WriteGameFile(x1, ordersOf(1, host0.turn), "corrected orders");
+  const std::string corrected = ReadFile(x1);
+  test::WriteGameFile(folder.gameDir() + "/alpha.x2", ordersOf(2, host0.turn), "late orders");
+  const std::string late = ReadFile(folder.gameDir() + "/alpha.x2");
+  test::WriteGameFile(folder.gameDir() + "/alpha.x3", ordersOf(3, host0.turn + 1));
+  test::WriteGameFile(folder.gameDir() + "/alpha.x4", ordersOf(4, host0.turn + 1));
   restored = RestoreGameBackup(first, folder.gameDir(), "alpha");
   EXPECT_EQ(restored.kept, (std::vector<std::string>{"alpha.x1", "alpha.x2"}));
-  EXPECT_EQ(ReadFile(x1), "corrected orders");
-  EXPECT_EQ(ReadFile(folder.gameDir() + "/alpha.x2"), "late orders");
+  EXPECT_EQ(ReadFile(x1), corrected);
+  EXPECT_EQ(ReadFile(folder.gameDir() + "/alpha.x2"), late);
   EXPECT_EQ(ReadFile(folder.gameDir() + "/alpha.x3"), before.at("alpha.x3"));
+  EXPECT_FALSE(FileExists(folder.gameDir() + "/alpha.x4"));
   EXPECT_EQ(ReadFile(folder.gameDir() + "/alpha.hst"), before.at("alpha.hst"));
   EXPECT_FALSE(FileExists(folder.gameDir() + "/alpha.m7"));
   // The backup's own bytes, or no file at all: put back.

@@ -300,6 +300,7 @@ class RestoreTest(TurnCase):
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
 
     def test_restore_round_trip(self):
+        self.maxDiff = None
         self.prepare()
         before = {n: b for n, b in self.game.snapshot().items() if n.startswith("alpha.")}
         self.start_robot(self.game, self.league, self.sink)
