@@ -245,7 +245,7 @@ class ForcedTurnTest(HostCase):
         [line] = logged(robot.log, "forced generation:")
         self.assertIn("2 (Bob)", line)
         self.assertIn("missing", line)
-        self.assertIn(" %s hours" % hours, line)
+        self.assertIn(" %s hour%s" % (hours, "" if hours == "1" else "s"), line)
         self.assertNotIn("1 (Ann)", line)
         said = messages(robot.log)
         generated = [n for n, m in enumerate(said) if m.startswith("generation: turn 1 generated")]

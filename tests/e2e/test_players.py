@@ -284,13 +284,23 @@ class ReceiptsTest(PlayersCase):
                          ["ann@localhost", "bob@localhost"])
         self.wait_status("every order in", lambda s: s["state"] == "prêt à générer")
 
-        # Ann's client writes the same bytes again, in place: a new version, a new receipt.
+        # Ann's client writes the same bytes again, in place, and a copy replaces them: the same
+        # orders, no new receipt. A look that began after both (the page's time is to the
+        # second) has judged them.
         inode = os.stat(self.order_path(1)).st_ino
-        since = time.monotonic()
         with open(self.order_path(1), "r+b") as f:
             f.write(read_bytes(self.order_path(1)))
         self.assertEqual(os.stat(self.order_path(1)).st_ino, inode)
-        self.assert_accepted(self.wait_receipt("ann@localhost", 2, since, "Ann's rewrite"))
+        self.stage(self.order_path(1), read_bytes(self.order_path(1)))
+        changed = time.time()
+        self.wait_status("a look after the copies", lambda s: datetime.datetime.fromisoformat(
+            s["updated"]).timestamp() >= changed + 1, timeout=90)
+        self.assertEqual(len(self.receipts("ann@localhost")), 1, "the same orders receipted again")
+        # Her second thoughts (saved this time) are other orders: a new receipt.
+        since = time.monotonic()
+        self.stage(self.order_path(1), self.orders_bytes(1, saved=True))
+        self.assert_accepted(self.wait_receipt("ann@localhost", 2, since, "Ann's new orders"),
+                             saved=True)
 
         # Her file gone, nothing is sent; the state line proves the robot saw it go.
         count = len(self.sink.messages())
