@@ -10,17 +10,24 @@
 
 namespace ventari {
 
+std::string StatusPageFolder(const std::string& publication, const std::string& game) {
+  return NativePath(publication + "/" + game + "/status");
+}
+
 StatusPublisher::StatusPublisher(ProgramRecords& records) : m_records(records) {}
 
 void StatusPublisher::Publish(const StatusSnapshot& snapshot, const std::string& turnKey) {
   const std::string& publication = m_records.host.publicationDir;
   if (publication.empty() || snapshot.game.empty()) return;
-  const std::string folder = NativePath(publication + "/" + snapshot.game);
+  const std::string gameFolder = NativePath(publication + "/" + snapshot.game);
+  const std::string folder = StatusPageFolder(publication, snapshot.game);
   if (!m_writer || m_folder != folder) {
     m_writer.emplace(folder);
     m_folder = folder;
   }
   try {
+    // A folder that cannot be made shows as the page's write failing.
+    if (!DirectoryExists(gameFolder)) CreateDir(gameFolder);
     if (!DirectoryExists(folder)) CreateDir(folder);
     m_writer->Write(snapshot);
     m_failedTurn.clear();

@@ -12,12 +12,16 @@ namespace ventari {
 
 struct ProgramRecords;
 
+// <publication>/<game>/status: a folder of its own, so that a web server can serve the page
+// without the turn files and the host file beside it.
+std::string StatusPageFolder(const std::string& publication, const std::string& game);
+
 class StatusPublisher {
  public:
   explicit StatusPublisher(ProgramRecords& records);
 
-  // Writes the page of the snapshot into <publication>/<game>/; `turnKey` names the turn for
-  // the failure's log line.
+  // Writes the page of the snapshot into its folder, made as needed; `turnKey` names the turn
+  // for the failure's log line.
   void Publish(const StatusSnapshot& snapshot, const std::string& turnKey);
 
   // The local time of the host file's last change, the game's last generation; nothing for a

@@ -31,7 +31,7 @@ class HostRulesTest : public RobotTest {
                               &dialogs, nullptr, &status);
     withPage.SetForce(ForceSetting{1.5, "1.5"});
     withPage.Run();
-    return ReadFile(folder.pubGameDir() + "/status.json");
+    return ReadFile(folder.pubStatusDir() + "/status.json");
   }
   std::vector<std::string> Subjects() const {
     std::vector<std::string> subjects;
