@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/settings.h"
+#include "core/status_page.h"
 #include "platform/datetime.h"
 
 namespace ventari {
@@ -22,6 +23,9 @@ struct MonitorState {
   bool deadlineCacheTrusted = true;
   // The host's pause and its text, as the last tick saw it; written by the tick only.
   std::optional<std::string> pauseText;
+  // The status page as this robot last published it, for the line its end adds; written by the
+  // status publisher only.
+  std::optional<StatusSnapshot> publishedStatus;
 };
 
 struct ProgramRecords {

@@ -454,7 +454,7 @@ class StatusPageTest(PlayersCase):
 
     def test_the_page_follows_the_turn(self):
         self.begin()
-        self.start_headless(self.league)
+        robot = self.start_headless(self.league)
         status = self.wait_status("the incomplete turn", lambda s: True, timeout=60)
         status, page = self.assert_page("incomplet")
         self.assertEqual(self.orders_of(status), [(1, "late"), (2, "late"), (3, "computer")])
@@ -528,6 +528,16 @@ class StatusPageTest(PlayersCase):
                           if not n.endswith(".ventari-new")], list(STATUS_PAGE))
         self.assertEqual(turn_files(self.game.pub_dir),
                          ["alpha.hst", "alpha.m1", "alpha.m2", "alpha.m3"])
+
+        # The host stops the robot: the page says so, and shows the turn as it last saw it.
+        self.stop(robot)
+        ended = self.status()
+        self.assertEqual(ended["note"], "robot arrêté : arrêt demandé")
+        # A look may have come since: only what it would not change.
+        kept = ("game", "year", "state", "deadline", "last_generation", "players")
+        self.assertEqual({k: ended[k] for k in kept}, {k: status[k] for k in kept})
+        page = parse_page(read_bytes(self.status_path("index.html")).decode("utf-8"))
+        self.assertEqual(page.texts.get("note"), "robot arrêté : arrêt demandé")
 
     def test_a_new_setting_shows_within_seconds(self):
         self.begin()
