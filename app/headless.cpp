@@ -81,7 +81,7 @@ int RunHeadless(int argc, char** argv) {
     timer.start();
   });
   const int status = QCoreApplication::exec();
-  LogEnd(s.app, status);
+  s.End(status);
   return status;
 }
 

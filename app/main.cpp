@@ -125,6 +125,6 @@ int main(int argc, char** argv) {
   form.SetAboutBox(&about);
   form.show();
   const int status = QApplication::exec();
-  LogEnd(s.app, status);
+  s.End(status);
   return status;
 }

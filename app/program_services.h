@@ -8,6 +8,7 @@
 
 #include "core/generation.h"
 #include "core/records.h"
+#include "core/status_publisher.h"
 #include "core/year_tool.h"
 #include "mail/sendmail_mailer.h"
 #include "platform/clock.h"
@@ -34,6 +35,13 @@ struct ProgramServices {
   }
   ProgramServices(const ProgramServices&) = delete;
   ProgramServices& operator=(const ProgramServices&) = delete;
+
+  // Once the event loop is over: the players' page says the robot stopped, then the log's last
+  // line says why.
+  void End(int status) {
+    StatusPublisher(records).PublishEnd(app.EndNote());
+    LogEnd(app, status);
+  }
 
   QtAppControl app;
   StopSignals stopSignals;  // TERM and INT end the robot through `app`

@@ -11,10 +11,11 @@
 
 namespace ventari {
 
-void QtAppControl::End(int status, const char* reason) {
+void QtAppControl::End(int status, const char* reason, const char* note) {
   if (m_ended) return;
   m_ended = true;
   m_reason = reason;
+  m_note = note;
   // Queued, so it also works before the event loop has started (a failure at start-up). The
   // exit status tells a service manager whether to wait for the host or to try again.
   QMetaObject::invokeMethod(
@@ -22,10 +23,10 @@ void QtAppControl::End(int status, const char* reason) {
       Qt::QueuedConnection);
 }
 
-void QtAppControl::RequestEnd() { End(kFailureExitStatus, "after the failure shown"); }
+void QtAppControl::RequestEnd() { End(kFailureExitStatus, "after the failure shown", "erreur"); }
 
 void QtAppControl::RequestEndForRetry() {
-  End(kTemporaryFailureExitStatus, "after the failure shown, a temporary one");
+  End(kTemporaryFailureExitStatus, "after the failure shown, a temporary one", "erreur passagère");
 }
 
 bool QtAppControl::EndRequested() const { return m_ended || StopSignalReceived(); }
@@ -34,6 +35,7 @@ void QtAppControl::RequestStop() {
   if (m_ended) return;
   m_ended = true;
   m_reason = "stopped by a signal";
+  m_note = "arrêt demandé";
   // Asked for by the host: an end without failure. A generation running stops after its step;
   // its journal lets the next start finish it.
   QMetaObject::invokeMethod(

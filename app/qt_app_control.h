@@ -17,11 +17,14 @@ class QtAppControl final : public AppControl {
   // Why the event loop ended: after a failure, on a stop signal, or (nothing asked) because
   // the window was closed.
   const char* EndReason() const;
+  // The same in a word or two of French, for the players' status page.
+  const char* EndNote() const { return m_note; }
 
  private:
-  void End(int status, const char* reason);
+  void End(int status, const char* reason, const char* note);
   bool m_ended = false;
   const char* m_reason = "the window was closed";
+  const char* m_note = "fenêtre fermée";
 };
 
 // The log's last line: why the robot ended and its exit status.

@@ -256,7 +256,10 @@ void TForm1::FormCreate() {
   Guarded([this] { m_parts->robot().FormCreate(); });
 }
 
-void TForm1::FormActivate() { Timer1Timer(); }
+void TForm1::FormActivate() {
+  m_activatedOnce = true;
+  Timer1Timer();
+}
 
 void TForm1::Timer1Timer() {
   Guarded([this] { m_parts->robot().Timer1Timer(); });
@@ -315,6 +318,16 @@ bool TForm1::event(QEvent* event) {
     FormKeyDown(VirtualKeyCode(static_cast<QKeyEvent*>(event)->key()));
   }
   return QWidget::event(event);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (std::exchange(m_shownOnce, true)) return;
+  // A window mapped before the window manager manages it (a session just started) is never
+  // activated: the first look would wait for the minute's timer.
+  QTimer::singleShot(kFirstLookWaitMs, this, [this] {
+    if (!m_activatedOnce) Timer1Timer();
+  });
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

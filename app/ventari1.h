@@ -69,6 +69,10 @@ class TForm1 : public QWidget, public MonitorView {
   void FormKeyDown(int keyCode);
   void Label8MouseMove();
 
+  // How long after the window is first shown its first look waits for an activation: without a
+  // window manager managing it yet, none comes, and the look runs anyway.
+  static constexpr int kFirstLookWaitMs = 500;
+
   // Called by F1; the about box is attached once it exists.
   void SetAboutBox(QDialog* aboutBox) { m_aboutBox = aboutBox; }
 
@@ -91,6 +95,7 @@ class TForm1 : public QWidget, public MonitorView {
  protected:
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   template <typename Handler>
@@ -104,6 +109,8 @@ class TForm1 : public QWidget, public MonitorView {
   std::unique_ptr<FileReactions> m_reactions;
   QDialog* m_aboutBox = nullptr;
   int m_windowPx = 11;  // the pixel size every text starts from
+  bool m_shownOnce = false;
+  bool m_activatedOnce = false;
   // When the input that clicked "génère" happened (a click queued while the window was frozen
   // is older than the generation's end).
   std::optional<std::chrono::steady_clock::time_point> m_button1InputTime;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/settings.h"
+#include "core/status_page.h"
 #include "platform/datetime.h"
 
 namespace ventari {
@@ -24,6 +25,9 @@ struct MonitorState {
   std::optional<std::string> pauseText;
   // When this run last ended a generation, in seconds since the epoch.
   std::optional<long long> lastGenerationEnd;
+  // The status page as this robot last published it, for the line its end adds; written by the
+  // status publisher only.
+  std::optional<StatusSnapshot> publishedStatus;
 };
 
 struct ProgramRecords {

@@ -10,17 +10,25 @@
 
 namespace ventari {
 
+std::string StatusPageFolder(const std::string& publication, const std::string& game) {
+  return NativePath(publication + "/" + game + "/status");
+}
+
 StatusPublisher::StatusPublisher(ProgramRecords& records) : m_records(records) {}
 
 void StatusPublisher::Publish(const StatusSnapshot& snapshot, const std::string& turnKey) {
   const std::string& publication = m_records.host.publicationDir;
   if (publication.empty() || snapshot.game.empty()) return;
-  const std::string folder = NativePath(publication + "/" + snapshot.game);
+  m_records.monitor.publishedStatus = snapshot;
+  const std::string gameFolder = NativePath(publication + "/" + snapshot.game);
+  const std::string folder = StatusPageFolder(publication, snapshot.game);
   if (!m_writer || m_folder != folder) {
     m_writer.emplace(folder);
     m_folder = folder;
   }
   try {
+    // A folder that cannot be made shows as the page's write failing.
+    if (!DirectoryExists(gameFolder)) CreateDir(gameFolder);
     if (!DirectoryExists(folder)) CreateDir(folder);
     m_writer->Write(snapshot);
     m_failedTurn.clear();
@@ -30,6 +38,13 @@ void StatusPublisher::Publish(const StatusSnapshot& snapshot, const std::string&
     m_failedTurn = key;
     LogEvent("warning", "status page not written in " + folder + ": " + error.what());
   }
+}
+
+void StatusPublisher::PublishEnd(const std::string& why) {
+  if (!m_records.monitor.publishedStatus) return;
+  StatusSnapshot ended = *m_records.monitor.publishedStatus;
+  ended.stateNote = why.empty() ? "robot arrêté" : "robot arrêté : " + why;
+  Publish(ended, "end");
 }
 
 std::optional<TDateTime> StatusPublisher::LastGeneration(const std::string& hostFile, int turn) {

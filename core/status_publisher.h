@@ -12,13 +12,22 @@ namespace ventari {
 
 struct ProgramRecords;
 
+// <publication>/<game>/status: a folder of its own, so that a web server can serve the page
+// without the turn files and the host file beside it.
+std::string StatusPageFolder(const std::string& publication, const std::string& game);
+
 class StatusPublisher {
  public:
   explicit StatusPublisher(ProgramRecords& records);
 
-  // Writes the page of the snapshot into <publication>/<game>/; `turnKey` names the turn for
-  // the failure's log line.
+  // Writes the page of the snapshot into its folder, made as needed; `turnKey` names the turn
+  // for the failure's log line. The snapshot is kept in the records for the robot's end.
   void Publish(const StatusSnapshot& snapshot, const std::string& turnKey);
+
+  // The last page this robot published, its note replaced by "robot arrêté" and `why` when
+  // given. Nothing when it published none (a robot that never held the game leaves the page of
+  // the one that does).
+  void PublishEnd(const std::string& why);
 
   // The local time of the host file's last change, the game's last generation; nothing for a
   // game at its first turn or a file that cannot be looked at.

@@ -268,7 +268,7 @@ sys.exit(0 if sum("ordres reçus" in s for s in subjects) == 2 else 1)
 EOF_RECEIPTS
 grep -Eqx '[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}' <<<"$(first_line "$game/nextdl.txt")" ||
   fail "nextdl.txt: $(first_line "$game/nextdl.txt")"
-for f in alpha.m1 alpha.m2 status.json index.html; do
+for f in alpha.m1 alpha.m2 status/status.json status/index.html; do
   [ -s "$root$folder/pub/alpha/$f" ] || fail "$f was not published"
 done
 mkdir "$out/mails"

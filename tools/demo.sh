@@ -89,6 +89,12 @@ export DISPLAY=$display
 for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 openbox >/dev/null 2>&1 &
 pids+=($!)
+# A window mapped before openbox manages the display is never activated: wait for openbox to
+# announce itself on the root window.
+for _ in $(seq 100); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  sleep 0.1
+done
 "$top/build/bin/ventari" >"$demo/ventari.log" 2>&1 &
 robot=$!
 pids+=($robot)

@@ -20,7 +20,10 @@ def main():
     game_dir = os.path.join(demo, "jeux", game)
     pub_dir = os.path.join(demo, "pub", game)
     print(f"Game folder:        {game_dir}")
-    print(f"Published files:    {', '.join(sorted(os.listdir(pub_dir))) if os.path.isdir(pub_dir) else '(none)'}")
+    published = sorted(n for n in os.listdir(pub_dir) if n != "status") if os.path.isdir(pub_dir) else []
+    print(f"Published files:    {', '.join(published) or '(none)'}")
+    page = os.path.join(pub_dir, "status", "index.html")
+    print(f"Status page:        {page if os.path.isfile(page) else '(none)'}")
     outbox = os.path.join(demo, "outbox")
     mails = sorted(os.listdir(outbox)) if os.path.isdir(outbox) else []
     print(f"Mails written:      {len(mails)} in {outbox}")

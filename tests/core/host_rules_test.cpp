@@ -37,7 +37,7 @@ class HostRulesTest : public RobotTest {
                               nullptr, &status);
     withPage.SetForce(ForceSetting{1.5, "1.5"});
     static_cast<void>(withPage.Run());  // the page only: nothing due is run
-    return ReadFile(folder.pubGameDir() + "/status.json");
+    return ReadFile(folder.pubStatusDir() + "/status.json");
   }
   std::vector<std::string> Subjects() const {
     std::vector<std::string> subjects;

@@ -205,7 +205,7 @@ TEST_F(ReceiptsTest, TheStatusPageFollowsTheTurnAndAFolderThatCannotBeWrittenSto
   Orders({1});
   WriteFile(stem() + ".x3", "not an order file");
   full.robot.Timer1Timer();
-  const std::string json = Compact(ReadFile(folder.pubGameDir() + "/status.json"));
+  const std::string json = Compact(ReadFile(folder.pubStatusDir() + "/status.json"));
   EXPECT_NE(json.find("\"state\":\"incomplet\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"row\":1,\"name\":\"Ann\",\"orders\":\"in\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"row\":2,\"name\":\"Robot\",\"orders\":\"computer\""), std::string::npos)
@@ -217,17 +217,25 @@ TEST_F(ReceiptsTest, TheStatusPageFollowsTheTurnAndAFolderThatCannotBeWrittenSto
   EXPECT_NE(json.find("\"year\":\"2405\""), std::string::npos) << json;
   EXPECT_EQ(json.find("ann@x"), std::string::npos) << "a mail address on the page";
   EXPECT_EQ(json.find(folder.root()), std::string::npos) << "a path of the host's machine";
-  EXPECT_TRUE(FileExists(folder.pubGameDir() + "/index.html"));
+  EXPECT_TRUE(FileExists(folder.pubStatusDir() + "/index.html"));
 
   // The turn generated: the page shows the new one at once.
   Orders({3});
   At(13);
   full.robot.Timer1Timer();
   ASSERT_EQ(runner.commandLines.size(), 1u);
-  const std::string after = Compact(ReadFile(folder.pubGameDir() + "/status.json"));
+  const std::string after = Compact(ReadFile(folder.pubStatusDir() + "/status.json"));
   EXPECT_NE(after.find("\"year\":\"2406\""), std::string::npos) << after;
   EXPECT_NE(after.find("\"state\":\"incomplet\""), std::string::npos) << after;
   EXPECT_EQ(after.find("\"last_generation\":null"), std::string::npos) << after;
+  // The page's folder can be served alone: the turn files and the host file are not in it.
+  std::vector<std::string> pageFolder;
+  for (const auto& [name, bytes] : test::FolderFiles(folder.pubStatusDir()))
+    pageFolder.push_back(name);
+  EXPECT_EQ(pageFolder, (std::vector<std::string>{"index.html", "status.json"}));
+  EXPECT_TRUE(FileExists(folder.pubGameDir() + "/alpha.m1"));
+  EXPECT_TRUE(FileExists(folder.pubGameDir() + "/alpha.hst"));
+  EXPECT_FALSE(FileExists(folder.pubGameDir() + "/status.json"));
 
   // A publication folder that is a file: said once, and the ticks go on.
   std::filesystem::remove_all(folder.pubGameDir());
@@ -238,7 +246,7 @@ TEST_F(ReceiptsTest, TheStatusPageFollowsTheTurnAndAFolderThatCannotBeWrittenSto
   full.robot.Timer1Timer();
   EXPECT_EQ(view.line(WindowLine::State), "prêt à générer");
   const std::string lines = log.TakeLines();
-  const std::string said = "status page not written in " + folder.pubGameDir();
+  const std::string said = "status page not written in " + folder.pubStatusDir() + ":";
   EXPECT_NE(lines.find(said), std::string::npos) << lines;
   EXPECT_EQ(lines.find(said), lines.rfind(said)) << "said once a turn";
 }

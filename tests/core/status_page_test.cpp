@@ -1,5 +1,6 @@
 // The players' status page: its JSON read back by a strict parser, its French HTML, the offsets
-// of the local times across daylight saving, and the writer on a real folder.
+// of the local times across daylight saving, the writer on a real folder, and the publisher's
+// folder and the robot's end.
 
 #include "core/status_page.h"
 
@@ -13,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "core/records.h"
+#include "core/status_publisher.h"
 #include "platform/errors.h"
 #include "tests/support/temp_dir.h"
 
@@ -531,6 +534,59 @@ TEST(StatusPageWriter, WritesBothFilesOnlyWhenTheirBytesChange) {
   ASSERT_EQ(::mkdir(dir.file("missing/folder").c_str(), 0777), 0);
   EXPECT_TRUE(nowhere.Write(s));
   EXPECT_EQ(test::ReadFile(dir.file("missing/folder/index.html")), StatusHtml(s));
+}
+
+std::vector<std::string> Names(const std::map<std::string, std::string>& files) {
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : files) names.push_back(name);
+  return names;
+}
+
+TEST(StatusPublisher, PutsThePageAloneInItsFolderAndWritesTheRobotsEndOnItsLastPage) {
+  ScopedTimeZone paris("Europe/Paris");
+  test::TempDir dir;
+  ASSERT_EQ(::mkdir(dir.file("pub").c_str(), 0777), 0);
+  const std::string game = dir.file("pub/alpha");
+  const std::string page = dir.file("pub/alpha/status");
+  EXPECT_EQ(StatusPageFolder(dir.file("pub"), "alpha"), page);
+  ProgramRecords records;
+  records.host.publicationDir = dir.file("pub");
+  StatusSnapshot s = WinterSnapshot();
+  s.stateNote = "vacances de Noël";
+
+  StatusPublisher publisher(records);
+  publisher.Publish(s, "turn 5");
+  // Made as needed, and nothing but the page in it: a server of the page serves no turn file.
+  EXPECT_EQ(Names(test::FolderFiles(page)),
+            (std::vector<std::string>{"index.html", "status.json"}));
+  EXPECT_TRUE(test::FolderFiles(game).empty());
+  EXPECT_EQ(test::ReadFile(page + "/status.json"), StatusJson(s));
+
+  // Another robot on the same publication (one that never held the game) leaves it alone.
+  ProgramRecords other;
+  other.host.publicationDir = dir.file("pub");
+  StatusPublisher(other).PublishEnd("erreur");
+  EXPECT_EQ(test::ReadFile(page + "/status.json"), StatusJson(s));
+
+  // The program ends with a publisher of its own over the robot's records: the last page, its
+  // state kept, its note replaced.
+  StatusSnapshot ended = s;
+  ended.stateNote = "robot arrêté : erreur";
+  StatusPublisher(records).PublishEnd("erreur");
+  EXPECT_EQ(test::ReadFile(page + "/status.json"), StatusJson(ended));
+  EXPECT_EQ(test::ReadFile(page + "/index.html"), StatusHtml(ended));
+  const Json json = ParseOrFail(test::ReadFile(page + "/status.json"));
+  EXPECT_EQ(json["state"].text, "en retard");
+  EXPECT_EQ(json["note"].text, "robot arrêté : erreur");
+
+  // Without a why, the bare words; a page with no note before gets one.
+  s.stateNote.clear();
+  publisher.Publish(s, "turn 5");
+  publisher.PublishEnd("");
+  ended.stateNote = "robot arrêté";
+  EXPECT_EQ(test::ReadFile(page + "/status.json"), StatusJson(ended));
+  EXPECT_EQ(Names(test::FolderFiles(page)),
+            (std::vector<std::string>{"index.html", "status.json"}));
 }
 
 }  // namespace

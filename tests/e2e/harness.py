@@ -40,7 +40,9 @@ WAIT = 60
 # The players' receipts are mails of their own: the tests of everything else count mails
 # without them, and the players' tests turn them on.
 os.environ.setdefault("VENTARI_RECEIPTS", "0")
-# What the robot keeps in a publication folder beside the turn files: the players' status page.
+# The folder of the players' status page in a game's publication folder, beside the turn files,
+# and the page's two files, alone in it.
+STATUS_DIR = "status"
 STATUS_PAGE = ("index.html", "status.json")
 
 PAST = "2002-07-30 18:00:00"
@@ -74,8 +76,8 @@ def wait_for(what, condition, timeout=WAIT, interval=0.1):
 
 
 def turn_files(folder):
-    """The files published in a publication folder, the status page left out."""
-    return sorted(name for name in os.listdir(folder) if name not in STATUS_PAGE)
+    """The files published in a publication folder, the status page's folder left out."""
+    return sorted(name for name in os.listdir(folder) if name != STATUS_DIR)
 
 
 def read_bytes(path):
@@ -358,6 +360,7 @@ class GameFolder:
         self.pub = os.path.join(root, "pub")
         self.dir = os.path.join(self.jeux, game)
         self.pub_dir = os.path.join(self.pub, game)
+        self.status_dir = os.path.join(self.pub_dir, STATUS_DIR)
         for folder in (self.stars, self.dir, self.pub):
             os.makedirs(folder)
         os.symlink(os.path.join(BIN_DIR, executable), os.path.join(self.stars, "stars.exe"))

@@ -3,6 +3,7 @@ ever, a mail system that is slow and then refuses, a publication folder that can
 Each time the host sees the robot's message or error, the robot keeps handling its window, no
 turn is generated twice and no game file is lost."""
 
+import json
 import os
 import unittest
 
@@ -65,6 +66,9 @@ class LeagueFaultTest(FaultTestCase):
         for name in ("alpha.m1", "alpha.m2", "alpha.m3", "alpha.hst"):
             self.assertEqual(read_bytes(os.path.join(self.game.pub_dir, name)),
                              read_bytes(self.game.path(name)))
+        # The players' page says the robot stopped, and that it was no fault of theirs.
+        status = json.loads(read_bytes(os.path.join(self.game.status_dir, "status.json")))
+        self.assertEqual(status["note"], "robot arrêté : erreur passagère")
 
     def test_server_that_never_answers(self):
         robot = self.generate_against("hang")

@@ -135,7 +135,7 @@ class HostCase(TurnCase):
 
     def status(self, game=None):
         try:
-            data = read_bytes(os.path.join((game or self.game).pub_dir, "status.json"))
+            data = read_bytes(os.path.join((game or self.game).status_dir, "status.json"))
         except FileNotFoundError:
             return None
         return json.loads(data.decode("utf-8"))

@@ -16,8 +16,8 @@ import sys
 import time
 import unittest
 
-from harness import (ARTIFACTS_DIR, BIN_DIR, NEXT, PAST, address, plain_text, read_bytes,
-                     wait_for)
+from harness import (ARTIFACTS_DIR, BIN_DIR, NEXT, PAST, STATUS_PAGE, address, plain_text,
+                     read_bytes, turn_files, wait_for)
 from test_resume import TurnCase
 
 # A reaction to a file is meant to take about a second; this leaves room for a busy machine and
@@ -194,7 +194,7 @@ class PlayersCase(TurnCase):
     # The status page.
 
     def status_path(self, name="status.json"):
-        return os.path.join(self.game.pub_dir, name)
+        return os.path.join(self.game.status_dir, name)
 
     def status(self):
         """status.json as it is now; None while there is none. A file caught half written
@@ -464,7 +464,7 @@ class StatusPageTest(PlayersCase):
 
     def test_the_page_follows_the_turn(self):
         self.begin()
-        self.start_headless(self.league)
+        robot = self.start_headless(self.league)
         status = self.wait_status("the incomplete turn", lambda s: True, timeout=60)
         status, page = self.assert_page("incomplet")
         self.assertEqual(self.orders_of(status), [(1, "late"), (2, "late"), (3, "computer")])
@@ -531,6 +531,23 @@ class StatusPageTest(PlayersCase):
         status = self.wait_status("last year's file refused",
                                   lambda s: (1, "refused") in self.orders_of(s))
         status, _ = self.assert_page("incomplet", year="2401")
+
+        # The page's folder can be served alone: no turn file and no host file in it (a page
+        # being replaced leaves its new copy beside it for a moment).
+        self.assertEqual([n for n in sorted(os.listdir(self.game.status_dir))
+                          if not n.endswith(".ventari-new")], list(STATUS_PAGE))
+        self.assertEqual(turn_files(self.game.pub_dir),
+                         ["alpha.hst", "alpha.m1", "alpha.m2", "alpha.m3"])
+
+        # The host stops the robot: the page says so, and shows the turn as it last saw it.
+        self.stop(robot)
+        ended = self.status()
+        self.assertEqual(ended["note"], "robot arrêté : arrêt demandé")
+        # A look may have come since: only what it would not change.
+        kept = ("game", "year", "state", "deadline", "last_generation", "players")
+        self.assertEqual({k: ended[k] for k in kept}, {k: status[k] for k in kept})
+        page = parse_page(read_bytes(self.status_path("index.html")).decode("utf-8"))
+        self.assertEqual(page.texts.get("note"), "robot arrêté : arrêt demandé")
 
     def test_a_new_setting_shows_within_seconds(self):
         self.begin()

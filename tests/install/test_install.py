@@ -185,8 +185,11 @@ class InstallTreeTest(unittest.TestCase):
         for section in ("NAME", "SYNOPSIS", "OPTIONS", "ENVIRONMENT", "FILES", "EXIT STATUS",
                         "EXAMPLES"):
             self.assertRegex(text, r"(?m)^" + section + "$")
-        for option in ("--folder", "--headless", "--check", "--restore", "--help", "--version"):
-            self.assertIn(option, text)
+        synopsis = re.search(r"(?ms)^SYNOPSIS$(.*?)^DESCRIPTION$", text).group(1)
+        for option in ("--folder", "--headless", "--check", "--restore", "--pause", "--resume",
+                       "--help", "--version"):
+            self.assertIn(option, synopsis)
+            self.assertRegex(text, r"(?m)^ +(-\w, )?" + option + r"\b", "described under OPTIONS")
         variables = readme_variables()
         self.assertGreater(len(variables), 3)
         for variable in variables:

@@ -33,6 +33,7 @@ class GameFolder {
   std::string gameRoot() const { return root() + "/jeux"; }
   std::string gameDir() const { return gameRoot() + "/" + game; }
   std::string pubGameDir() const { return pubDir() + "/" + game; }
+  std::string pubStatusDir() const { return pubGameDir() + "/status"; }
 
   std::string game = "alpha";
   std::string webFolder = "ligue";

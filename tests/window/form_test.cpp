@@ -109,6 +109,60 @@ TEST_F(FormTest, TheFirstRefreshWritesTheLinesAndATickRunsOnActivation) {
   EXPECT_EQ(form->Label9->text(), QStringLiteral("12/07/26 10:02:00"));
 }
 
+// Eats the window's activations, as a display whose window manager does not manage the window
+// yet (one started with the robot) delivers none.
+class NoActivation : public QObject {
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    return event->type() == QEvent::WindowActivate;
+  }
+};
+
+// Processes events until a timer started now and longer than the window's wait for its first
+// activation has fired: the timers started before it have fired by then, in their order.
+void ProcessPastTheFirstLookWait() {
+  QObject context;
+  bool over = false;
+  QTimer::singleShot(2 * TForm1::kFirstLookWaitMs, &context, [&over] { over = true; });
+  while (!over) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+TEST_F(FormTest, TheFirstLookRunsOnceWhetherOrNotTheShownWindowIsActivated) {
+  folder.WriteHostSettings();
+  folder.WriteGameSettings({{"Ann", "ann@x"}});
+  folder.WriteDeadlineCache("2030-07-30 18:00:00");
+  folder.WriteYearCache("2405");
+  clock.now = *TryEncodeDateTime({2026, 12, 7, 10, 0, 0});
+  {
+    // Never activated: the look runs all the same, without waiting for the minute's timer.
+    auto form = MakeForm();
+    NoActivation eater;
+    form->installEventFilter(&eater);
+    clock.now = *TryEncodeDateTime({2026, 12, 7, 10, 1, 0});
+    form->show();
+    ProcessPastTheFirstLookWait();
+    EXPECT_EQ(form->Label9->text(), QStringLiteral("12/07/26 10:01:00"));
+    // An activation that comes later still looks.
+    form->removeEventFilter(&eater);
+    clock.now = *TryEncodeDateTime({2026, 12, 7, 10, 2, 0});
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(form.get(), &activate);
+    EXPECT_EQ(form->Label9->text(), QStringLiteral("12/07/26 10:02:00"));
+  }
+  {
+    // Activated when shown: that look only.
+    auto form = MakeForm();
+    clock.now = *TryEncodeDateTime({2026, 12, 7, 10, 3, 0});
+    form->show();
+    form->activateWindow();
+    QApplication::processEvents();
+    ASSERT_EQ(form->Label9->text(), QStringLiteral("12/07/26 10:03:00"));
+    clock.now = *TryEncodeDateTime({2026, 12, 7, 10, 4, 0});
+    ProcessPastTheFirstLookWait();
+    EXPECT_EQ(form->Label9->text(), QStringLiteral("12/07/26 10:03:00")) << "a second look";
+  }
+}
+
 TEST_F(FormTest, ErrorsOfAHandlerGoToTheErrorBoxAndTheWindowGoesOn) {
   folder.WriteHostSettings();
   folder.WriteGameSettings({});
