@@ -17,6 +17,7 @@ struct EnvironmentSpec {
 constexpr EnvironmentSpec kEnvironment[] = {
     {"VENTARI_SENDMAIL", "sendmail command line for the mails (default /usr/sbin/sendmail)"},
     {"VENTARI_MAIL_TIMEOUT", "seconds one hand-over to sendmail may last (default 120)"},
+    {"VENTARI_MAIL_RETRY_SECONDS", "seconds between two tries of a failed mail (default 60)"},
     {"VENTARI_LEAGUE_SERVER", "local web server of the deadline page (default http://localhost/)"},
     {"VENTARI_LEAGUE_SITE", "league site address for the players' mails, ending in /"},
     {"VENTARI_WINE", "command line that runs a Windows game (default wine from the PATH)"},

@@ -80,6 +80,22 @@ GameTimeLimitSetting ReadGameTimeLimit(const char* text) {
   return setting;
 }
 
+long long MailRetrySecondsFromEnvironment() {
+  const char* text = std::getenv("VENTARI_MAIL_RETRY_SECONDS");
+  if (text == nullptr) return kDefaultMailRetrySeconds;
+  const std::string value(text);
+  const bool digits =
+      !value.empty() && value.size() <= 4 &&
+      std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const long long seconds = digits ? std::stoll(value) : -1;
+  if (seconds >= 0 && seconds <= kLongestMailRetrySeconds) return seconds;
+  LogEvent("warning",
+           "VENTARI_MAIL_RETRY_SECONDS=" + value + " is not a number of seconds from 0 to " +
+               std::to_string(kLongestMailRetrySeconds) + ": a failed mail is tried again after " +
+               std::to_string(kDefaultMailRetrySeconds) + " seconds");
+  return kDefaultMailRetrySeconds;
+}
+
 std::chrono::seconds GameTimeLimit() {
   return ReadGameTimeLimit(std::getenv("VENTARI_GAME_TIMEOUT")).limit;
 }
@@ -131,6 +147,11 @@ void Generation::TellUnusableJournal(const std::string& problem) {
   }
 }
 
+std::string Generation::RetryText() const {
+  return "; tried again at a look " + std::to_string(m_mailRetrySeconds) +
+         " seconds on at the earliest";
+}
+
 long long Generation::NowSeconds() const { return EpochSeconds(m_clock.Now()); }
 
 void Generation::NoteGenerationEnd(int newTurn) {
@@ -146,7 +167,7 @@ void Generation::NoteGenerationEnd(int newTurn) {
 
 bool Generation::TriedLately(const TurnJournal& journal, int row) const {
   const std::optional<long long> last = journal.LastTry(row);
-  return last && NowSeconds() < *last + kMailRetrySeconds;
+  return last && NowSeconds() < *last + m_mailRetrySeconds;
 }
 
 void Generation::Record(const TurnJournal& journal, bool required) {
@@ -512,10 +533,9 @@ Generation::MailRound Generation::MailPlayers(TurnJournal& journal) {
     } else {
       journal.mailFailures.push_back({n, NowSeconds()});
       const int tries = journal.MailTries(n);
-      LogEvent("error",
-               "generation: the turn mail of player " + std::to_string(n) + " (" + player.name +
-                   ") failed, try " + std::to_string(tries) + " of " + std::to_string(kMailTries) +
-                   (tries < kMailTries ? "; tried again in a minute at the earliest" : ""));
+      LogEvent("error", "generation: the turn mail of player " + std::to_string(n) + " (" +
+                            player.name + ") failed, try " + std::to_string(tries) + " of " +
+                            std::to_string(kMailTries) + (tries < kMailTries ? RetryText() : ""));
       if (tries < kMailTries) round = MailRound::kPending;
     }
     Record(journal);
@@ -551,8 +571,7 @@ bool Generation::Report(TurnJournal& journal) {
     const int tries = journal.MailTries(0);
     LogEvent("error", "generation: the host's report failed, try " + std::to_string(tries) +
                           " of " + std::to_string(kMailTries) +
-                          (tries < kMailTries ? "; tried again in a minute at the earliest"
-                                              : "; the turn ends without it"));
+                          (tries < kMailTries ? RetryText() : "; the turn ends without it"));
     if (tries < kMailTries) {
       Record(journal);
       return false;

@@ -27,7 +27,12 @@ inline constexpr std::chrono::seconds kLongestGameTimeLimit{7 * 24 * 3600};
 // Tries of one player's turn mail (and of the host's report) in one turn, spaced in time: a
 // look that comes sooner (a file arriving) does not spend a try.
 inline constexpr int kMailTries = 3;
-inline constexpr long long kMailRetrySeconds = 60;
+inline constexpr long long kDefaultMailRetrySeconds = 60;
+inline constexpr long long kLongestMailRetrySeconds = 3600;
+
+// VENTARI_MAIL_RETRY_SECONDS: the seconds between two tries of a failed mail, 0 (at the next
+// look) to an hour; unset or another value (logged): a minute.
+long long MailRetrySecondsFromEnvironment();
 
 // How a generation came to its end.
 struct TurnOutcome {
@@ -105,6 +110,7 @@ class Generation {
   // A failed try of `row`'s mail (0: the report) was made less than a minute ago.
   bool TriedLately(const TurnJournal& journal, int row) const;
   long long NowSeconds() const;
+  std::string RetryText() const;  // when a failed mail is tried again, for the log
   // Remembers when the generation of `newTurn` ended, here and on disk.
   void NoteGenerationEnd(int newTurn);
   // The players' mails' last lines: the league page's link and the signature.
@@ -130,6 +136,7 @@ class Generation {
   const Clock& m_clock;
   std::string m_leagueSite;
   std::chrono::seconds m_gameTimeLimit;
+  long long m_mailRetrySeconds = MailRetrySecondsFromEnvironment();
   unsigned m_finished = 0;
   std::string m_journalProblemShown;  // the unusable journal's problem, shown once
   std::string m_takenUpLogged;        // the last take-up logged

@@ -16,7 +16,8 @@ PROGRAM = os.path.join(BIN_DIR, "ventari")
 # or a variable that goes missing fails the test.
 OPTIONS = ("--folder DIR", "--headless", "--check", "--restore YEAR", "-h, --help",
            "-v, --version")
-VARIABLES = ("VENTARI_SENDMAIL", "VENTARI_MAIL_TIMEOUT", "VENTARI_LEAGUE_SERVER",
+VARIABLES = ("VENTARI_SENDMAIL", "VENTARI_MAIL_TIMEOUT", "VENTARI_MAIL_RETRY_SECONDS",
+             "VENTARI_LEAGUE_SERVER",
              "VENTARI_LEAGUE_SITE", "VENTARI_WINE", "VENTARI_GAME_TIMEOUT", "VENTARI_REMIND_HOURS")
 
 
