@@ -144,8 +144,10 @@ class TurnCase(RobotTestCase):
         self.assertEqual(self.count(self.runs), 1)
 
     def start_headless(self, league, env=None):
+        extra = env or {}
         env = dict(os.environ, VENTARI_SENDMAIL=self.msmtp(), VENTARI_LEAGUE_SERVER=league.url,
-                   SDL_AUDIODRIVER="dummy", **(env or {}))
+                   SDL_AUDIODRIVER="dummy")
+        env.update(extra)
         for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
             env.pop(name, None)
         self.log = os.path.join(self.tmp, "headless-%d.log" % len(self.group.processes))
@@ -156,6 +158,50 @@ class TurnCase(RobotTestCase):
 
     def log_text(self):
         return read_bytes(self.log).decode("utf-8", "replace")
+
+
+class MailOutageTest(TurnCase):
+    """A mail server down for a while, as real ones are: the tries of a failed mail are spread
+    in time, so the files that arrive meanwhile (each one a look) spend none, and every player
+    gets his turn once the server is back. The spacing is cut to seconds here; a host's is a
+    minute."""
+
+    def test_a_mail_server_down_for_a_while_serves_everyone(self):
+        self.prepare()
+        down = os.path.join(self.tmp, "server-down")
+        with open(down, "w"):
+            pass
+        sendmail = self.script("outage-sendmail", 'if [ -e "%s" ]; then cat >/dev/null; exit 75; '
+                               'fi\nexec %s "$@"' % (down, self.msmtp()))
+        robot = self.start_headless(self.league, {"VENTARI_SENDMAIL": sendmail,
+                                                  "VENTARI_MAIL_RETRY_SECONDS": "8"})
+        failed = "failed, try 1 of 3"
+        wait_for("both turn mails failed once", lambda: self.log_text().count(failed) == 2)
+        outage_ends = time.monotonic() + 12
+        settings = os.path.join(self.game.jeux, "ventari.pla")
+        pla = read_bytes(settings).decode("utf-8")
+        # A settings file saved again every second and a half: a look each time, served or not.
+        looks = 0
+        while len(self.sink.messages()) < 3 and looks < 40:
+            if time.monotonic() > outage_ends and os.path.exists(down):
+                os.remove(down)
+            self.game.write(settings, pla)
+            looks += 1
+            time.sleep(1.5)
+        self.assertFalse(os.path.exists(down), "served while the server was down")
+        mails = self.wait_mails(self.sink, 3)
+        self.assertEqual(sorted(address(m) for m in mails),
+                         ["ann@localhost", "bob@localhost", "host@localhost"])
+        wait_for("the turn's end", lambda: not os.path.exists(self.game.path(
+            "ventari-turn.journal")))
+        log = self.log_text()
+        self.assertEqual(log.count("failed, try 2 of 3"), 2, log)
+        self.assertNotIn("failed, try 3 of 3", log)
+        self.assertEqual(log.count("generation: taking up the journal"), 1, log)
+        self.assertNotIn("sauf à", plain_text(
+            [m for m in mails if address(m) == "host@localhost"][0]))
+        os.kill(robot.pid, signal.SIGTERM)
+        self.assertEqual(robot.wait(timeout=60), 0)
 
 
 class ResumeTest(TurnCase):
