@@ -275,7 +275,7 @@ int CheckCommand(std::ostream& out) {
   const std::optional<long long> lastGeneration =
       hostRead ? LastGenerationEnd(gameDir, hostHeader.turn, std::nullopt) : std::nullopt;
   if (deadlineTime && DeadlineOfTurnPlayed(*deadlineTime, lastGeneration))
-    out << "league page:     still gives the deadline of the turn just played ("
+    out << "league date:     the page still gives the deadline of the turn just played ("
         << ForceTimeText(*deadlineTime) << ", generated "
         << ForceTimeText(LocalDateTime(*lastGeneration)) << ")\n";
   if (hostRead && hostHeader.gameOver()) {

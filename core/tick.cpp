@@ -147,11 +147,13 @@ void SurveillanceTick::RemindHostOfForcedTurn(int turn, const std::string& gameD
       });
 }
 
-std::string SurveillanceTick::StaleDeadlineNote(std::optional<long long> lastGeneration) {
+std::string SurveillanceTick::StaleDeadlineNote(int turn, std::optional<long long> lastGeneration) {
   const MonitorState& state = m_records.monitor;
   if (!state.deadlineKnown || !DeadlineOfTurnPlayed(state.deadline, lastGeneration)) return {};
-  if (m_loggedStaleDeadline != state.deadlineText) {
-    m_loggedStaleDeadline = state.deadlineText;
+  // Once a turn.
+  const std::string said = std::to_string(turn) + " " + state.deadlineText;
+  if (m_loggedStaleDeadline != said) {
+    m_loggedStaleDeadline = said;
     LogEvent("warning", "the league page still gives the deadline of the turn just played: " +
                             state.deadlineText +
                             "; a forced turn waits for the hours after the generation");
@@ -253,7 +255,7 @@ std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
   const std::optional<long long> lastGeneration =
       hostRead ? LastGenerationEnd(gameDir, hostHeader.turn, state.lastGenerationEnd)
                : std::nullopt;
-  const std::string staleNote = StaleDeadlineNote(lastGeneration);
+  const std::string staleNote = StaleDeadlineNote(hostHeader.turn, lastGeneration);
   // When the turn would go without the late players' orders, in real seconds: the hours count
   // from the later of the deadline and the last generation, so a league page that has not moved
   // its date gives one forced turn, then the players have the hours again.

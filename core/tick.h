@@ -76,7 +76,7 @@ class SurveillanceTick {
   std::set<std::string> m_hostReminded;  // the records and turns of the reminders sent
   // The note on a league page that still gives the deadline of the turn just played (logged
   // once); empty when it does not.
-  std::string StaleDeadlineNote(std::optional<long long> lastGeneration);
+  std::string StaleDeadlineNote(int turn, std::optional<long long> lastGeneration);
   std::string m_loggedStaleDeadline;
   std::optional<std::optional<std::string>> m_loggedPause;  // nothing before the first tick
   void PlayReadySound(const std::string& turn);

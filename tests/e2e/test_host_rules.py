@@ -13,7 +13,7 @@ import time
 import unittest
 
 from harness import (ARTIFACTS_DIR, BIN_DIR, NEXT, PAST, SANITIZER_REPORTS, SOURCE_DIR,
-                     GameFolder, address, msmtp_command, plain_text, read_bytes, stars_turn,
+                     GameFolder, LeagueServer, address, msmtp_command, plain_text, read_bytes, stars_turn,
                      turn_files, wait_for)
 from test_exactly_once import events
 from test_resume import TurnCase
@@ -287,6 +287,39 @@ class ForcedTurnTest(HostCase):
         self.assert_forced_turn(first, "1")
         self.assertEqual(logged(second.log, "forced generation"), [])
         self.stop(second)
+
+    def test_a_league_page_that_keeps_its_date_gives_one_forced_turn_then_the_hours(self):
+        """The league's page still answers the deadline of the turn just played, long past: one
+        forced turn, then the players have the hours again (36 seconds here), however many
+        files arrive; not a turn at every look."""
+        self.absent_bob()
+        self.league = LeagueServer(self.group, os.path.join(self.tmp, "stale-league"), "alpha",
+                                   deadline=PAST)
+        robot = self.headless(env={"VENTARI_FORCE_AFTER_HOURS": "0.01"})
+        wait_for("the forced turn", lambda: self.game.host_turn() == 1, 60)
+        wait_for("the new year", lambda: self.game.line("curyear.txt") == "2401", SOON)
+        first = time.monotonic()
+        said = "the league page still gives the deadline of the turn just played: " + PAST
+        wait_for("the stale page logged", lambda: logged(robot.log, said), SOON)
+        status = self.wait_status("the stale page", lambda s: "tour joué" in (s["note"] or ""))
+        self.assertIn("la ligue donne encore la date limite du tour joué (%s)" % PAST,
+                      status["note"])
+        out = self.check()
+        self.assertIn("league date:     the page still gives the deadline of the turn just "
+                      "played (2002-07-30 18:00, generated ", out)
+        # Looks in the hours after the generation (a settings file saved again each second and
+        # a half): nothing more is generated.
+        while time.monotonic() < first + 25:
+            self.look()
+        self.assertEqual(self.count(self.runs), 1, "a forced turn chained into another")
+        self.assertEqual(self.game.host_turn(), 1)
+        # The hours passed: the next forced turn, one.
+        wait_for("the second forced turn", lambda: self.game.host_turn() == 2, 90)
+        wait_for("the year after", lambda: self.game.line("curyear.txt") == "2402", SOON)
+        self.look()
+        self.assertEqual(self.count(self.runs), 2)
+        self.assertEqual(len(logged(robot.log, said)), 2, "said once a turn")
+        self.stop(robot)
 
     def test_not_forced_before_the_hours_nor_with_a_value_that_is_no_number(self):
         self.absent_bob()
