@@ -252,6 +252,63 @@ TEST_F(ExactlyOnce, ErrorsInTheMiddleOfATurnLeaveTheWorkingFolderAndShowRestoreE
   EXPECT_EQ(GetCurrentDir(), folder.root());
 }
 
+// A robot of its own started on the fixture's folder: records, boxes, mails and end request.
+struct OwnRobot {
+  explicit OwnRobot(test::RobotTest& t)
+      : refresh{records, t.view, dialogs, app, t.clock, t.caches, t.caches},
+        generation{records, t.runner, mailer, dialogs, app, t.clock, "http://x/"},
+        tick{records, t.view, t.sound, t.clock, mailer, refresh},
+        robot{records, app, dialogs, refresh, tick, generation} {
+    robot.FormCreate();
+  }
+  ProgramRecords records;
+  test::ScriptedDialogs dialogs;
+  EndFlag app;
+  test::RecordingMailer mailer;
+  RefreshCycle refresh;
+  Generation generation;
+  SurveillanceTick tick;
+  Robot robot;
+};
+
+TEST_F(ExactlyOnce, ARestoreThatFailedIsToldOnceAndTheStartThatFinishesItGoesOn) {
+  // The game leaves a folder where the host file was: the backup cannot be put back.
+  runner.start = [&](const std::string&) {
+    std::filesystem::remove(stem() + ".hst");
+    std::filesystem::create_directories(stem() + ".hst/in-the-way");
+    return true;
+  };
+  robot.Timer1Timer();
+  EXPECT_TRUE(app.EndRequested());
+  ASSERT_EQ(Subjects(), std::vector<std::string>{"host@example.org: ERREUR Ventari : jeu alpha"});
+  EXPECT_TRUE(FileExists(JournalFile()));
+  robot.ReleaseGameLock();
+  {
+    // Started again with the folder still in the way: it ends again, without a second notice.
+    OwnRobot second(*this);
+    EXPECT_TRUE(second.app.EndRequested());
+    EXPECT_TRUE(second.mailer.mails.empty());
+    ASSERT_FALSE(second.dialogs.messages.empty());
+    EXPECT_NE(second.dialogs.messages[0].find("restored"), std::string::npos)
+        << second.dialogs.messages[0];
+    second.robot.ReleaseGameLock();
+  }
+  // The host clears the way; the next start finishes the restore and goes on.
+  std::filesystem::remove_all(stem() + ".hst");
+  runner.start = [this](const std::string&) {
+    test::GenerateTurn(stem(), 3);
+    return true;
+  };
+  OwnRobot third(*this);
+  EXPECT_FALSE(third.app.EndRequested());
+  EXPECT_TRUE(third.mailer.mails.empty());
+  EXPECT_FALSE(FileExists(JournalFile()));
+  EXPECT_EQ(HostTurn(), 5);
+  third.robot.Timer1Timer();  // the orders are back: the turn is generated, once
+  EXPECT_EQ(HostTurn(), 6);
+  EXPECT_EQ(third.mailer.mails.size(), 3u);
+}
+
 TEST_F(ExactlyOnce, ADamagedJournalIsShownOnceAndNothingIsGeneratedUntilTheHostActs) {
   WriteFile(JournalFile(), "old-turn five\r\n");
   test::CapturedStderr log;

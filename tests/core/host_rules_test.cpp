@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 
 #include "core/forced_turn.h"
@@ -213,6 +214,30 @@ TEST_F(HostRulesTest, InManualModeNothingIsForcedAndTheHostIsToldOnce) {
             "génération année 2405 prête à être effectuée manuellement\n\r\n\rsans les ordres de "
             "3(Bob) : la date limite est passée de plus de 1 heures\n\r\n\rle robot Ventari de "
             "service.");
+}
+
+TEST_F(HostRulesTest, AHostReminderWhoseRecordCannotBeWrittenGoesOnceAndTheLookGoesOn) {
+  folder.WriteGameSettings({{"Ann", "ann@x"}, {"Robot", "COMPUTER"}, {"Bob", "bob@x"}},
+                           /*autoGenerate=*/false);
+  tick.SetForce(ForceSetting{1, "1"});
+  Start();
+  // Folders where the records go: every write of them fails.
+  for (const char* record : {"/ventari-forced-reminder.txt", "/ventari-reminder.txt"})
+    std::filesystem::create_directories(folder.gameDir() + record + "/in-the-way");
+  Orders({1});
+  At(13, 1);
+  test::CapturedStderr log;
+  for (int look = 0; look < 3; ++look) EXPECT_NO_THROW(robot.Timer1Timer());
+  EXPECT_EQ(view.line(WindowLine::State), "en retard") << "the look went on to its end";
+  // Bob's orders come: the turn is due by hand, a reminder of its own, once too.
+  Orders({3});
+  for (int look = 0; look < 3; ++look) EXPECT_NO_THROW(robot.Timer1Timer());
+  EXPECT_EQ(Subjects(),
+            (std::vector<std::string>{"host@example.org Ventari : jeu alpha année 2405",
+                                      "host@example.org Ventari : jeu alpha année 2405"}));
+  EXPECT_NE(mailer.mails[0].body->find("sans les ordres de 3(Bob)"), std::string::npos);
+  EXPECT_EQ(mailer.mails[1].body->find("sans les ordres"), std::string::npos);
+  EXPECT_NE(log.TakeLines().find("the host's reminder not recorded in"), std::string::npos);
 }
 
 TEST_F(HostRulesTest, APausedGameGeneratesOnlyOnTheHostsClickAndRemindsNobody) {

@@ -125,6 +125,23 @@ TEST_F(ReceiptsTest, EachContentsOfAnOrderFileGetsOneReceiptAcrossRestartsCopies
   EXPECT_EQ(view.line(WindowLine::State), "prêt à générer");
 }
 
+TEST_F(ReceiptsTest, OrdersThatArriveOnceTheGameIsOverAreToldSo) {
+  stars::FileHeader host;
+  ASSERT_TRUE(stars::ReadHostHeader(stem() + ".hst", host));
+  host.flags |= stars::kGameOverFlag;
+  WriteFile(stem() + ".hst", stars::EncodeFileHeader(host) +
+                                 ReadFile(stem() + ".hst").substr(stars::kHeaderBlockBytes));
+  FullRobot full(*this);
+  Orders({1});
+  full.robot.Timer1Timer();
+  ASSERT_EQ(mailer.mails.size(), 1u);
+  EXPECT_EQ(mailer.mails[0].body->find("vos ordres de l'année 2405 sont arrivés, mais la partie "
+                                       "est terminée : aucun tour ne sera plus joué."),
+            0u)
+      << *mailer.mails[0].body;
+  EXPECT_EQ(mailer.mails[0].body->find("seront joués"), std::string::npos);
+}
+
 TEST_F(ReceiptsTest, AFileThatDoesNotCountIsRefusedWithItsReasonAndACutOneOnlyOnceSettled) {
   FullRobot full(*this);
   // Ann's file uploaded as Bob's.
