@@ -23,13 +23,7 @@ struct LocalInstant {
 LocalInstant ResolveLocal(TDateTime local) {
   const DateTimeParts p = DecodeDateTime(local);
   LocalInstant at;
-  at.tm.tm_year = p.year - 1900;
-  at.tm.tm_mon = p.month - 1;
-  at.tm.tm_mday = p.day;
-  at.tm.tm_hour = p.hour;
-  at.tm.tm_min = p.minute;
-  at.tm.tm_sec = p.second;
-  at.tm.tm_isdst = -1;
+  at.tm = LocalFields(local);
   const std::time_t seconds = std::mktime(&at.tm);
   at.epochMs = static_cast<long long>(seconds) * 1000 + p.millisecond;
   at.offsetSeconds = at.tm.tm_gmtoff;

@@ -22,15 +22,7 @@ TDateTime LocalDateTime(long long secondsSinceEpoch, int millisecond) {
 }
 
 long long EpochSeconds(TDateTime local) {
-  const DateTimeParts parts = DecodeDateTime(local);
-  std::tm fields{};
-  fields.tm_year = parts.year - 1900;
-  fields.tm_mon = parts.month - 1;
-  fields.tm_mday = parts.day;
-  fields.tm_hour = parts.hour;
-  fields.tm_min = parts.minute;
-  fields.tm_sec = parts.second;
-  fields.tm_isdst = -1;
+  std::tm fields = LocalFields(local);
   return static_cast<long long>(std::mktime(&fields));
 }
 

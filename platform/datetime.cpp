@@ -132,7 +132,7 @@ std::optional<TDateTime> TryParseDayMonthYear(std::string_view text) {
   return TryEncodeDateTime(parts);
 }
 
-std::string DateTimeToStr(TDateTime value) {
+std::tm LocalFields(TDateTime value) {
   const DateTimeParts p = DecodeDateTime(value);
   std::tm tm{};
   tm.tm_year = p.year - 1900;
@@ -146,6 +146,12 @@ std::string DateTimeToStr(TDateTime value) {
       (DaysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day)) % 7 +
        11) %
       7);
+  return tm;
+}
+
+std::string DateTimeToStr(TDateTime value) {
+  const DateTimeParts p = DecodeDateTime(value);
+  const std::tm tm = LocalFields(value);
   std::string format = nl_langinfo(D_FMT);
   if (p.hour != 0 || p.minute != 0 || p.second != 0) {
     format += ' ';

@@ -2,6 +2,7 @@
 // Local date-times on the runtime's scale: days since 30 December 1899 00:00, the time of day
 // as the fraction.
 
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,10 @@ DateTimeParts DecodeDateTime(TDateTime value);
 // Reads "day/month/year[ hours:minutes[:seconds]]" (blanks around the parts allowed); nothing but
 // the date gives midnight. std::nullopt for anything else.
 std::optional<TDateTime> TryParseDayMonthYear(std::string_view text);
+
+// The fields of a local date-time for the C library (mktime, strftime): the day of the week
+// filled in, the daylight-saving flag left for mktime to find (-1).
+std::tm LocalFields(TDateTime value);
 
 // The system's short date format, a blank and its long time format; the blank and the time are
 // left out when the time of day is 00:00:00.

@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "tests/core/robot_fixture.h"
 #include "tests/support/captured_stderr.h"
+#include "tests/support/scoped_time_zone.h"
 
 namespace ventari {
 namespace {
@@ -138,28 +139,8 @@ TEST_F(HostRulesTest, ALeaguePageThatKeepsItsDateGivesOneForcedTurnThenTheHoursA
   EXPECT_EQ(runner.commandLines.size(), 2u);
 }
 
-// The local time of a place with daylight-saving changes, for one test.
-class ParisTime {
- public:
-  ParisTime() {
-    if (const char* zone = std::getenv("TZ")) m_saved = zone;
-    ::setenv("TZ", "Europe/Paris", 1);
-    ::tzset();
-  }
-  ~ParisTime() {
-    if (m_saved)
-      ::setenv("TZ", m_saved->c_str(), 1);
-    else
-      ::unsetenv("TZ");
-    ::tzset();
-  }
-
- private:
-  std::optional<std::string> m_saved;
-};
-
 TEST(ForcedTurnTime, TheHoursAreRealHoursAcrossADaylightSavingChange) {
-  const ParisTime paris;
+  const test::ScopedTimeZone paris("Europe/Paris");
   // 28 March 2026 18:00 CET; the clocks go forward that night: 24 real hours later is 19:00.
   const TDateTime deadline = *TryEncodeDateTime({2026, 3, 28, 18, 0, 0});
   EXPECT_EQ(ForceTimeText(LocalDateTime(ForceAt(deadline, std::nullopt, 24))), "2026-03-29 19:00");

@@ -17,30 +17,13 @@
 #include "core/records.h"
 #include "core/status_publisher.h"
 #include "platform/errors.h"
+#include "tests/support/scoped_time_zone.h"
 #include "tests/support/temp_dir.h"
 
 namespace ventari {
 namespace {
 
-// Sets the machine's time zone for the lifetime of the object.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) m_old = old;
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-  }
-  ~ScopedTimeZone() {
-    if (m_old)
-      ::setenv("TZ", m_old->c_str(), 1);
-    else
-      ::unsetenv("TZ");
-    ::tzset();
-  }
-
- private:
-  std::optional<std::string> m_old;
-};
+using test::ScopedTimeZone;
 
 TDateTime At(int year, int month, int day, int hour, int minute = 0, int second = 0) {
   return *TryEncodeDateTime({year, month, day, hour, minute, second});
