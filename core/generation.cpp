@@ -122,7 +122,8 @@ TurnOutcome Generation::Fail(const std::string& text, const std::string& details
   m_mailer.SendEmail(g + " human host", m_records.game.hostAddress, "ERREUR Ventari : jeu " + g,
                      "impossible de générer" +
                          (details.empty() ? std::string() : std::string(kParagraph) + details),
-                     std::nullopt, std::nullopt, MailIdentity{g, "", 0, "failure"});
+                     // Each failure is news, even the same one after a restart: an id of its own.
+                     std::nullopt, std::nullopt, std::nullopt);
   return {TurnOutcome::Kind::kFailed, text};
 }
 
@@ -138,7 +139,7 @@ void Generation::TellUnusableJournal(const std::string& problem) {
                          "ventari --restore ANNÉE remet la partie comme une sauvegarde la tient ; "
                          "ou supprimez le journal si le tour était fini." +
                          kParagraph + "le robot Ventari de service.",
-                     std::nullopt, std::nullopt, MailIdentity{g, "", 0, "journal"});
+                     std::nullopt, std::nullopt, std::nullopt);
   SetCurrentDir(savedDir);
   try {
     WriteTurnRecord(record, problem);

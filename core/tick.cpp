@@ -134,17 +134,16 @@ void SurveillanceTick::RemindHostOfForcedTurn(int turn, const std::string& gameD
   // Once per turn, beside the reminder of a turn whose orders are all in.
   const GameSettings& game = m_records.game;
   const MonitorState& state = m_records.monitor;
-  RemindHostOnce(
-      gameDir + "/ventari-forced-reminder.txt", "turn " + std::to_string(turn), false, [&] {
-        m_mailer.SendEmail(game.gameName + " human host", game.hostAddress,
-                           "Ventari : jeu " + game.gameName + " année " + state.yearText,
-                           "génération année " + state.yearText +
-                               " prête à être effectuée manuellement\n\r\n\rsans les ordres de " +
-                               state.lateText + " : la date limite est passée de plus de " +
-                               m_force->text + " heures\n\r\n\rle robot Ventari de service.",
-                           std::nullopt, std::nullopt,
-                           MailIdentity{game.gameName, state.yearText, 0, "forced-reminder"});
-      });
+  RemindHostOnce(ForcedReminderRecordPath(gameDir), "turn " + std::to_string(turn), false, [&] {
+    m_mailer.SendEmail(game.gameName + " human host", game.hostAddress,
+                       "Ventari : jeu " + game.gameName + " année " + state.yearText,
+                       "génération année " + state.yearText +
+                           " prête à être effectuée manuellement\n\r\n\rsans les ordres de " +
+                           state.lateText + " : la date limite est passée de plus de " +
+                           m_force->text + " heures\n\r\n\rle robot Ventari de service.",
+                       std::nullopt, std::nullopt,
+                       MailIdentity{game.gameName, state.yearText, 0, "forced-reminder"});
+  });
 }
 
 std::string SurveillanceTick::StaleDeadlineNote(int turn, std::optional<long long> lastGeneration) {
