@@ -111,7 +111,7 @@ GameSettings Filled() {
   s.hoursToDeadline = 48;
   s.playerCount = 5;
   for (int n = 1; n <= ventari::kPlayerRows; ++n)
-    s.player(n) = {"old " + std::to_string(n), "old@" + std::to_string(n)};
+    s.player(n) = {"old " + std::to_string(n), "old@" + std::to_string(n), 0, {}};
   return s;
 }
 
@@ -130,13 +130,15 @@ bool ExpectInteger(const ReferenceLines& lines, std::size_t n, std::int32_t& fie
   return true;
 }
 
+// A row that cannot be read carries a problem (its text is the reader's; only whether there is
+// one is compared).
 PlayerEntry ExpectedRow(const std::string& line) {
   const std::size_t tab = line.find('\t');
-  if (tab == std::string::npos) return {"???", "COMPUTER"};
+  if (tab == std::string::npos) return {"???", "COMPUTER", 0, "unread"};
   const std::string rest = line.substr(tab + 1);
   const std::size_t comma = rest.find(',');
-  if (comma == std::string::npos) return {"", "COMPUTER"};
-  return {rest.substr(0, comma), rest.substr(comma + 1)};
+  if (comma == std::string::npos) return {"", "COMPUTER", 0, "unread"};
+  return {rest.substr(0, comma), rest.substr(comma + 1), 0, {}};
 }
 
 ExpectedGame ExpectGame(const ReferenceLines& lines) {
@@ -166,7 +168,8 @@ bool Same(const GameSettings& a, const GameSettings& b) {
       a.hoursToDeadline != b.hoursToDeadline || a.playerCount != b.playerCount)
     return false;
   for (int n = 1; n <= ventari::kPlayerRows; ++n)
-    if (a.player(n).name != b.player(n).name || a.player(n).address != b.player(n).address)
+    if (a.player(n).name != b.player(n).name || a.player(n).address != b.player(n).address ||
+        a.player(n).problem.empty() != b.player(n).problem.empty())
       return false;
   return true;
 }
