@@ -74,6 +74,9 @@ int RunHeadless(int argc, char** argv) {
     reactions.AfterLook();
   });
   guarded([&] { robot.FormCreate(); });
+  // The folders the settings name, watched before the first tick: a file that changes while it
+  // runs is looked at after it, not at the next minute.
+  reactions.AfterLook();
   // The window's first activation runs a tick; then one a minute.
   QTimer::singleShot(0, &application, [&] {
     guarded([&] { robot.Timer1Timer(); });

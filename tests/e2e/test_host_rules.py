@@ -356,6 +356,22 @@ class ForcedTurnTest(HostCase):
         self.assertEqual(self.count(self.runs), 0)
         self.stop(robot)
 
+    def test_a_file_changed_during_the_first_look_is_looked_at_after_it(self):
+        """The first look is held in its mail to the host; meanwhile the host renames a player.
+        The folders are watched from the start: the change is looked at once the first look has
+        ended, not at the next minute."""
+        self.absent_bob(auto=False)
+        sendmail = self.held_sendmail(1)
+        robot = self.headless(env={"VENTARI_FORCE_AFTER_HOURS": "1",
+                                   "VENTARI_SENDMAIL": sendmail})
+        wait_for("the first look's mail", lambda: self.count(self.calls) == 1, 60)
+        pla = os.path.join(self.game.jeux, "ventari.pla")
+        self.game.write(pla, read_bytes(pla).decode("utf-8").replace("\tRobot,", "\tRobot-bis,"))
+        self.open_gate("sendmail-gate")
+        self.wait_status("the player renamed during the first look",
+                         lambda s: s["players"][-1]["name"] == "Robot-bis")
+        self.stop(robot)
+
     def test_not_while_paused_and_forced_once_resumed(self):
         self.absent_bob()
         self.pause("absent")
