@@ -27,8 +27,16 @@ std::string Lower(std::string_view text) {
 
 }  // namespace
 
+std::string MailFolder(const std::optional<std::string>& maildir) {
+  if (!maildir) return {};
+  std::string folder = NativePath(*maildir);
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder + "/new";
+}
+
 std::vector<std::string> WatchedFolders(const ProgramRecords& records,
-                                        const std::string& workingFolder) {
+                                        const std::string& workingFolder,
+                                        const std::optional<std::string>& maildir) {
   std::vector<std::string> folders{NativePath(workingFolder)};
   const std::string& games = records.host.repJeu;
   if (!games.empty()) {
@@ -36,6 +44,7 @@ std::vector<std::string> WatchedFolders(const ProgramRecords& records,
     if (!records.game.gameName.empty())
       folders.push_back(NativePath(games + "/" + records.game.gameName));
   }
+  if (maildir) folders.push_back(MailFolder(maildir));
   // Trailing slashes and the like would watch one folder twice under two names.
   for (std::string& folder : folders)
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
@@ -82,7 +91,10 @@ FileReactions::FileReactions(FileReactionHooks hooks, QObject* parent)
 }
 
 void FileReactions::Changed() {
-  if (!m_watch.Drain(FileChangeMatters)) return;
+  const auto matters = [this](std::string_view folder, std::string_view name) {
+    return (!m_hooks.mailFolder.empty() && folder == m_hooks.mailFolder) || FileChangeMatters(name);
+  };
+  if (!m_watch.Drain(matters)) return;
   const auto now = std::chrono::steady_clock::now();
   if (!m_firstChange) m_firstChange = now;
   // Each change restarts the wait, up to the longest wait since the first one.

@@ -26,14 +26,19 @@ struct FileReactionHooks {
   std::function<std::vector<std::string>()> folders;
   // When to look again without a change (a cut upload to refuse later); nothing: not needed.
   std::function<std::optional<std::chrono::milliseconds>()> lookAgainIn;
+  // The folder mailed orders arrive in (a Maildir's new/): any file landing there matters.
+  std::string mailFolder;
 };
 
 struct ProgramRecords;
 
 // The working folder (ventari.def), the game folder (ventari.pla) and the current game's folder
-// (its files), as the settings read so far name them.
+// (its files), as the settings read so far name them, and the new/ of the Maildir orders come by.
 std::vector<std::string> WatchedFolders(const ProgramRecords& records,
-                                        const std::string& workingFolder);
+                                        const std::string& workingFolder,
+                                        const std::optional<std::string>& maildir);
+// A Maildir's new/, as watched; empty without one.
+std::string MailFolder(const std::optional<std::string>& maildir);
 
 // The file names a look is for: order files (<game>.x<n>), host files, the caches, the
 // settings files and the host's pause.

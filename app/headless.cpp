@@ -51,7 +51,7 @@ int RunHeadless(int argc, char** argv) {
   RobotParts parts({s.records, nullptr, dialogs, s.app, s.clock, deadlineFetch, s.yearMaker,
                     s.mailer, s.runner, s.sound, LeagueSiteAddress(), GameTimeLimit(),
                     ReminderLeadFromEnvironment(), ReceiptsOnFromEnvironment(),
-                    ForceFromEnvironment()});
+                    ForceFromEnvironment(), MaildirFromEnvironment()});
   Robot& robot = parts.robot();
 
   // As the window's handlers do: an error goes to its box and the robot goes on.
@@ -65,8 +65,8 @@ int RunHeadless(int argc, char** argv) {
   const std::string workingFolder = GetCurrentDir();
   FileReactions reactions(FileReactionHooks{
       [&] { guarded([&] { robot.FileChanged(); }); }, [&] { return robot.Busy(); },
-      [&] { return WatchedFolders(s.records, workingFolder); },
-      [&] { return parts.LookAgainIn(); }});
+      [&] { return WatchedFolders(s.records, workingFolder, MaildirFromEnvironment()); },
+      [&] { return parts.LookAgainIn(); }, MailFolder(MaildirFromEnvironment())});
   QTimer timer;
   timer.setInterval(kTickIntervalMs);
   QObject::connect(&timer, &QTimer::timeout, &application, [&] {

@@ -137,14 +137,16 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
       m_services.records, this, m_services.dialogs, m_services.app, m_services.clock,
       *m_services.deadlineMaker, m_services.yearMaker, m_services.mailer, m_services.runner,
       m_services.sound, m_services.leagueSite, GameTimeLimit(), ReminderLeadFromEnvironment(),
-      ReceiptsOnFromEnvironment(), ForceFromEnvironment()});
+      ReceiptsOnFromEnvironment(), ForceFromEnvironment(), MaildirFromEnvironment()});
 
   const std::string workingFolder = GetCurrentDir();
   m_reactions = std::make_unique<FileReactions>(FileReactionHooks{
       [this] { Guarded([this] { m_parts->robot().FileChanged(); }); },
       [this] { return m_parts->robot().Busy(); },
-      [this, workingFolder] { return WatchedFolders(m_services.records, workingFolder); },
-      [this] { return m_parts->LookAgainIn(); }});
+      [this, workingFolder] {
+        return WatchedFolders(m_services.records, workingFolder, MaildirFromEnvironment());
+      },
+      [this] { return m_parts->LookAgainIn(); }, MailFolder(MaildirFromEnvironment())});
 
   // The minute's ticks start once the first refresh is over: a start-up box left open for a
   // minute must not let a tick run before it.

@@ -40,6 +40,11 @@ std::optional<stars::FileHeader> OrderFileHeader(const std::string& path) {
 
 }  // namespace
 
+std::string GamePageLink(const std::string& leagueSite, const GameSettings& game) {
+  return "Consultez " + leagueSite + game.webFolder + "/travail/ventari.php?jeu=" + game.gameName +
+         kParagraph + "Ventari Robot";
+}
+
 bool ReceiptsOnFromEnvironment() {
   const char* text = std::getenv("VENTARI_RECEIPTS");
   return text == nullptr || std::string(text) != "0";
@@ -167,8 +172,7 @@ void OrderReceipts::Send(int row, const std::string& orderFile,
   const std::string yearText = std::to_string(year);
   const std::string deadline =
       state.deadlineKnown ? state.deadlineText : std::string("pas encore connue");
-  const std::string link = "Consultez " + m_leagueSite + game.webFolder +
-                           "/travail/ventari.php?jeu=" + g + kParagraph + "Ventari Robot";
+  const std::string link = GamePageLink(m_leagueSite, game);
   const std::string fileName = g + ".x" + std::to_string(row);
   const bool accepted = judgement.verdict == stars::OrderVerdict::kIn;
   std::string subject, body, logged;
@@ -187,9 +191,9 @@ void OrderReceipts::Send(int row, const std::string& orderFile,
   } else {
     const std::string reason = RefusalReason(orderFile, judgement.verdict);
     subject = g + " année " + yearText + " : ordres refusés";
-    body = "le fichier " + fileName + " reçu le " + ForceTimeText(m_clock.Now()) +
-           " ne compte pas : " + reason + "." + kParagraph + "renvoyez vos ordres de l'année " +
-           yearText + " avant la date limite (DL : " + deadline + ")." + kParagraph + link;
+    body = RefusalBody({"le fichier " + fileName + " reçu le " + ForceTimeText(m_clock.Now()) +
+                        " ne compte pas : " + reason + "."},
+                       host);
     logged = "refused " + orderFile + ": " + reason;
   }
   LogEvent("info",
@@ -197,6 +201,37 @@ void OrderReceipts::Send(int row, const std::string& orderFile,
   const std::string savedDir = GetCurrentDir();
   m_mailer.SendEmail(player.name, player.address, subject, body, std::nullopt, std::nullopt,
                      MailIdentity{g, yearText, row, "receipt-" + hash.substr(0, 16)});
+  SetCurrentDir(savedDir);
+}
+
+std::string OrderReceipts::RefusalBody(const std::vector<std::string>& refused,
+                                       const stars::FileHeader& host) const {
+  const MonitorState& state = m_records.monitor;
+  const std::string deadline =
+      state.deadlineKnown ? state.deadlineText : std::string("pas encore connue");
+  std::string body;
+  for (const std::string& sentence : refused) body += sentence + "\n";
+  if (!body.empty()) body.pop_back();
+  return body + kParagraph + "renvoyez vos ordres de l'année " + std::to_string(host.year()) +
+         " avant la date limite (DL : " + deadline + ")." + kParagraph +
+         GamePageLink(m_leagueSite, m_records.game);
+}
+
+void OrderReceipts::SendRefusal(int row, const std::vector<std::string>& refused,
+                                const stars::FileHeader& host, const std::string& key) {
+  const PlayerEntry& player = m_records.game.player(row);
+  const std::string& g = m_records.game.gameName;
+  const std::string yearText = std::to_string(host.year());
+  if (!m_on || !IsPlainAddress(player.address)) {
+    LogEvent("info", "no refusal mailed to player " + std::to_string(row) + " (" + player.name +
+                         (m_on ? "): the address is no plain address" : "): receipts are off"));
+    return;
+  }
+  LogEvent("info", "refusal to player " + std::to_string(row) + " (" + player.name + ")");
+  const std::string savedDir = GetCurrentDir();
+  m_mailer.SendEmail(player.name, player.address, g + " année " + yearText + " : ordres refusés",
+                     RefusalBody(refused, host), std::nullopt, std::nullopt,
+                     MailIdentity{g, yearText, row, "mail-refused-" + key});
   SetCurrentDir(savedDir);
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/order_file_judge.h"
 #include "stars/stars_file.h"
@@ -18,7 +19,11 @@ namespace ventari {
 
 class Clock;
 class Mailer;
+struct GameSettings;
 struct ProgramRecords;
+
+// The last lines of a mail to a player: the game's page on the league site, and the signature.
+std::string GamePageLink(const std::string& leagueSite, const GameSettings& game);
 
 // VENTARI_RECEIPTS: "0" turns receipts off; unset or anything else leaves them on.
 bool ReceiptsOnFromEnvironment();
@@ -39,6 +44,12 @@ class OrderReceipts {
   void Look(int row, const std::string& orderFile, const std::optional<FileVersion>& version,
             const stars::OrderJudgement& judgement, const stars::FileHeader& host);
 
+  // A refusal of files that never reached the game folder (mailed ones): one sentence per file
+  // ("le fichier « x » ne compte pas : ..."), to row `row`, unless receipts are off. `key` makes
+  // the mail's Message-ID.
+  void SendRefusal(int row, const std::vector<std::string>& refused, const stars::FileHeader& host,
+                   const std::string& key);
+
   // When an incomplete file waits to be old enough to refuse: how long until it is.
   std::optional<std::chrono::milliseconds> LookAgainIn() const;
 
@@ -47,6 +58,8 @@ class OrderReceipts {
  private:
   bool Receipted(const std::string& record, int row, int turn, const std::string& hash) const;
   bool Record(const std::string& record, int row, int turn, const std::string& hash);
+  std::string RefusalBody(const std::vector<std::string>& refused,
+                          const stars::FileHeader& host) const;
   std::string RefusalReason(const std::string& orderFile, stars::OrderVerdict verdict) const;
   void Send(int row, const std::string& orderFile, const stars::OrderJudgement& judgement,
             const stars::FileHeader& host, const std::string& hash);

@@ -14,6 +14,10 @@ RobotParts::RobotParts(const RobotServices& s)
              &m_receipts, &m_status),
       m_robot(s.records, s.app, s.dialogs, m_refresh, m_tick, m_generation) {
   m_tick.SetForce(s.force);
+  if (s.maildir) {
+    m_mailed.emplace(s.records, s.mailer, m_receipts, s.clock, s.leagueSite, *s.maildir);
+    m_tick.SetMailedOrders(&*m_mailed);
+  }
 }
 
 }  // namespace ventari

@@ -10,6 +10,7 @@
 #include "core/generation.h"
 #include "core/late_reminders.h"
 #include "core/logged_view.h"
+#include "core/mailed_orders.h"
 #include "core/order_receipts.h"
 #include "core/refresh.h"
 #include "core/robot.h"
@@ -44,6 +45,7 @@ struct RobotServices {
   std::optional<double> reminderLeadHours;  // nothing: no reminders to late players
   bool receipts;                            // a receipt for each order file version
   std::optional<ForceSetting> force;        // nothing: no turn forced past absent players
+  std::optional<std::string> maildir;       // orders by mail from it; nothing: none
 };
 
 class RobotParts {
@@ -63,6 +65,7 @@ class RobotParts {
   Generation m_generation;
   LateReminders m_reminders;
   OrderReceipts m_receipts;
+  std::optional<MailedOrders> m_mailed;
   StatusPublisher m_status;
   SurveillanceTick m_tick;
   Robot m_robot;

@@ -6,6 +6,7 @@
 
 #include "core/game_checks.h"
 #include "core/late_reminders.h"
+#include "core/mailed_orders.h"
 #include "core/monitor_view.h"
 #include "core/order_receipts.h"
 #include "core/pause.h"
@@ -186,6 +187,8 @@ std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
     else if (hostHeader.gameOver())
       LogEvent("info", "game over: the host file " + stem + ".hst says so; no turn is generated");
   }
+  // A mailed order file is placed first, so that this look judges and receipts it.
+  if (m_mailed && hostRead) m_mailed->Look(hostHeader);
   std::vector<int> lateRows;
   std::map<int, std::string> refusedFiles;  // row -> why the file there does not count
   std::vector<StatusPlayer> players;        // as the status page shows them

@@ -21,6 +21,7 @@ namespace ventari {
 class Clock;
 class Dialogs;
 class LateReminders;
+class MailedOrders;
 class Mailer;
 class MonitorView;
 class OrderReceipts;
@@ -45,6 +46,8 @@ class SurveillanceTick {
 
   // Turns forced past absent players that many hours after the deadline; nothing: never.
   void SetForce(std::optional<ForceSetting> force) { m_force = std::move(force); }
+  // Orders by mail, taken at each look before the order files are judged; null: none.
+  void SetMailedOrders(MailedOrders* mailed) { m_mailed = mailed; }
 
   // One tick (Timer1Timer). `hostAsked`: the host clicked "rafraîchit", which sends the
   // manual-mode reminder again. The generation due, if any: the tick then ends before its
@@ -67,6 +70,7 @@ class SurveillanceTick {
                      const std::vector<StatusPlayer>& players, bool hostRead,
                      const stars::FileHeader& host);
   std::optional<ForceSetting> m_force;
+  MailedOrders* m_mailed = nullptr;
   void LogPause(const std::optional<std::string>& pause);
   void RemindHostOfForcedTurn(int turn, const std::string& gameDir);
   // Sends a reminder to the host once per turn (`again`: whatever was sent), recorded in its own

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "mail/gmime_support.h"
 #include "mail/mail_results.h"
 #include "mail/mailer.h"
 #include "platform/files.h"
@@ -17,26 +18,6 @@
 namespace ventari {
 
 namespace {
-
-void EnsureGMimeReady() {
-  static const bool ready = [] {
-    g_mime_init();
-    return true;
-  }();
-  (void)ready;
-}
-
-struct GObjectUnref {
-  void operator()(void* object) const {
-    if (object != nullptr) g_object_unref(object);
-  }
-};
-template <typename T>
-using GRef = std::unique_ptr<T, GObjectUnref>;
-
-struct GFree {
-  void operator()(void* memory) const { g_free(memory); }
-};
 
 std::string HeaderText(std::string_view text) {
   std::string result(text);

@@ -76,7 +76,8 @@ std::vector<FolderWatch::Refused> FolderWatch::WatchOnly(const std::vector<std::
   return refused;
 }
 
-bool FolderWatch::Drain(const std::function<bool(std::string_view name)>& matters) {
+bool FolderWatch::Drain(
+    const std::function<bool(std::string_view folder, std::string_view name)>& matters) {
   if (!valid()) return false;
   bool found = false;
   alignas(inotify_event) std::array<char, 16384> buffer{};
@@ -88,8 +89,13 @@ bool FolderWatch::Drain(const std::function<bool(std::string_view name)>& matter
       std::memcpy(&event, buffer.data() + at, sizeof event);
       const char* name = buffer.data() + at + sizeof event;
       if ((event.mask & IN_Q_OVERFLOW) != 0) found = true;
-      if (event.len > 0 && matters(std::string_view(name, ::strnlen(name, event.len))))
-        found = true;
+      if (event.len > 0) {
+        const auto watched = std::find_if(m_watched.begin(), m_watched.end(),
+                                          [&](const Watched& w) { return w.wd == event.wd; });
+        const std::string_view folder =
+            watched == m_watched.end() ? std::string_view() : std::string_view(watched->folder);
+        if (matters(folder, std::string_view(name, ::strnlen(name, event.len)))) found = true;
+      }
       at += static_cast<ssize_t>(sizeof event + event.len);
     }
   }

@@ -34,8 +34,9 @@ class FolderWatch {
   std::vector<Refused> WatchOnly(const std::vector<std::string>& folders);
 
   // Reads every event waiting; true when one names a file for which `matters` is true (or the
-  // kernel dropped events, so that anything may have changed).
-  bool Drain(const std::function<bool(std::string_view name)>& matters);
+  // kernel dropped events, so that anything may have changed). `folder` is the watched folder
+  // the file is in, as given to WatchOnly (empty for one no longer watched).
+  bool Drain(const std::function<bool(std::string_view folder, std::string_view name)>& matters);
 
  private:
   FolderWatch(UniqueFd fd, std::string error) : m_fd(std::move(fd)), m_error(std::move(error)) {}

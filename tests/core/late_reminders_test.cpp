@@ -45,11 +45,13 @@ class LateRemindersTest : public ::testing::Test {
   }
 
   // A robot started on the folder (again), with the reminders `leadHours` before the deadline.
-  void Start(std::optional<double> leadHours, bool receipts = false) {
+  void Start(std::optional<double> leadHours, bool receipts = false,
+             std::optional<std::string> maildir = std::nullopt) {
     parts.reset();
     parts = std::make_unique<RobotParts>(RobotServices{
         records, &view, dialogs, app, clock, caches, caches, mailer, runner, sound,
-        "http://league.test/", std::chrono::seconds(600), leadHours, receipts, std::nullopt});
+        "http://league.test/", std::chrono::seconds(600), leadHours, receipts, std::nullopt,
+        std::move(maildir)});
     parts->robot().FormCreate();
   }
   void Tick() { parts->robot().Timer1Timer(); }
