@@ -11,6 +11,7 @@
 #include "core/game_checks.h"
 #include "core/generation.h"
 #include "core/late_reminders.h"
+#include "core/mailed_orders.h"
 #include "core/order_receipts.h"
 #include "core/pause.h"
 #include "core/records.h"
@@ -195,6 +196,19 @@ int CheckCommand(std::ostream& out) {
 
   out << "receipts:        " << (ReceiptsOnFromEnvironment() ? "on" : "off (VENTARI_RECEIPTS=0)")
       << "\n";
+  if (const std::optional<std::string> maildir = MaildirFromEnvironment()) {
+    const std::optional<std::string> unusable = MaildirProblem(*maildir);
+    if (unusable) {
+      out << "orders by mail:  " << *unusable << "\n";
+      note("VENTARI_MAILDIR=" + *maildir + ": " + *unusable);
+    } else {
+      const std::size_t waiting = MessagesWaiting(*maildir);
+      out << "orders by mail:  " << *maildir << ", " << waiting
+          << (waiting == 1 ? " message waits" : " messages wait") << "\n";
+    }
+  } else {
+    out << "orders by mail:  none (VENTARI_MAILDIR unset)\n";
+  }
   const std::optional<ForceSetting> force = ForceFromEnvironment();
   const char* forceText = std::getenv("VENTARI_FORCE_AFTER_HOURS");
   out << "forced turns:    "

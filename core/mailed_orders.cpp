@@ -366,11 +366,14 @@ void MailedOrders::SendTurnAgain(const std::string& key, int row, const stars::F
   handled.turnSent = true;
   sent.push_back(now);
   const std::string yearText = std::to_string(host.year());
+  // The subject of the turn mail that brought this file: it names the year played.
+  const std::string subject =
+      g + " année " + std::to_string(host.turn > 0 ? host.year() - 1 : host.year());
   const MonitorState& state = m_records.monitor;
   LogEvent("info", "orders by mail: turn file " + name + " sent again to " + who);
   const std::string savedDir = GetCurrentDir();
   m_mailer.SendEmail(
-      player.name, player.address, g + " année " + yearText,
+      player.name, player.address, subject,
       "votre fichier .M de l'année " + yearText +
           " est en attachement, envoyé à nouveau à votre demande." + kParagraph +
           "DL : " + (state.deadlineKnown ? state.deadlineText : std::string("pas encore connue")) +

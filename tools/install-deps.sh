@@ -8,7 +8,7 @@ packages=(
   libgmime-3.0-dev libsdl2-dev libjpeg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox xdotool x11-apps x11-utils imagemagick fonts-dejavu-core fonts-liberation
-  msmtp python3 python3-aiosmtpd curl locales
+  msmtp python3 python3-aiosmtpd curl locales dovecot-imapd getmail6
   wine wine64 g++-mingw-w64-x86-64-posix
   dpkg-dev desktop-file-utils groff-base debootstrap
   chromium

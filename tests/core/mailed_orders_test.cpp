@@ -207,7 +207,7 @@ TEST_F(MailedOrdersTest, ATurnFileIsSentAgainOnRequestAFewTimesADay) {
   ASSERT_EQ(mailer.mails.size(), static_cast<std::size_t>(kTurnRequestsPerDay));
   for (const auto& mail : mailer.mails) {
     EXPECT_EQ(mail.address, "Bob@X");
-    EXPECT_EQ(mail.subject, "alpha année 2405");
+    EXPECT_EQ(mail.subject, "alpha année 2404") << "the turn mail's, which names the year played";
     EXPECT_EQ(mail.attachmentName, "alpha.m3");
     EXPECT_EQ(ReadFile(*mail.attachmentPath), "bob's turn");
     EXPECT_EQ(mail.body->find("votre fichier .M de l'année 2405 est en attachement, envoyé à "
