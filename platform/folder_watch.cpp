@@ -90,8 +90,9 @@ bool FolderWatch::Drain(
       const char* name = buffer.data() + at + sizeof event;
       if ((event.mask & IN_Q_OVERFLOW) != 0) found = true;
       if (event.len > 0) {
+        const int wd = event.wd;  // clang cannot capture a struct with a flexible array
         const auto watched = std::find_if(m_watched.begin(), m_watched.end(),
-                                          [&](const Watched& w) { return w.wd == event.wd; });
+                                          [wd](const Watched& w) { return w.wd == wd; });
         const std::string_view folder =
             watched == m_watched.end() ? std::string_view() : std::string_view(watched->folder);
         if (matters(folder, std::string_view(name, ::strnlen(name, event.len)))) found = true;

@@ -6,11 +6,11 @@ a configuration and port of its own."""
 import email.message
 import os
 import pwd
-import shutil
+import re
 import socket
 import subprocess
 
-from harness import read_bytes, wait_for
+from harness import SOURCE_DIR, read_bytes, wait_for
 
 DOVECOT = "/usr/sbin/dovecot"
 LDA = "/usr/lib/dovecot/dovecot-lda"
@@ -125,15 +125,14 @@ class Fetcher:
         self.rc = os.path.join(folder, "getmailrc")
         self.log = os.path.join(folder, "getmail.log")
         with open(self.rc, "w") as f:
-            f.write(GETMAIL_CONFIG.format(port=server.port, user=server.USER,
-                                          password=server.PASSWORD,
-                                          maildir=maildir.rstrip("/") + "/", mail_user=MAIL_USER))
+            f.write(loopback_config(readme_getmail_config(), server.port, server.USER,
+                                    server.PASSWORD, maildir.rstrip("/") + "/", MAIL_USER))
         os.chmod(self.rc, 0o600)
         with open(self.log, "wb") as out:
             self.process = group.start([GETMAIL, "--rcfile=" + self.rc, "--getmaildir=" + folder,
                                         "--idle=INBOX"], stdout=out, stderr=subprocess.STDOUT)
-        wait_for("getmail to wait on the mailbox", lambda: "IDLE" in self.log_text() or
-                 "retrieved" in self.log_text() or self.process.poll() is not None)
+        wait_for("getmail to wait on the mailbox", lambda: "retrieved" in self.log_text() or
+                 self.process.poll() is not None)
         if self.process.poll() is not None:
             raise RuntimeError("getmail ended: " + self.log_text())
 
@@ -141,25 +140,34 @@ class Fetcher:
         return read_bytes(self.log).decode("utf-8", "replace")
 
 
-# As the README gives it, but for the loopback account and the delivering user.
-GETMAIL_CONFIG = """[retriever]
-type = SimpleIMAPRetriever
-server = 127.0.0.1
-port = {port}
-username = {user}
-password = {password}
-mailboxes = ("INBOX",)
+def readme_getmail_config():
+    """The getmail6 configuration the README gives a host."""
+    with open(os.path.join(SOURCE_DIR, "README.md"), encoding="utf-8") as f:
+        text = f.read()
+    blocks = re.findall(r"```ini\n(\[retriever\].*?)```", text, re.DOTALL)
+    if len(blocks) != 1:
+        raise AssertionError("the README gives %d getmail configurations" % len(blocks))
+    return blocks[0]
 
-[destination]
-type = Maildir
-path = {maildir}
-user = {mail_user}
 
-[options]
-verbose = 2
-read_all = false
-delete = true
-"""
+def loopback_config(text, port, user, password, maildir, mail_user):
+    """The README's configuration for the loopback account: no TLS, the test's account and
+    Maildir, delivered as the mail user."""
+    values = {"type": "SimpleIMAPRetriever\nport = %d" % port, "server": "127.0.0.1",
+              "username": user, "password": password,
+              "path": maildir + "\nuser = " + mail_user}
+    lines = []
+    for line in text.splitlines():
+        name = line.split("=", 1)[0].strip()
+        if "=" in line and name in values:
+            if name == "type" and "Retriever" not in line:
+                lines.append(line)
+                continue
+            line = "%s = %s" % (name, values.pop(name))
+        lines.append(line)
+    if values:
+        raise AssertionError("the README's getmail configuration lacks " + ", ".join(values))
+    return "\n".join(lines) + "\n"
 
 
 def order_mail(sender, subject, files=()):
