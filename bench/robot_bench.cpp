@@ -2,16 +2,22 @@
 // present: the work the robot does every minute. The first argument is the number of order files
 // in (each a whole file of a few kilobytes, judged against the host file as the game reads it);
 // with the second one set, every order file changes before each tick, so each is read again.
+// BM_TickWithMail is the same tick with orders by mail: a Maildir whose cur/ already holds the
+// messages handled (first argument), and the messages that land in new/ before each tick
+// (second argument), unrelated ones from strangers, each handled by that tick.
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "core/cache_makers.h"
 #include "core/generation.h"
+#include "core/mailed_orders.h"
+#include "core/order_receipts.h"
 #include "core/records.h"
 #include "core/refresh.h"
 #include "core/robot.h"
@@ -87,6 +93,71 @@ BENCHMARK(BM_TickWithRefresh)
     ->Args({6, 0})
     ->Args({12, 0})
     ->Args({12, 1})
+    ->Unit(benchmark::kMicrosecond);
+
+void BM_TickWithMail(benchmark::State& state) {
+  namespace fs = std::filesystem;
+  test::GameFolder folder;
+  test::ScopedCurrentDir cwd(folder.root());
+  folder.WriteHostSettings();
+  std::vector<test::PlayerLine> players;
+  for (int n = 1; n <= 12; ++n)
+    players.push_back({"Player" + std::to_string(n), "p" + std::to_string(n) + "@x.org"});
+  folder.WriteGameSettings(players);
+  folder.WriteDeadlineCache("2030-07-30 18:00:00");
+  folder.WriteYearCache("2405");
+  const std::string stem = folder.gameDir() + "/alpha";
+  test::WriteHostFile(stem, 5, std::string(4096, 'h'));
+  const std::string maildir = folder.root() + "/Maildir";
+  for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(maildir + "/" + sub);
+  // A stranger's note of a couple of kilobytes, as spam is.
+  const std::string unrelated = "From: someone@elsewhere.org\nTo: host@x.org\nSubject: offre\n\n" +
+                                std::string(2000, 'x') + "\n";
+  std::string record;
+  for (long n = 0; n < state.range(0); ++n) {
+    const std::string key = "1700000000.old" + std::to_string(n) + ".host";
+    test::WriteFile(maildir + "/cur/" + key + ":2,S", unrelated);
+    record += key + " done S\n";
+  }
+  test::WriteFile(MailRecordPath(folder.gameDir()), record);
+
+  ProgramRecords records;
+  test::RecordingView view;
+  test::ScriptedDialogs dialogs;
+  EndFlag app;
+  test::FakeClock clock;
+  test::FakeSound sound;
+  test::RecordingMailer mailer;
+  test::ScriptedRunner runner;
+  NoMaker makers;
+  RefreshCycle refresh(records, view, dialogs, app, clock, makers, makers);
+  Generation generation(records, runner, mailer, dialogs, app, clock, "http://l.test/");
+  OrderReceipts receipts(records, mailer, clock, "http://l.test/", true);
+  MailedOrders mailed(records, mailer, receipts, clock, "http://l.test/", maildir);
+  SurveillanceTick tick(records, view, sound, clock, mailer, refresh, nullptr, nullptr, &receipts);
+  tick.SetMailedOrders(&mailed);
+  Robot robot(records, app, dialogs, refresh, tick, generation);
+  robot.FormCreate();
+  long batch = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (long n = 0; n < state.range(1); ++n)
+      test::WriteFile(
+          maildir + "/new/17000001" + std::to_string(batch) + "." + std::to_string(n) + ".host",
+          unrelated);
+    ++batch;
+    state.ResumeTiming();
+    robot.Timer1Timer();
+    view.lines.clear();
+    view.colours.clear();
+  }
+  if (!fs::is_empty(maildir + "/new") || !mailer.mails.empty() || !dialogs.errors.empty())
+    state.SkipWithError("the messages were not handled as expected");
+}
+BENCHMARK(BM_TickWithMail)
+    ->Args({0, 0})
+    ->Args({1000, 0})
+    ->Args({1000, 100})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
