@@ -24,7 +24,7 @@ constexpr EnvironmentSpec kEnvironment[] = {
     {"VENTARI_GAME_TIMEOUT", "seconds one run of the game may last (default 600)"},
     {"VENTARI_REMIND_HOURS", "remind late players H hours before the deadline (default off)"},
     {"VENTARI_RECEIPTS", "0: no receipt mail for the players' order files (default on)"},
-    {"VENTARI_MAILDIR", "Maildir whose new/ brings the players' order files by mail (default none)"},
+    {"VENTARI_MAILDIR", "Maildir whose new/ brings the players' order files (default none)"},
     {"VENTARI_WATCH", "0: no folder watching, the minute timer alone (default on)"},
     {"VENTARI_FORCE_AFTER_HOURS", "turn generated without late orders H hours past the deadline"},
 };

@@ -63,8 +63,9 @@ std::vector<Entry> WaitingMessages(const std::string& folder) {
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
     if (name.empty() || name[0] == '.') continue;
+    // A link is no delivered message: nothing outside the Maildir is read through it.
     struct stat st {};
-    if (::stat((folder + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::lstat((folder + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     entries.push_back(
         {name, static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
   }
@@ -77,7 +78,7 @@ std::vector<Entry> WaitingMessages(const std::string& folder) {
 
 // The message's bytes: the whole of one that may be read, the head of one too large.
 MailedMessage ReadMessageFile(const std::string& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
   struct stat st {};
   if (!fd.valid() || ::fstat(fd.get(), &st) != 0) RaiseLastIoError();
   const bool tooLarge = static_cast<std::uint64_t>(st.st_size) > kMaxMailedMessageBytes;
