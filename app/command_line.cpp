@@ -26,6 +26,7 @@ constexpr EnvironmentSpec kEnvironment[] = {
     {"VENTARI_RECEIPTS", "0: no receipt mail for the players' order files (default on)"},
     {"VENTARI_WATCH", "0: no folder watching, the minute timer alone (default on)"},
     {"VENTARI_FORCE_AFTER_HOURS", "turn generated without late orders H hours past the deadline"},
+    {"VENTARI_SCHEDULE", "deadlines: league (default), hours, or slots like 'mon,thu 18:00'"},
 };
 
 // Shown in the usage, not in RobotOptions: they end the program before a run.

@@ -48,7 +48,9 @@ int RunHeadless(int argc, char** argv) {
   TNMHTTP http;
   http.OnException = [&dialogs](const std::string& message) { dialogs.ShowError(message); };
   DeadlineFetch deadlineFetch(s.records, http, dialogs, s.app);
-  RobotParts parts({s.records, nullptr, dialogs, s.app, s.clock, deadlineFetch, s.yearMaker,
+  DeadlineCacheMaker& deadlineMaker =
+      s.scheduleMaker ? static_cast<DeadlineCacheMaker&>(*s.scheduleMaker) : deadlineFetch;
+  RobotParts parts({s.records, nullptr, dialogs, s.app, s.clock, deadlineMaker, s.yearMaker,
                     s.mailer, s.runner, s.sound, LeagueSiteAddress(), GameTimeLimit(),
                     ReminderLeadFromEnvironment(), ReceiptsOnFromEnvironment(),
                     ForceFromEnvironment()});

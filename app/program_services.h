@@ -8,6 +8,7 @@
 
 #include "core/generation.h"
 #include "core/records.h"
+#include "core/schedule.h"
 #include "core/status_publisher.h"
 #include "core/year_tool.h"
 #include "mail/sendmail_mailer.h"
@@ -32,6 +33,10 @@ struct ProgramServices {
         yearMaker(records, runner, dialogs, app, GameTimeLimit()) {
     const GameTimeLimitSetting limit = ReadGameTimeLimit(std::getenv("VENTARI_GAME_TIMEOUT"));
     if (!limit.problem.empty()) LogEvent("warning", limit.problem);
+    // A bad value has ended the program before this point.
+    const ScheduleReading schedule = ScheduleFromEnvironment();
+    if (schedule.schedule && !schedule.schedule->fromLeague())
+      scheduleMaker.emplace(records, clock, *schedule.schedule);
   }
   ProgramServices(const ProgramServices&) = delete;
   ProgramServices& operator=(const ProgramServices&) = delete;
@@ -51,6 +56,8 @@ struct ProgramServices {
   SendmailMailer mailer;
   SdlSoundPlayer sound;
   YearTool yearMaker;
+  // With a schedule, the deadline cache is written from it and the league is never asked.
+  std::optional<ScheduleDeadlineMaker> scheduleMaker;
 };
 
 }  // namespace ventari

@@ -15,6 +15,7 @@
 #include "core/pause.h"
 #include "core/records.h"
 #include "core/refresh.h"
+#include "core/schedule.h"
 #include "core/turn_journal.h"
 #include "mail/sendmail_mailer.h"
 #include "net/nmhttp.h"
@@ -165,25 +166,41 @@ int CheckCommand(std::ostream& out) {
   out << "mail system:     " << sendmail << (mailFound ? "" : ", not found") << "\n";
   if (!mailFound) note("the mail program " + sendmail + " cannot be started");
 
-  TNMHTTP http;
-  std::string said;
-  PrintedDialogs dialogs(said);
-  const std::string url =
-      LeagueServerBase() + game.webFolder + "/travail/ventari.php/nextdl?jeu=" + game.gameName;
-  std::string headerText;
-  std::string bodyText;
+  // With a schedule the league is never asked: the check shows what the robot would write.
+  const ScheduleReading scheduleReading = ScheduleFromEnvironment();
+  const TDateTime now = SystemClock().Now();
   bool pageFound = false;
-  try {
-    pageFound = FetchPage(http, dialogs, url, "", "", false, headerText, bodyText);
-  } catch (const std::exception& error) {
-    said = error.what();
+  std::string pageLine;
+  if (!scheduleReading.schedule) {
+    out << "schedule:        " << scheduleReading.problem << "\n";
+    note(scheduleReading.problem);
+  } else if (!scheduleReading.schedule->fromLeague()) {
+    const Schedule& schedule = *scheduleReading.schedule;
+    pageLine = DeadlineLine(ScheduledDeadline(schedule, EpochSeconds(now), game.hoursToDeadline));
+    pageFound = true;
+    out << "schedule:        " << ScheduleText(schedule, game.hoursToDeadline) << "\n";
+    out << "next deadline:   " << pageLine << " for a turn generated now\n";
+  } else {
+    out << "schedule:        the league page (VENTARI_SCHEDULE unset)\n";
+    TNMHTTP http;
+    std::string said;
+    PrintedDialogs dialogs(said);
+    const std::string url =
+        LeagueServerBase() + game.webFolder + "/travail/ventari.php/nextdl?jeu=" + game.gameName;
+    std::string headerText;
+    std::string bodyText;
+    try {
+      pageFound = FetchPage(http, dialogs, url, "", "", false, headerText, bodyText);
+    } catch (const std::exception& error) {
+      said = error.what();
+    }
+    TextFileReader page;
+    page.openText(bodyText);
+    pageLine = pageFound ? page.readLine() : std::string();
+    out << "league page:     " << url << ": "
+        << (pageFound ? pageLine : "not found" + (said.empty() ? "" : " (" + said + ")")) << "\n";
+    if (!pageFound) note("the league page " + url + " cannot be fetched");
   }
-  TextFileReader page;
-  page.openText(bodyText);
-  const std::string pageLine = pageFound ? page.readLine() : std::string();
-  out << "league page:     " << url << ": "
-      << (pageFound ? pageLine : "not found" + (said.empty() ? "" : " (" + said + ")")) << "\n";
-  if (!pageFound) note("the league page " + url + " cannot be fetched");
 
   const std::optional<double> lead = ReminderLeadFromEnvironment();
   const char* leadText = std::getenv("VENTARI_REMIND_HOURS");
@@ -256,14 +273,14 @@ int CheckCommand(std::ostream& out) {
   std::optional<TDateTime> deadlineTime;
   const std::string deadlineLine = FirstLineOf(DeadlineCachePath(records), deadlineRead);
   try {
-    // Without a cache the robot starts with the page's deadline: the one just fetched.
+    // Without a cache the robot starts with the page's deadline: the one just fetched (or the
+    // one the schedule gives from now).
     if (deadlineRead)
       deadlineTime = ParseDeadline(deadlineLine);
     else if (pageFound)
       deadlineTime = ParseDeadline(pageLine);
   } catch (const EConvertError&) {
   }
-  const TDateTime now = SystemClock().Now();
   std::string deadlineSaid = "no deadline known";
   if (deadlineTime && *deadlineTime > now) {
     const long minutes = std::lround((*deadlineTime - now) * 24 * 60);
