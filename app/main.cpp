@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <iostream>
 #include <string>
 
@@ -26,6 +27,7 @@
 #include "app/version.h"
 #include "core/check_command.h"
 #include "core/generation.h"
+#include "core/news.h"
 #include "core/pause.h"
 #include "core/records.h"
 #include "core/restore_command.h"
@@ -88,6 +90,9 @@ int BeforeRun(const StartRequest& request, int argc, char** argv) {
   if (request.has(QStringLiteral("pause")) || request.has(QStringLiteral("resume")))
     return PauseCommand(request.has(QStringLiteral("pause")),
                         request.value(QStringLiteral("pause")).toStdString(), std::cout, std::cerr);
+  if (request.has(QStringLiteral("news")))
+    return NewsCommand(request.value(QStringLiteral("news")).toStdString(),
+                       static_cast<long long>(std::time(nullptr)), std::cout, std::cerr);
   if (request.has(QStringLiteral("check"))) {
     QCoreApplication core(argc, argv);  // the league page's fetch runs on Qt's event loop
     return CheckCommand(std::cout);
@@ -127,7 +132,7 @@ int main(int argc, char** argv) {
   QtDialogs dialogs;
   ProgramServices s(dialogs);
   TForm1 form({s.records, dialogs, s.app, s.clock, s.scheduleMaker ? &*s.scheduleMaker : nullptr,
-               s.yearMaker, s.mailer, s.runner, s.sound, LeagueSiteAddress()});
+               s.yearMaker, s.mailer, s.runner, s.sound, LeagueSiteAddress(), s.eventSink()});
   TAPropos about(s.mailer, dialogs);
   form.SetAboutBox(&about);
   form.show();

@@ -6,6 +6,7 @@
 #include "app/qt_app_control.h"
 #include "app/stop_signals.h"
 
+#include "core/event_command.h"
 #include "core/generation.h"
 #include "core/records.h"
 #include "core/schedule.h"
@@ -37,6 +38,8 @@ struct ProgramServices {
     const ScheduleReading schedule = ScheduleFromEnvironment();
     if (schedule.schedule && !schedule.schedule->fromLeague())
       scheduleMaker.emplace(records, clock, *schedule.schedule);
+    if (const std::optional<std::string> command = EventCommandFromEnvironment())
+      events.emplace(*command);
   }
   ProgramServices(const ProgramServices&) = delete;
   ProgramServices& operator=(const ProgramServices&) = delete;
@@ -58,6 +61,9 @@ struct ProgramServices {
   YearTool yearMaker;
   // With a schedule, the deadline cache is written from it and the league is never asked.
   std::optional<ScheduleDeadlineMaker> scheduleMaker;
+  // The host's event command; at the end, what is queued still runs, each within its limit.
+  std::optional<EventCommand> events;
+  EventSink* eventSink() { return events ? &*events : nullptr; }
 };
 
 }  // namespace ventari

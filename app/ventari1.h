@@ -23,6 +23,7 @@ class Clock;
 class Dialogs;
 class DeadlineCacheMaker;
 class DeadlineFetch;
+class EventSink;
 class FileReactions;
 class Mailer;
 class ProgramRunner;
@@ -45,6 +46,7 @@ struct FormServices {
   ProgramRunner& runner;
   SoundPlayer& sound;
   std::string leagueSite;
+  EventSink* events = nullptr;  // the host's event command; null: none
 };
 
 class TForm1 : public QWidget, public MonitorView {

@@ -377,6 +377,7 @@ TurnOutcome Generation::Drive(TurnJournal& journal, Origin origin) {
   }
   NoteGenerationEnd(journal.oldTurn + 1);
   LogEvent("info", "generation: year " + journal.yearText + " done");
+  NameThoseWithout(journal);
   return {Kind::kDone, {}};
 }
 
@@ -586,6 +587,25 @@ bool Generation::Report(TurnJournal& journal) {
 std::string Generation::LinkLine() const {
   return "Consultez " + m_leagueSite + m_records.game.webFolder +
          "/travail/ventari.php?jeu=" + m_records.game.gameName + kParagraph + "Ventari Robot";
+}
+
+void Generation::NameThoseWithout(const TurnJournal& journal) {
+  m_without = {};
+  const GameSettings& game = m_records.game;
+  const std::optional<ForcedTurn> forced = ReadForcedTurn(GameDir(), journal.oldTurn);
+  const std::string stem = journal.backupDir + "/" + game.gameName;
+  stars::FileHeader before;
+  if (journal.backupDir.empty() || !stars::ReadCompleteHostHeader(stem + ".hst", before)) return;
+  for (int n = 1; n <= game.playerCount; ++n) {
+    const PlayerEntry& player = game.player(n);
+    if (player.isComputer()) continue;
+    if (forced && std::find(forced->rows.begin(), forced->rows.end(), n) != forced->rows.end()) {
+      m_without.forced.push_back(player.name);
+    } else if (stars::JudgeOrderFile(stem + ".x" + std::to_string(n), before, n).verdict !=
+               stars::OrderVerdict::kIn) {
+      m_without.late.push_back(player.name);
+    }
+  }
 }
 
 void Generation::DropCaches(TurnJournal& journal) {

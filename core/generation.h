@@ -8,6 +8,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/forced_turn.h"
 
@@ -85,6 +86,14 @@ class Generation {
   // the host deals with it.
   TurnOutcome Resume();
 
+  // The players whose orders the last turn done went without: left out by a forced turn, or
+  // late when the host had it generated.
+  struct Without {
+    std::vector<std::string> forced;
+    std::vector<std::string> late;
+  };
+  const Without& LastTurnWithout() const { return m_without; }
+
   // Generations that have come to an end, whichever way (the guard against queued clicks).
   unsigned finishedCount() const { return m_finished; }
 
@@ -116,6 +125,8 @@ class Generation {
   // The players' mails' last lines: the league page's link and the signature.
   std::string LinkLine() const;
   void DropCaches(TurnJournal& journal);
+  // The players the turn went without, judged on the backup taken before the game ran.
+  void NameThoseWithout(const TurnJournal& journal);
   // Records the step. Before the game, a failure stops the generation (raised); after it, the
   // turn goes on from memory and the failure is logged.
   void Record(const TurnJournal& journal, bool required = false);
@@ -138,6 +149,7 @@ class Generation {
   std::chrono::seconds m_gameTimeLimit;
   long long m_mailRetrySeconds = MailRetrySecondsFromEnvironment();
   unsigned m_finished = 0;
+  Without m_without;
   std::string m_journalProblemShown;  // the unusable journal's problem, shown once
   std::string m_takenUpLogged;        // the last take-up logged
   bool m_journalWriteLogged = false;

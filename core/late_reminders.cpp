@@ -1,5 +1,7 @@
 #include "core/late_reminders.h"
 
+#include "core/events.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <utility>
@@ -112,6 +114,11 @@ void LateReminders::Remind(const std::vector<int>& lateRows, int turn,
                        MailIdentity{g, state.yearText, row, "reminder"});
   }
   SetCurrentDir(savedDir);
+  if (m_events) {
+    std::vector<std::string> names;
+    for (int row : due) names.push_back(game.player(row).name);
+    m_events->Send(events::Reminder(g, state.yearText, state.deadlineText, names));
+  }
 }
 
 }  // namespace ventari

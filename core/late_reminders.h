@@ -12,6 +12,8 @@
 
 namespace ventari {
 
+class EventSink;
+
 class Clock;
 class Mailer;
 struct ProgramRecords;
@@ -36,7 +38,11 @@ class LateReminders {
   void Remind(const std::vector<int>& lateRows, int turn,
               const std::map<int, std::string>& refusedFiles = {});
 
+  // Hears of each round of reminders once its mails went; null: nobody.
+  void SetEvents(EventSink* events) { m_events = events; }
+
  private:
+  EventSink* m_events = nullptr;
   ProgramRecords& m_records;
   Mailer& m_mailer;
   const Clock& m_clock;

@@ -10,6 +10,7 @@
 #include "core/generation.h"
 #include "core/late_reminders.h"
 #include "core/logged_view.h"
+#include "core/news.h"
 #include "core/order_receipts.h"
 #include "core/refresh.h"
 #include "core/robot.h"
@@ -22,6 +23,7 @@ class AppControl;
 class Clock;
 class DeadlineCacheMaker;
 class Dialogs;
+class EventSink;
 class Mailer;
 class ProgramRunner;
 class SoundPlayer;
@@ -44,6 +46,7 @@ struct RobotServices {
   std::optional<double> reminderLeadHours;  // nothing: no reminders to late players
   bool receipts;                            // a receipt for each order file version
   std::optional<ForceSetting> force;        // nothing: no turn forced past absent players
+  EventSink* events = nullptr;              // the host's event command; null: none
 };
 
 class RobotParts {
@@ -63,6 +66,7 @@ class RobotParts {
   Generation m_generation;
   LateReminders m_reminders;
   OrderReceipts m_receipts;
+  HostNews m_news;
   StatusPublisher m_status;
   SurveillanceTick m_tick;
   Robot m_robot;

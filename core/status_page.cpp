@@ -256,6 +256,7 @@ th.row, td.row { width: 2.5rem; }
 .orders-late td { background: #fff4d6; }
 .orders-refused td { background: #fde2e1; }
 .orders-computer td { background: #eeeeee; color: #555; }
+#news { border-left: 4px solid #2a6ebb; padding: 0.3rem 0.6rem; background: #eef4fb; }
 footer { font-size: 0.95rem; color: #555; margin-top: 1.5rem; }
 )";
 
@@ -270,6 +271,7 @@ std::string StatusJson(const StatusSnapshot& s) {
   out += "  \"year\": " + JsonStringOrNull(s.year) + ",\n";
   out += "  \"state\": " + JsonString(s.state) + ",\n";
   out += "  \"note\": " + JsonStringOrNull(s.stateNote) + ",\n";
+  out += "  \"news\": " + JsonStringOrNull(s.news) + ",\n";
   out += "  \"deadline\": " +
          (s.deadline ? JsonString(IsoLocalWithOffset(*s.deadline)) : std::string("null")) + ",\n";
   out += "  \"time_left_s\": " + (left ? std::to_string(*left) : std::string("null")) + ",\n";
@@ -304,6 +306,7 @@ std::string StatusHtml(const StatusSnapshot& s) {
   out += "<title>" + Html(Title(s)) + "</title>\n";
   out += "<style>\n" + std::string(kStyle) + "</style>\n</head>\n<body>\n";
   out += "<h1 id=\"title\">" + Html(Title(s)) + "</h1>\n";
+  if (!s.news.empty()) out += "<p id=\"news\">message de l'hôte : " + Html(s.news) + "</p>\n";
   out += "<p>état : <span id=\"state\">" + Html(s.state) + "</span></p>\n";
   if (!s.stateNote.empty()) out += "<p id=\"note\">" + Html(s.stateNote) + "</p>\n";
   if (s.deadline) {

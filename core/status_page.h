@@ -25,6 +25,7 @@ struct StatusSnapshot {
   std::string year;       // "2405"; empty when unknown
   std::string state;      // the window's French state text: "en retard", "incomplet", ...
   std::string stateNote;  // an extra line such as a pause text; empty when none
+  std::string news;       // the host's message to his players, at the top; empty when none
   // Local times. Leave the deadline out when it no longer matters (game over).
   std::optional<TDateTime> deadline;
   std::optional<TDateTime> lastGeneration;

@@ -1,5 +1,8 @@
 #include "core/tick.h"
 
+#include "core/events.h"
+#include "core/news.h"
+
 #include <functional>
 #include <map>
 #include <vector>
@@ -41,10 +44,12 @@ SurveillanceTick::SurveillanceTick(ProgramRecords& records, MonitorView& view, S
   m_loggedVerdicts.fill({});
 }
 
-void SurveillanceTick::LogVerdict(int row, const std::string& orderFile,
+bool SurveillanceTick::LogVerdict(int row, const std::string& orderFile,
                                   const stars::OrderJudgement& judgement) {
   stars::OrderJudgement& logged = m_loggedVerdicts[static_cast<std::size_t>(row)];
-  if (judgement.verdict == logged.verdict && judgement.savedOnly == logged.savedOnly) return;
+  if (judgement.verdict == logged.verdict && judgement.savedOnly == logged.savedOnly) return false;
+  const bool cameIn =
+      judgement.verdict == stars::OrderVerdict::kIn && logged.verdict != stars::OrderVerdict::kIn;
   logged = judgement;
   const stars::OrderVerdict verdict = judgement.verdict;
   const std::string player =
@@ -58,6 +63,7 @@ void SurveillanceTick::LogVerdict(int row, const std::string& orderFile,
   else
     LogEvent("warning",
              "orders refused: " + player + orderFile + ": " + stars::OrderVerdictText(verdict));
+  return cameIn;
 }
 
 void SurveillanceTick::PlayReadySound(const std::string& turn) {
@@ -84,11 +90,16 @@ void SurveillanceTick::LogState(const char* state) {
 
 void SurveillanceTick::LogPause(const std::optional<std::string>& pause) {
   if (m_loggedPause && *m_loggedPause == pause) return;
-  if (pause)
+  const std::string& g = m_records.game.gameName;
+  if (pause) {
     LogEvent("info", "pause: " + (pause->empty() ? std::string("(no text)") : *pause) +
                          "; no turn is generated but by \"génère\", no reminder goes out");
-  else if (m_loggedPause && *m_loggedPause)
+    // A pause found at start is no news.
+    if (m_events && m_loggedPause) m_events->Send(events::Pause(g, *pause));
+  } else if (m_loggedPause && *m_loggedPause) {
     LogEvent("info", "pause lifted");
+    if (m_events) m_events->Send(events::Resume(g, **m_loggedPause));
+  }
   m_loggedPause = pause;
 }
 
@@ -103,6 +114,7 @@ void SurveillanceTick::PublishStatus(const char* state, const std::string& note,
   snapshot.year = hostRead ? std::to_string(host.year()) : monitor.yearText;
   snapshot.state = state;
   snapshot.stateNote = note;
+  snapshot.news = m_newsText;
   if (monitor.deadlineKnown && !(hostRead && host.gameOver())) snapshot.deadline = monitor.deadline;
   const std::string hostFile = m_records.host.repJeu + "/" + g + "/" + g + ".hst";
   if (hostRead) snapshot.lastGeneration = StatusPublisher::LastGeneration(hostFile, host.turn);
@@ -166,6 +178,7 @@ std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
   MonitorState& state = m_records.monitor;
   const std::string& g = game.gameName;
   CheckGameSettings(game);
+  if (m_news) m_newsText = m_news->Look().value_or(std::string());
 
   state.lateText.clear();
   bool allIn = true;
@@ -178,13 +191,17 @@ std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
   // A new turn (or another game) starts with no order file seen.
   const std::string turnSeen =
       hostRead ? stem + " turn " + std::to_string(hostHeader.turn) : std::string();
+  // What the first look of this run finds was there before it: no news for the event command.
+  const bool news = m_loggedTurn.has_value();
   if (turnSeen != m_loggedTurn) {
     m_loggedTurn = turnSeen;
     m_loggedVerdicts.fill({});
-    if (!hostRead)
+    if (!hostRead) {
       LogEvent("warning", "no whole host file can be read at " + stem + ".hst: no orders count");
-    else if (hostHeader.gameOver())
+    } else if (hostHeader.gameOver()) {
       LogEvent("info", "game over: the host file " + stem + ".hst says so; no turn is generated");
+      if (m_events && news) m_events->Send(events::GameOver(g, state.yearText));
+    }
   }
   std::vector<int> lateRows;
   std::map<int, std::string> refusedFiles;  // row -> why the file there does not count
@@ -203,9 +220,12 @@ std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
     if (hostRead) {
       const std::string orderFile = stem + ".x" + std::to_string(n);
       const stars::OrderJudgement judgement = m_judge.Judge(orderFile, hostHeader, n);
-      LogVerdict(n, orderFile, judgement);
+      const bool cameIn = LogVerdict(n, orderFile, judgement);
       if (m_receipts)
         m_receipts->Look(n, orderFile, m_judge.JudgedVersion(n), judgement, hostHeader);
+      // After the receipt went.
+      if (cameIn && news && m_events)
+        m_events->Send(events::Orders(g, state.yearText, player.name, n));
       if (judgement.verdict == stars::OrderVerdict::kIn) {
         shown.orders = PlayerOrders::kIn;
         continue;

@@ -20,6 +20,8 @@ namespace ventari {
 
 class Clock;
 class Dialogs;
+class EventSink;
+class HostNews;
 class LateReminders;
 class Mailer;
 class MonitorView;
@@ -45,6 +47,11 @@ class SurveillanceTick {
 
   // Turns forced past absent players that many hours after the deadline; nothing: never.
   void SetForce(std::optional<ForceSetting> force) { m_force = std::move(force); }
+  // Hears of orders in, a pause set or lifted and the game's end, as this run sees them change;
+  // null: nobody.
+  void SetEvents(EventSink* events) { m_events = events; }
+  // The host's message to his players, looked at (and mailed once) at every look.
+  void SetNews(HostNews* news) { m_news = news; }
 
   // One tick (Timer1Timer). `hostAsked`: the host clicked "rafraîchit", which sends the
   // manual-mode reminder again. The generation due, if any: the tick then ends before its
@@ -67,6 +74,9 @@ class SurveillanceTick {
                      const std::vector<StatusPlayer>& players, bool hostRead,
                      const stars::FileHeader& host);
   std::optional<ForceSetting> m_force;
+  EventSink* m_events = nullptr;
+  HostNews* m_news = nullptr;
+  std::string m_newsText;  // for the page
   void LogPause(const std::optional<std::string>& pause);
   void RemindHostOfForcedTurn(int turn, const std::string& gameDir);
   // Sends a reminder to the host once per turn (`again`: whatever was sent), recorded in its own
@@ -83,7 +93,8 @@ class SurveillanceTick {
   std::optional<std::string> m_soundErrorTurn;  // the turn whose sound error was shown
 
   // What the log last said, so that it says only what changed.
-  void LogVerdict(int row, const std::string& orderFile, const stars::OrderJudgement& judgement);
+  // True when the orders have just come in.
+  bool LogVerdict(int row, const std::string& orderFile, const stars::OrderJudgement& judgement);
   void LogState(const char* state);         // with the late players
   std::optional<std::string> m_loggedTurn;  // nothing before the first tick
   std::array<stars::OrderJudgement, 13> m_loggedVerdicts{};

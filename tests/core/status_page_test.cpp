@@ -312,7 +312,7 @@ TEST(StatusPageJson, CarriesEveryFieldWithNullsForTheUnknown) {
   bare.state = "en pause";
   bare.updated = At(2026, 7, 1, 10, 0);
   const Json empty = ParseOrFail(StatusJson(bare));
-  for (const char* field : {"year", "note", "deadline", "time_left_s", "last_generation"})
+  for (const char* field : {"year", "note", "news", "deadline", "time_left_s", "last_generation"})
     EXPECT_TRUE(empty[field].IsNull()) << field;
   EXPECT_EQ(empty["updated"].text, "2026-07-01T10:00:00+02:00");
   EXPECT_EQ(empty["players"].kind, Json::kArray);
@@ -321,8 +321,8 @@ TEST(StatusPageJson, CarriesEveryFieldWithNullsForTheUnknown) {
   std::vector<std::string> names;
   for (const auto& [name, value] : empty.fields) names.push_back(name);
   EXPECT_EQ(names,
-            (std::vector<std::string>{"deadline", "game", "last_generation", "note", "players",
-                                      "state", "time_left_s", "updated", "year"}));
+            (std::vector<std::string>{"deadline", "game", "last_generation", "news", "note",
+                                      "players", "state", "time_left_s", "updated", "year"}));
 }
 
 TEST(StatusPageJson, TimeLeftCountsRealSecondsAndTurnsNegativeOncePassed) {
