@@ -26,6 +26,7 @@ constexpr EnvironmentSpec kEnvironment[] = {
     {"VENTARI_RECEIPTS", "0: no receipt mail for the players' order files (default on)"},
     {"VENTARI_WATCH", "0: no folder watching, the minute timer alone (default on)"},
     {"VENTARI_FORCE_AFTER_HOURS", "turn generated without late orders H hours past the deadline"},
+    {"VENTARI_PUBLIC_URL", "status page's address, the mails' link without a league site"},
     {"VENTARI_NOTIFY", "shell command run at each event, its JSON on stdin (default none)"},
     {"VENTARI_SCHEDULE", "deadlines: league (default), hours, or slots like 'mon,thu 18:00'"},
 };

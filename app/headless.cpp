@@ -51,7 +51,7 @@ int RunHeadless(int argc, char** argv) {
   DeadlineCacheMaker& deadlineMaker =
       s.scheduleMaker ? static_cast<DeadlineCacheMaker&>(*s.scheduleMaker) : deadlineFetch;
   RobotParts parts({s.records, nullptr, dialogs, s.app, s.clock, deadlineMaker, s.yearMaker,
-                    s.mailer, s.runner, s.sound, LeagueSiteAddress(), GameTimeLimit(),
+                    s.mailer, s.runner, s.sound, MailLinkFromEnvironment(), GameTimeLimit(),
                     ReminderLeadFromEnvironment(), ReceiptsOnFromEnvironment(),
                     ForceFromEnvironment(), s.eventSink()});
   Robot& robot = parts.robot();

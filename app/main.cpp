@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
   QtDialogs dialogs;
   ProgramServices s(dialogs);
   TForm1 form({s.records, dialogs, s.app, s.clock, s.scheduleMaker ? &*s.scheduleMaker : nullptr,
-               s.yearMaker, s.mailer, s.runner, s.sound, LeagueSiteAddress(), s.eventSink()});
+               s.yearMaker, s.mailer, s.runner, s.sound, MailLinkFromEnvironment(), s.eventSink()});
   TAPropos about(s.mailer, dialogs);
   form.SetAboutBox(&about);
   form.show();

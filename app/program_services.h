@@ -47,6 +47,8 @@ struct ProgramServices {
   // Once the event loop is over: the players' page says the robot stopped, then the log's last
   // line says why.
   void End(int status) {
+    // The last events (a failure that ends the robot) reach the command before the end's line.
+    if (events) events->Finish();
     StatusPublisher(records).PublishEnd(app.EndNote());
     LogEnd(app, status);
   }

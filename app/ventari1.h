@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "core/mail_link.h"
 #include "core/monitor_view.h"
 
 class QLabel;
@@ -45,7 +46,7 @@ struct FormServices {
   Mailer& mailer;
   ProgramRunner& runner;
   SoundPlayer& sound;
-  std::string leagueSite;
+  MailLink leagueSite;          // the players' mails' link
   EventSink* events = nullptr;  // the host's event command; null: none
 };
 

@@ -19,5 +19,5 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation")
 # Without a sendmail no player gets his turn: msmtp's is the lightest, any other one will do.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "msmtp-mta | default-mta | mail-transport-agent")
 # The real game is a Windows program, and needs a display even to generate a turn.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine, xvfb")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine, xvfb, curl, jq")
 include(CPack)

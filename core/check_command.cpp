@@ -11,6 +11,7 @@
 #include "core/game_checks.h"
 #include "core/generation.h"
 #include "core/late_reminders.h"
+#include "core/mail_link.h"
 #include "core/order_receipts.h"
 #include "core/pause.h"
 #include "core/records.h"
@@ -255,7 +256,16 @@ int CheckCommand(std::ostream& out) {
 
   out << "publication:     " << host.publicationDir << "/" << game.gameName << "\n";
   // What the players' mails link to: a host must see an address that is not his league's.
-  out << "league site:     " << LeagueSiteAddress() << "\n";
+  const MailLink link = MailLinkFromEnvironment();
+  if (!link.leagueSite.empty()) out << "league site:     " << link.leagueSite << "\n";
+  const std::string linkAddress = link.Address(game);
+  out << "mail link:       "
+      << (linkAddress.empty() ? "none (no league site, no VENTARI_PUBLIC_URL)" : linkAddress)
+      << "\n";
+  if (link.leagueSite == kExampleLeagueSite)
+    note(std::string("the players' mails link to the example address ") + kExampleLeagueSite +
+         ", which leads nowhere: set VENTARI_LEAGUE_SITE to the league's site, or "
+         "VENTARI_PUBLIC_URL to the status page's public address");
   const std::optional<std::string> installed = InstalledDataFolder();
   const bool soundHere = FileExists("pret.wav");
   const bool soundInstalled = installed && FileExists(*installed + "/pret.wav");

@@ -28,7 +28,6 @@ namespace ventari {
 namespace {
 
 constexpr char kParagraph[] = "\n\r\n\r";
-constexpr char kDefaultLeagueSite[] = "http://www.stars-ligue.example/";
 
 // The game generated the turn: the host file went one turn on, in the same game, and every
 // human player's turn file is his, of that game, that turn and that generation; each of them
@@ -59,7 +58,7 @@ bool TurnGenerated(const GameSettings& game, const std::string& stem,
 
 std::string LeagueSiteAddress() {
   const char* site = std::getenv("VENTARI_LEAGUE_SITE");
-  return site && *site ? site : kDefaultLeagueSite;
+  return site && *site ? site : kExampleLeagueSite;
 }
 
 GameTimeLimitSetting ReadGameTimeLimit(const char* text) {
@@ -101,15 +100,15 @@ std::chrono::seconds GameTimeLimit() {
 }
 
 Generation::Generation(ProgramRecords& records, ProgramRunner& runner, Mailer& mailer,
-                       Dialogs& dialogs, AppControl& app, const Clock& clock,
-                       std::string leagueSite, std::chrono::seconds gameTimeLimit)
+                       Dialogs& dialogs, AppControl& app, const Clock& clock, MailLink link,
+                       std::chrono::seconds gameTimeLimit)
     : m_records(records),
       m_runner(runner),
       m_mailer(mailer),
       m_dialogs(dialogs),
       m_app(app),
       m_clock(clock),
-      m_leagueSite(std::move(leagueSite)),
+      m_link(std::move(link)),
       m_gameTimeLimit(gameTimeLimit) {}
 
 std::string Generation::GameDir() const {
@@ -585,8 +584,7 @@ bool Generation::Report(TurnJournal& journal) {
 }
 
 std::string Generation::LinkLine() const {
-  return "Consultez " + m_leagueSite + m_records.game.webFolder +
-         "/travail/ventari.php?jeu=" + m_records.game.gameName + kParagraph + "Ventari Robot";
+  return m_link.Paragraph(m_records.game) + "Ventari Robot";
 }
 
 void Generation::NameThoseWithout(const TurnJournal& journal) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/forced_turn.h"
+#include "core/mail_link.h"
 
 namespace ventari {
 
@@ -70,7 +71,7 @@ class Generation {
  public:
   // `clock` spaces the tries of a failed mail.
   Generation(ProgramRecords& records, ProgramRunner& runner, Mailer& mailer, Dialogs& dialogs,
-             AppControl& app, const Clock& clock, std::string leagueSite,
+             AppControl& app, const Clock& clock, MailLink link,
              std::chrono::seconds gameTimeLimit = kDefaultGameTimeLimit);
 
   // One generation (the "génère" button): a backup, the journal, then the turn's steps; a
@@ -145,7 +146,7 @@ class Generation {
   Dialogs& m_dialogs;
   AppControl& m_app;
   const Clock& m_clock;
-  std::string m_leagueSite;
+  MailLink m_link;
   std::chrono::seconds m_gameTimeLimit;
   long long m_mailRetrySeconds = MailRetrySecondsFromEnvironment();
   unsigned m_finished = 0;

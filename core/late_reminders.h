@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/mail_link.h"
+
 namespace ventari {
 
 class EventSink;
@@ -29,7 +31,7 @@ std::string LateReminderRecordPath(const std::string& gameDir);
 
 class LateReminders {
  public:
-  LateReminders(ProgramRecords& records, Mailer& mailer, const Clock& clock, std::string leagueSite,
+  LateReminders(ProgramRecords& records, Mailer& mailer, const Clock& clock, MailLink link,
                 std::optional<double> leadHours);
 
   // The tick's late human rows at the host file's turn `turn`; `refusedFiles` says, for a row
@@ -46,7 +48,7 @@ class LateReminders {
   ProgramRecords& m_records;
   Mailer& m_mailer;
   const Clock& m_clock;
-  std::string m_leagueSite;
+  MailLink m_link;
   std::optional<double> m_leadHours;
   int m_failedTurn = -1;
 };

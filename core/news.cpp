@@ -113,8 +113,8 @@ int NewsCommand(const std::string& text, long long now, std::ostream& out, std::
   }
 }
 
-HostNews::HostNews(ProgramRecords& records, Mailer& mailer, std::string leagueSite)
-    : m_records(records), m_mailer(mailer), m_leagueSite(std::move(leagueSite)) {}
+HostNews::HostNews(ProgramRecords& records, Mailer& mailer, MailLink link)
+    : m_records(records), m_mailer(mailer), m_link(std::move(link)) {}
 
 std::optional<std::string> HostNews::Look() {
   const std::string& folder = m_records.host.repJeu;
@@ -142,8 +142,7 @@ std::optional<std::string> HostNews::Look() {
   const GameSettings& game = m_records.game;
   const std::string& g = game.gameName;
   LogEvent("info", "the host's message to the players: " + news->text);
-  const std::string body = news->text + kParagraph + "Consultez " + m_leagueSite + game.webFolder +
-                           "/travail/ventari.php?jeu=" + g + kParagraph + "Ventari Robot";
+  const std::string body = news->text + kParagraph + m_link.Paragraph(game) + "Ventari Robot";
   const std::string savedDir = GetCurrentDir();
   for (int n = 1; n <= game.playerCount; ++n) {
     const PlayerEntry& player = game.player(n);

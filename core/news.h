@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/mail_link.h"
+
 namespace ventari {
 
 class EventSink;
@@ -37,7 +39,7 @@ int NewsCommand(const std::string& text, long long now, std::ostream& out, std::
 
 class HostNews {
  public:
-  HostNews(ProgramRecords& records, Mailer& mailer, std::string leagueSite);
+  HostNews(ProgramRecords& records, Mailer& mailer, MailLink link);
   void SetEvents(EventSink* events) { m_events = events; }
 
   // The message for the page; a message not mailed yet is mailed first to every human player
@@ -47,7 +49,7 @@ class HostNews {
  private:
   ProgramRecords& m_records;
   Mailer& m_mailer;
-  std::string m_leagueSite;
+  MailLink m_link;
   EventSink* m_events = nullptr;
   long long m_failedId = -1;  // a record that could not be written, logged once
 };

@@ -50,12 +50,8 @@ std::string ReceiptRecordPath(const std::string& gameDir) {
 }
 
 OrderReceipts::OrderReceipts(ProgramRecords& records, Mailer& mailer, const Clock& clock,
-                             std::string leagueSite, bool on)
-    : m_records(records),
-      m_mailer(mailer),
-      m_clock(clock),
-      m_leagueSite(std::move(leagueSite)),
-      m_on(on) {}
+                             MailLink link, bool on)
+    : m_records(records), m_mailer(mailer), m_clock(clock), m_link(std::move(link)), m_on(on) {}
 
 namespace {
 
@@ -167,8 +163,7 @@ void OrderReceipts::Send(int row, const std::string& orderFile,
   const std::string yearText = std::to_string(year);
   const std::string deadline =
       state.deadlineKnown ? state.deadlineText : std::string("pas encore connue");
-  const std::string link = "Consultez " + m_leagueSite + game.webFolder +
-                           "/travail/ventari.php?jeu=" + g + kParagraph + "Ventari Robot";
+  const std::string link = m_link.Paragraph(game) + "Ventari Robot";
   const std::string fileName = g + ".x" + std::to_string(row);
   const bool accepted = judgement.verdict == stars::OrderVerdict::kIn;
   std::string subject, body, logged;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "core/mail_link.h"
 #include "core/order_file_judge.h"
 #include "stars/stars_file.h"
 
@@ -31,7 +32,7 @@ class OrderReceipts {
   // How long an incomplete file must stay unchanged before it is refused.
   static constexpr std::chrono::seconds kSettleTime{30};
 
-  OrderReceipts(ProgramRecords& records, Mailer& mailer, const Clock& clock, std::string leagueSite,
+  OrderReceipts(ProgramRecords& records, Mailer& mailer, const Clock& clock, MailLink link,
                 bool on);
 
   // Row `row`'s order file as the tick judged it against the host file `host`, in the version
@@ -54,7 +55,7 @@ class OrderReceipts {
   ProgramRecords& m_records;
   Mailer& m_mailer;
   const Clock& m_clock;
-  std::string m_leagueSite;
+  MailLink m_link;
   bool m_on;
   // Per row, when an incomplete file becomes old enough to refuse.
   std::array<std::optional<std::chrono::system_clock::time_point>, 13> m_refuseAt{};

@@ -41,7 +41,7 @@ struct RobotServices {
   Mailer& mailer;
   ProgramRunner& runner;
   SoundPlayer& sound;
-  std::string leagueSite;
+  MailLink leagueSite;  // the players' mails' link
   std::chrono::seconds gameTimeLimit;
   std::optional<double> reminderLeadHours;  // nothing: no reminders to late players
   bool receipts;                            // a receipt for each order file version

@@ -112,6 +112,29 @@ std::string ScheduleText(const Schedule& schedule, int hours) {
   return {};
 }
 
+std::string ScheduleFrench(const Schedule& schedule, int hours) {
+  static constexpr const char* kFrenchDays[] = {"lundi",    "mardi",  "mercredi", "jeudi",
+                                                "vendredi", "samedi", "dimanche"};
+  const std::string h = std::to_string(hours) + (hours == 1 ? " heure" : " heures");
+  switch (schedule.kind) {
+    case Schedule::Kind::kLeague:
+      return "l'échéance de chaque tour vient de la page de la ligue";
+    case Schedule::Kind::kHours:
+      return "l'échéance de chaque tour tombe " + h + " après sa génération";
+    case Schedule::Kind::kSlots: {
+      std::string days;
+      for (int d = 0; d < 7; ++d)
+        if (schedule.days & (1u << d))
+          days += (days.empty() ? "" : ", ") + std::string(kFrenchDays[d]);
+      char time[8];
+      std::snprintf(time, sizeof time, "%02dh%02d", schedule.hour, schedule.minute);
+      return "l'échéance de chaque tour tombe le premier " + days + " à " + time + " au moins " +
+             h + " après sa génération";
+    }
+  }
+  return {};
+}
+
 long long ScheduledDeadline(const Schedule& schedule, long long from, int hours) {
   const long long earliest = from + 3600LL * (hours > 0 ? hours : 0);
   if (schedule.kind != Schedule::Kind::kSlots) return (earliest + 59) / 60 * 60;

@@ -43,6 +43,9 @@ std::string ScheduleText(const Schedule& schedule, int hours);
 // local time, whatever the daylight-saving change between) at least that many hours later.
 long long ScheduledDeadline(const Schedule& schedule, long long from, int hours);
 
+// The same for the players' page, in French.
+std::string ScheduleFrench(const Schedule& schedule, int hours);
+
 // "2026-12-10 18:00:00", as the league page gives a deadline, in local time.
 std::string DeadlineLine(long long secondsSinceEpoch);
 

@@ -264,6 +264,24 @@ footer { font-size: 0.95rem; color: #555; margin-top: 1.5rem; }
 
 std::string IsoLocalWithOffset(TDateTime local) { return Iso(ResolveLocal(local)); }
 
+const char* StateMeaning(const std::string& state) {
+  // For players who do not know one state from another.
+  static constexpr std::pair<const char*, const char*> kMeanings[] = {
+      {"incomplet", "des ordres manquent encore ; l'échéance n'est pas passée."},
+      {"prêt à générer", "tous les ordres sont arrivés ; le tour sera joué à l'échéance."},
+      {"en retard", "l'échéance est passée et des ordres manquent : le robot les attend."},
+      {"devrait générer",
+       "tous les ordres sont là et l'échéance est passée : le tour va être "
+       "joué."},
+      {"génération forcée", "le tour est joué sans les ordres qui manquent."},
+      {"en pause", "l'hôte a mis la partie en pause : aucun tour n'est joué."},
+      {"partie terminée", "la partie est finie : plus aucun tour ne sera joué."},
+  };
+  for (const auto& [name, meaning] : kMeanings)
+    if (state == name) return meaning;
+  return nullptr;
+}
+
 std::string StatusJson(const StatusSnapshot& s) {
   const std::optional<long long> left = TimeLeftSeconds(s);
   std::string out = "{\n";
@@ -308,6 +326,8 @@ std::string StatusHtml(const StatusSnapshot& s) {
   out += "<h1 id=\"title\">" + Html(Title(s)) + "</h1>\n";
   if (!s.news.empty()) out += "<p id=\"news\">message de l'hôte : " + Html(s.news) + "</p>\n";
   out += "<p>état : <span id=\"state\">" + Html(s.state) + "</span></p>\n";
+  if (const char* meaning = StateMeaning(s.state))
+    out += std::string("<p id=\"state-meaning\">") + meaning + "</p>\n";
   if (!s.stateNote.empty()) out += "<p id=\"note\">" + Html(s.stateNote) + "</p>\n";
   if (s.deadline) {
     const LocalInstant at = ResolveLocal(*s.deadline);
@@ -319,6 +339,7 @@ std::string StatusHtml(const StatusSnapshot& s) {
   } else {
     out += "<p>échéance : <span id=\"deadline\">inconnue</span></p>\n";
   }
+  if (!s.schedule.empty()) out += "<p id=\"schedule\">" + Html(s.schedule) + "</p>\n";
   out +=
       "<table id=\"players\">\n"
       "<thead><tr><th class=\"row\">N°</th><th>joueur</th><th>ordres</th></tr></thead>\n"

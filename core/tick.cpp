@@ -2,6 +2,7 @@
 
 #include "core/events.h"
 #include "core/news.h"
+#include "core/schedule.h"
 
 #include <functional>
 #include <map>
@@ -40,7 +41,8 @@ SurveillanceTick::SurveillanceTick(ProgramRecords& records, MonitorView& view, S
       m_reminders(reminders),
       m_dialogs(dialogs),
       m_receipts(receipts),
-      m_status(status) {
+      m_status(status),
+      m_schedule(ScheduleFromEnvironment().schedule) {
   m_loggedVerdicts.fill({});
 }
 
@@ -115,6 +117,9 @@ void SurveillanceTick::PublishStatus(const char* state, const std::string& note,
   snapshot.state = state;
   snapshot.stateNote = note;
   snapshot.news = m_newsText;
+  // The league's own page says how it sets deadlines; the host's schedule is said here.
+  if (m_schedule && !m_schedule->fromLeague())
+    snapshot.schedule = ScheduleFrench(*m_schedule, m_records.game.hoursToDeadline);
   if (monitor.deadlineKnown && !(hostRead && host.gameOver())) snapshot.deadline = monitor.deadline;
   const std::string hostFile = m_records.host.repJeu + "/" + g + "/" + g + ".hst";
   if (hostRead) snapshot.lastGeneration = StatusPublisher::LastGeneration(hostFile, host.turn);

@@ -13,6 +13,7 @@
 
 #include "core/forced_turn.h"
 #include "core/order_file_judge.h"
+#include "core/schedule.h"
 #include "core/status_page.h"
 #include "stars/stars_file.h"
 
@@ -76,7 +77,8 @@ class SurveillanceTick {
   std::optional<ForceSetting> m_force;
   EventSink* m_events = nullptr;
   HostNews* m_news = nullptr;
-  std::string m_newsText;  // for the page
+  std::string m_newsText;              // for the page
+  std::optional<Schedule> m_schedule;  // how the deadlines are set, for the page
   void LogPause(const std::optional<std::string>& pause);
   void RemindHostOfForcedTurn(int turn, const std::string& gameDir);
   // Sends a reminder to the host once per turn (`again`: whatever was sent), recorded in its own

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string>
 
+#include "core/mail_link.h"
 #include "core/records.h"
 #include "core/refresh.h"
 #include "core/schedule.h"
@@ -135,6 +136,46 @@ TEST(ScheduleTest, TheCacheIsWrittenFromTheLastGenerationOrFromNow) {
   records.monitor.lastGenerationEnd = Local(2026, 12, 7, 9, 15);
   ASSERT_TRUE(maker.FetchDeadlineCache());  // right after a generation: from its end
   EXPECT_EQ(test::ReadFile(DeadlineCachePath(records)), "2026-12-09 09:15:00\r\n");
+}
+
+TEST(ScheduleTest, TheMailsLinkToTheLeagueSiteThePublicAddressOrNowhere) {
+  struct Case {
+    const char* site;
+    const char* url;
+    const char* schedule;
+    std::string paragraph;
+  };
+  const Case cases[] = {
+      // Nothing set: the league's page gives the deadlines, and the example site as always.
+      {nullptr, nullptr, nullptr,
+       "Consultez http://www.stars-ligue.example/ligue/travail/ventari.php?jeu=alpha\n\r\n\r"},
+      {"http://ligue.test/", "https://p.test/alpha/", "hours",
+       "Consultez http://ligue.test/ligue/travail/ventari.php?jeu=alpha\n\r\n\r"},
+      {nullptr, "https://p.test/alpha/", nullptr, "Consultez https://p.test/alpha/\n\r\n\r"},
+      {"", "https://p.test/alpha/", "hours", "Consultez https://p.test/alpha/\n\r\n\r"},
+      // No league, no public address: no link.
+      {nullptr, nullptr, "hours", ""},
+      {nullptr, "", "mon 18:00", ""},
+  };
+  GameSettings game;
+  game.gameName = "alpha";
+  game.webFolder = "ligue";
+  const auto set = [](const char* name, const char* value) {
+    if (value)
+      ::setenv(name, value, 1);
+    else
+      ::unsetenv(name);
+  };
+  for (const Case& c : cases) {
+    set("VENTARI_LEAGUE_SITE", c.site);
+    set("VENTARI_PUBLIC_URL", c.url);
+    set("VENTARI_SCHEDULE", c.schedule);
+    EXPECT_EQ(MailLinkFromEnvironment().Paragraph(game), c.paragraph)
+        << (c.site ? c.site : "-") << " " << (c.url ? c.url : "-") << " "
+        << (c.schedule ? c.schedule : "-");
+  }
+  for (const char* name : {"VENTARI_LEAGUE_SITE", "VENTARI_PUBLIC_URL", "VENTARI_SCHEDULE"})
+    ::unsetenv(name);
 }
 
 }  // namespace

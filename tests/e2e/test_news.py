@@ -8,7 +8,7 @@ import time
 import unittest
 
 from harness import address, read_bytes, wait_for
-from test_host_rules import SITE, SOON, HostCase, paragraphs
+from test_host_rules import SOON, HostCase, paragraphs
 
 SUBJECT = "alpha : message de l'hôte"
 
@@ -30,7 +30,8 @@ class NewsTest(HostCase):
         self.sink = self.start_sink()
         heard = os.path.join(self.tmp, "heard.jsonl")
         robot = self.headless(env={"VENTARI_NOTIFY": "cat >> '%s'" % heard,
-                                   "VENTARI_SCHEDULE": "hours"})
+                                   "VENTARI_SCHEDULE": "hours",
+                                   "VENTARI_PUBLIC_URL": "https://jeux.example.org/alpha/"})
         self.look()
         text = "Tour <b>spécial</b> & pause lundi"
         status, out, err = self.news(text)
@@ -40,7 +41,7 @@ class NewsTest(HostCase):
                          self.news_mails(), SOON)
         self.assertEqual(sorted(address(m) for m in mails), ["ann@localhost", "bob@localhost"])
         for mail in mails:
-            self.assertEqual(paragraphs(mail), [text, "Consultez " + SITE + "alpha",
+            self.assertEqual(paragraphs(mail), [text, "Consultez https://jeux.example.org/alpha/",
                                                 "Ventari Robot"])
         page = self.wait_status("the message", lambda s: s["news"] == text)
         self.assertEqual(page["state"], "incomplet")

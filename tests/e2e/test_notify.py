@@ -2,13 +2,16 @@
 on its standard input, after the event's mails; a command that hangs holds no turn up, is ended
 after its limit, and leaves nothing behind a robot killed while it runs."""
 
+import http.server
 import json
 import os
+import re
 import signal
+import threading
 import time
 import unittest
 
-from harness import PAST, address, wait_for
+from harness import PAST, SOURCE_DIR, address, wait_for
 from test_host_rules import SOON, HostCase, logged
 
 # Beyond any test: only the robot's limit (or its death) ends it.
@@ -23,6 +26,37 @@ def alive(pid):
     # A zombie waiting for its new parent is gone for our purpose.
     with open("/proc/%d/stat" % pid) as f:
         return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+
+
+def readme_examples():
+    """The settings of the README's chat examples, by the chat's name: {NAME: value}."""
+    with open(os.path.join(SOURCE_DIR, "README.md"), encoding="utf-8") as f:
+        text = f.read()
+    start = text.index("\n## Telling a chat room")
+    section = text[start:text.index("\n## ", start + 1)]
+    examples = {}
+    for chat, block in re.findall(r"For an? (\w+) .*?\n```\n(.*?)\n```", section, re.S):
+        examples[chat] = dict(line.split("=", 1) for line in block.splitlines())
+    return examples
+
+
+class Chat(http.server.BaseHTTPRequestHandler):
+    """A chat server on loopback that keeps what it is sent."""
+    received = []
+
+    def handle_one(self):
+        body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+        Chat.received.append((self.command, self.path, self.headers.get("Authorization"),
+                              self.headers.get("Content-Type"), json.loads(body)))
+        self.send_response(200)
+        self.send_header("Content-Length", "2")
+        self.end_headers()
+        self.wfile.write(b"{}")
+
+    do_POST = do_PUT = handle_one
+
+    def log_message(self, *args):
+        pass
 
 
 class NotifyTest(HostCase):
@@ -127,6 +161,44 @@ class NotifyTest(HostCase):
         os.kill(robot.pid, signal.SIGKILL)
         robot.wait(timeout=30)
         wait_for("the command to die with the robot", lambda: not alive(second), 10)
+
+
+    def test_the_readme_examples_reach_discord_and_matrix(self):
+        examples = readme_examples()
+        self.assertEqual(sorted(examples), ["Discord", "Matrix"])
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Chat)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.addCleanup(server.shutdown)
+        local = "http://127.0.0.1:%d" % server.server_address[1]
+        self.prepare_game(time.strftime("%Y-%m-%d %H:%M:%S",
+                                        time.localtime(time.time() + 3600)))
+        Chat.received = []
+        for chat, settings in sorted(examples.items()):
+            settings = dict(settings, VENTARI_SCHEDULE="hours", no_proxy="127.0.0.1")
+            if chat == "Discord":
+                settings["DISCORD_WEBHOOK"] = local + "/api/webhooks/123/abc"
+            else:
+                settings["MATRIX_SERVER"] = local
+            robot = self.headless(env=settings)
+            self.look()
+            self.pause("Bob", "est", "malade")
+            wait_for("the %s message" % chat, lambda: len(Chat.received) == 1)
+            method, path, authorization, kind, body = Chat.received.pop()
+            self.assertEqual(kind, "application/json")
+            if chat == "Discord":
+                self.assertEqual((method, path), ("POST", "/api/webhooks/123/abc"))
+                self.assertEqual(body, {"content": "**alpha** pause : Bob est malade"})
+            else:
+                self.assertEqual(method, "PUT")
+                self.assertRegex(path, r"^/_matrix/client/v3/rooms/%21AbCdEf%3Aexample.org/send/"
+                                       r"m.room.message/ventari-\d+$")
+                self.assertEqual(authorization, "Bearer " + settings["MATRIX_TOKEN"])
+                self.assertEqual(body, {"msgtype": "m.text", "body": "alpha pause : Bob est malade"})
+            self.resume()
+            wait_for("the %s message of the resume" % chat, lambda: len(Chat.received) == 1)
+            self.assertIn("resume", json.dumps(Chat.received.pop()[4]))
+            self.stop(robot)
+            self.assertEqual(logged(robot.log, "notify: the command"), [])
 
 
 if __name__ == "__main__":

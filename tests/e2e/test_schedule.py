@@ -7,8 +7,8 @@ import subprocess
 import time
 import unittest
 
-from harness import BIN_DIR, PAST, wait_for
-from test_host_rules import SOON, HostCase, logged
+from harness import BIN_DIR, PAST, address, read_bytes, wait_for
+from test_host_rules import SOON, HostCase, logged, paragraphs
 
 DAYS = ("mon", "tue", "wed", "thu", "fri", "sat", "sun")
 
@@ -62,8 +62,14 @@ class ScheduleTest(HostCase):
         deadline = parse_deadline(line)
         self.assertGreaterEqual(deadline, generated + 48 * 3600 - 1)
         self.assertLessEqual(deadline, after + 48 * 3600 + 60)
-        self.assertEqual(len(self.wait_mails(self.sink, 3)), 3)
+        mails = self.wait_mails(self.sink, 3)
+        self.assertEqual(len(mails), 3)
         self.assertEqual(self.game.host_turn(), 1)
+        # No league site and no public address: the players' mails link nowhere.
+        for mail in (m for m in mails if address(m) != "host@localhost"):
+            self.assertEqual(paragraphs(mail), ["génération faite, votre fichier .M est en "
+                                                "attachement.", "Prochaine DL dans 48heures.",
+                                                "Ventari Robot"])
         self.stop(robot)
         self.assert_league_never_asked(robot)
 
@@ -71,7 +77,8 @@ class ScheduleTest(HostCase):
         self.prepare_game()
         days, hour, minute = ("mon", "thu"), 18, 0
         before = time.time()
-        robot = self.headless(env={"VENTARI_SCHEDULE": "mon,thu 18:00"})
+        robot = self.headless(env={"VENTARI_SCHEDULE": "mon,thu 18:00",
+                                   "VENTARI_PUBLIC_URL": "https://jeux.example.org/alpha/"})
         first = self.deadline_after(None)
         started = time.time()
         # From now at a start without a deadline: every order is in, but the slot is ahead.
@@ -90,6 +97,16 @@ class ScheduleTest(HostCase):
                                              for t in (generated, ended)})
         self.assertEqual(time.strftime("%H:%M:%S", time.localtime(parse_deadline(line))),
                          "18:00:00")
+        # The status page's public address is the link of the players' mails.
+        turn_mails = [m for m in self.wait_mails(self.sink, 3) if address(m) != "host@localhost"]
+        self.assertEqual(len(turn_mails), 2)
+        for mail in turn_mails:
+            self.assertEqual(paragraphs(mail)[-2:], ["Consultez https://jeux.example.org/alpha/",
+                                                     "Ventari Robot"])
+        # The page says how the deadlines are set.
+        html = read_bytes(os.path.join(self.game.status_dir, "index.html")).decode("utf-8")
+        self.assertIn("le premier lundi, jeudi à 18h00 au moins 48 heures après sa génération",
+                      html)
         self.stop(robot)
         self.assert_league_never_asked(robot)
 
