@@ -1,11 +1,10 @@
 #include "core/late_reminders.h"
 
-#include "core/events.h"
-
 #include <algorithm>
 #include <cstdlib>
 #include <utility>
 
+#include "core/events.h"
 #include "core/records.h"
 #include "core/turn_record.h"
 #include "mail/mailer.h"

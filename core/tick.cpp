@@ -1,20 +1,19 @@
 #include "core/tick.h"
 
-#include "core/events.h"
-#include "core/news.h"
-#include "core/schedule.h"
-
 #include <functional>
 #include <map>
 #include <vector>
 
+#include "core/events.h"
 #include "core/game_checks.h"
 #include "core/late_reminders.h"
 #include "core/monitor_view.h"
+#include "core/news.h"
 #include "core/order_receipts.h"
 #include "core/pause.h"
 #include "core/records.h"
 #include "core/refresh.h"
+#include "core/schedule.h"
 #include "core/status_publisher.h"
 #include "core/turn_record.h"
 #include "mail/mailer.h"
