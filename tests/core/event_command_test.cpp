@@ -102,8 +102,7 @@ TEST(EventCommandTest, AHangingCommandIsEndedWithItsGroupAndTheNextEventStillRun
   ASSERT_GT(sleeper, 0);
   // Killed with the group; gone once its new parent has reaped it.
   const Clock::time_point killed = Clock::now();
-  while (::kill(sleeper, 0) == 0 && Clock::now() - killed < 5s)
-    std::this_thread::sleep_for(10ms);
+  while (::kill(sleeper, 0) == 0 && Clock::now() - killed < 5s) std::this_thread::sleep_for(10ms);
   EXPECT_NE(::kill(sleeper, 0), 0) << "the command's background child outlived it";
   const std::string said = log.TakeLines();
   EXPECT_NE(said.find("notify: the command for the turn event ran past"), std::string::npos)
