@@ -64,6 +64,7 @@ server=$!
 for _ in $(seq 100); do [ -s "$folder/port" ] && break; sleep 0.1; done
 check=$(env -u DISPLAY -u WAYLAND_DISPLAY VENTARI_SENDMAIL=/bin/cat \
   VENTARI_LEAGUE_SERVER="http://127.0.0.1:$(cat "$folder/port")/" \
+  VENTARI_LEAGUE_SITE=http://ligue.example.org/ \
   /usr/bin/ventari --check --folder "$folder") || { echo "$check" >&2; exit 1; }
 echo "$check" | grep -qx "  1 Ann: in" || { echo "$check" >&2; exit 1; }
 
