@@ -7,11 +7,13 @@
 
 #include "core/backup.h"
 #include "core/deadline_fetch.h"
+#include "core/event_command.h"
 #include "core/forced_turn.h"
 #include "core/game_checks.h"
 #include "core/generation.h"
 #include "core/late_reminders.h"
 #include "core/mail_link.h"
+#include "core/news.h"
 #include "core/order_receipts.h"
 #include "core/pause.h"
 #include "core/records.h"
@@ -226,6 +228,11 @@ int CheckCommand(std::ostream& out) {
   out << "pause:           "
       << (pause ? (pause->empty() ? std::string("paused, no text given") : *pause) : "none")
       << "\n";
+
+  const std::optional<std::string> eventCommand = EventCommandFromEnvironment();
+  out << "event command:   " << (eventCommand ? *eventCommand : std::string("none")) << "\n";
+  const std::optional<HostNewsItem> news = ReadNews(host.repJeu);
+  out << "host's message:  " << (news ? news->text : std::string("none")) << "\n";
 
   const GameTimeLimitSetting limit = ReadGameTimeLimit(std::getenv("VENTARI_GAME_TIMEOUT"));
   out << "game time limit: " << limit.limit.count() << " seconds\n";

@@ -43,6 +43,7 @@ class NewsTest(HostCase):
         for mail in mails:
             self.assertEqual(paragraphs(mail), [text, "Consultez https://jeux.example.org/alpha/",
                                                 "Ventari Robot"])
+        self.assertIn("host's message:  " + text + "\n", self.check())
         page = self.wait_status("the message", lambda s: s["news"] == text)
         self.assertEqual(page["state"], "incomplet")
         html = read_bytes(os.path.join(self.game.status_dir, "index.html")).decode("utf-8")
