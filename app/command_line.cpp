@@ -27,6 +27,9 @@ constexpr EnvironmentSpec kEnvironment[] = {
     {"VENTARI_MAILDIR", "Maildir whose new/ brings the players' order files (default none)"},
     {"VENTARI_WATCH", "0: no folder watching, the minute timer alone (default on)"},
     {"VENTARI_FORCE_AFTER_HOURS", "turn generated without late orders H hours past the deadline"},
+    {"VENTARI_PUBLIC_URL", "status page's address, the mails' link without a league site"},
+    {"VENTARI_NOTIFY", "shell command run at each event, its JSON on stdin (default none)"},
+    {"VENTARI_SCHEDULE", "deadlines: league (default), hours, or slots like 'mon,thu 18:00'"},
 };
 
 // Shown in the usage, not in RobotOptions: they end the program before a run.
@@ -74,6 +77,9 @@ std::vector<OptionSpec> RobotOptions() {
        {},
        QStringLiteral("[TEXT] hold the game (no turn but by \"génère\", no reminder) and exit")},
       {{QStringLiteral("resume")}, {}, QStringLiteral("lift the game's pause and exit")},
+      {{QStringLiteral("news")},
+       QStringLiteral("TEXT"),
+       QStringLiteral("put TEXT atop the status page and mail it to the players (\"\" clears)")},
   };
 }
 
@@ -116,11 +122,16 @@ StartRequest ParseCommandLine(const QStringList& arguments) {
 std::string UsageText() {
   std::vector<OptionSpec> options = RobotOptions();
   QString synopsis = QStringLiteral("Usage: ventari");
-  for (const OptionSpec& spec : options)
+  for (const OptionSpec& spec : options) {
+    // The host's message has a line of its own: the synopsis stays within a terminal's width.
+    if (spec.names.back() == QStringLiteral("news")) continue;
     synopsis += QStringLiteral(" [--") + spec.names.back() +
                 (spec.valueName.isEmpty() ? QString() : QLatin1Char(' ') + spec.valueName) +
                 QLatin1Char(']');
-  synopsis += QStringLiteral("\n       ventari --help | --version\n\n");
+  }
+  synopsis += QStringLiteral(
+      "\n       ventari --help | --version"
+      "\n       ventari [--folder DIR] --news TEXT\n\n");
   options.push_back(HelpOption());
   options.push_back(VersionOption());
 

@@ -56,7 +56,7 @@ std::vector<std::string> WatchedFolders(const ProgramRecords& records,
 bool FileChangeMatters(std::string_view name) {
   const std::string lower = Lower(name);
   if (lower == "ventari.def" || lower == "ventari.pla" || lower == "nextdl.txt" ||
-      lower == "curyear.txt" || lower == "ventari-pause.txt")
+      lower == "curyear.txt" || lower == "ventari-pause.txt" || lower == "ventari-news.txt")
     return true;
   const std::size_t dot = lower.rfind('.');
   if (dot == std::string::npos || dot == 0) return false;

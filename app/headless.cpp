@@ -48,10 +48,12 @@ int RunHeadless(int argc, char** argv) {
   TNMHTTP http;
   http.OnException = [&dialogs](const std::string& message) { dialogs.ShowError(message); };
   DeadlineFetch deadlineFetch(s.records, http, dialogs, s.app);
-  RobotParts parts({s.records, nullptr, dialogs, s.app, s.clock, deadlineFetch, s.yearMaker,
-                    s.mailer, s.runner, s.sound, LeagueSiteAddress(), GameTimeLimit(),
+  DeadlineCacheMaker& deadlineMaker =
+      s.scheduleMaker ? static_cast<DeadlineCacheMaker&>(*s.scheduleMaker) : deadlineFetch;
+  RobotParts parts({s.records, nullptr, dialogs, s.app, s.clock, deadlineMaker, s.yearMaker,
+                    s.mailer, s.runner, s.sound, MailLinkFromEnvironment(), GameTimeLimit(),
                     ReminderLeadFromEnvironment(), ReceiptsOnFromEnvironment(),
-                    ForceFromEnvironment(), MaildirFromEnvironment()});
+                    ForceFromEnvironment(), MaildirFromEnvironment(), s.eventSink()});
   Robot& robot = parts.robot();
 
   // As the window's handlers do: an error goes to its box and the robot goes on.

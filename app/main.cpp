@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <iostream>
 #include <string>
 
@@ -26,9 +27,11 @@
 #include "app/version.h"
 #include "core/check_command.h"
 #include "core/generation.h"
+#include "core/news.h"
 #include "core/pause.h"
 #include "core/records.h"
 #include "core/restore_command.h"
+#include "core/schedule.h"
 #include "mail/sendmail_mailer.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
@@ -87,9 +90,18 @@ int BeforeRun(const StartRequest& request, int argc, char** argv) {
   if (request.has(QStringLiteral("pause")) || request.has(QStringLiteral("resume")))
     return PauseCommand(request.has(QStringLiteral("pause")),
                         request.value(QStringLiteral("pause")).toStdString(), std::cout, std::cerr);
+  if (request.has(QStringLiteral("news")))
+    return NewsCommand(request.value(QStringLiteral("news")).toStdString(),
+                       static_cast<long long>(std::time(nullptr)), std::cout, std::cerr);
   if (request.has(QStringLiteral("check"))) {
     QCoreApplication core(argc, argv);  // the league page's fetch runs on Qt's event loop
     return CheckCommand(std::cout);
+  }
+  // A schedule the robot cannot read would give the players wrong deadlines: nothing starts.
+  if (const ScheduleReading schedule = ScheduleFromEnvironment(); !schedule.schedule) {
+    LogEvent("error", schedule.problem);
+    LogEvent("info", "end: the schedule cannot be read, exit status 1");
+    return 1;
   }
   if (request.has(QStringLiteral("headless"))) return RunHeadless(argc, argv);
   // Without a window system Qt would abort with a core dump.
@@ -119,8 +131,8 @@ int main(int argc, char** argv) {
   LogEvent("info", std::string("start: ventari ") + VENTARI_VERSION + " in " + GetCurrentDir());
   QtDialogs dialogs;
   ProgramServices s(dialogs);
-  TForm1 form({s.records, dialogs, s.app, s.clock, nullptr, s.yearMaker, s.mailer, s.runner,
-               s.sound, LeagueSiteAddress()});
+  TForm1 form({s.records, dialogs, s.app, s.clock, s.scheduleMaker ? &*s.scheduleMaker : nullptr,
+               s.yearMaker, s.mailer, s.runner, s.sound, MailLinkFromEnvironment(), s.eventSink()});
   TAPropos about(s.mailer, dialogs);
   form.SetAboutBox(&about);
   form.show();

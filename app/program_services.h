@@ -6,8 +6,10 @@
 #include "app/qt_app_control.h"
 #include "app/stop_signals.h"
 
+#include "core/event_command.h"
 #include "core/generation.h"
 #include "core/records.h"
+#include "core/schedule.h"
 #include "core/status_publisher.h"
 #include "core/year_tool.h"
 #include "mail/sendmail_mailer.h"
@@ -32,6 +34,12 @@ struct ProgramServices {
         yearMaker(records, runner, dialogs, app, GameTimeLimit()) {
     const GameTimeLimitSetting limit = ReadGameTimeLimit(std::getenv("VENTARI_GAME_TIMEOUT"));
     if (!limit.problem.empty()) LogEvent("warning", limit.problem);
+    // A bad value has ended the program before this point.
+    const ScheduleReading schedule = ScheduleFromEnvironment();
+    if (schedule.schedule && !schedule.schedule->fromLeague())
+      scheduleMaker.emplace(records, clock, *schedule.schedule);
+    if (const std::optional<std::string> command = EventCommandFromEnvironment())
+      events.emplace(*command);
   }
   ProgramServices(const ProgramServices&) = delete;
   ProgramServices& operator=(const ProgramServices&) = delete;
@@ -39,6 +47,8 @@ struct ProgramServices {
   // Once the event loop is over: the players' page says the robot stopped, then the log's last
   // line says why.
   void End(int status) {
+    // The last events (a failure that ends the robot) reach the command before the end's line.
+    if (events) events->Finish();
     StatusPublisher(records).PublishEnd(app.EndNote());
     LogEnd(app, status);
   }
@@ -51,6 +61,11 @@ struct ProgramServices {
   SendmailMailer mailer;
   SdlSoundPlayer sound;
   YearTool yearMaker;
+  // With a schedule, the deadline cache is written from it and the league is never asked.
+  std::optional<ScheduleDeadlineMaker> scheduleMaker;
+  // The host's event command; at the end, what is queued still runs, each within its limit.
+  std::optional<EventCommand> events;
+  EventSink* eventSink() { return events ? &*events : nullptr; }
 };
 
 }  // namespace ventari

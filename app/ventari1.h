@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "core/mail_link.h"
 #include "core/monitor_view.h"
 
 class QLabel;
@@ -23,6 +24,7 @@ class Clock;
 class Dialogs;
 class DeadlineCacheMaker;
 class DeadlineFetch;
+class EventSink;
 class FileReactions;
 class Mailer;
 class ProgramRunner;
@@ -44,7 +46,8 @@ struct FormServices {
   Mailer& mailer;
   ProgramRunner& runner;
   SoundPlayer& sound;
-  std::string leagueSite;
+  MailLink leagueSite;          // the players' mails' link
+  EventSink* events = nullptr;  // the host's event command; null: none
 };
 
 class TForm1 : public QWidget, public MonitorView {

@@ -19,6 +19,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation")
 # Without a sendmail no player gets his turn: msmtp's is the lightest, any other one will do.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "msmtp-mta | default-mta | mail-transport-agent")
 # The real game is a Windows program, and needs a display even to generate a turn; getmail6
-# brings the players' mailed orders from an IMAP account into the robot's Maildir.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine, xvfb, getmail6")
+# brings the players' mailed orders from an IMAP account into the robot's Maildir; curl and jq
+# build the event command's messages in the README's examples.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine, xvfb, getmail6, curl, jq")
 include(CPack)

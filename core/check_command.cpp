@@ -7,15 +7,19 @@
 
 #include "core/backup.h"
 #include "core/deadline_fetch.h"
+#include "core/event_command.h"
 #include "core/forced_turn.h"
 #include "core/game_checks.h"
 #include "core/generation.h"
 #include "core/late_reminders.h"
+#include "core/mail_link.h"
 #include "core/mailed_orders.h"
+#include "core/news.h"
 #include "core/order_receipts.h"
 #include "core/pause.h"
 #include "core/records.h"
 #include "core/refresh.h"
+#include "core/schedule.h"
 #include "core/turn_journal.h"
 #include "mail/sendmail_mailer.h"
 #include "net/nmhttp.h"
@@ -166,25 +170,41 @@ int CheckCommand(std::ostream& out) {
   out << "mail system:     " << sendmail << (mailFound ? "" : ", not found") << "\n";
   if (!mailFound) note("the mail program " + sendmail + " cannot be started");
 
-  TNMHTTP http;
-  std::string said;
-  PrintedDialogs dialogs(said);
-  const std::string url =
-      LeagueServerBase() + game.webFolder + "/travail/ventari.php/nextdl?jeu=" + game.gameName;
-  std::string headerText;
-  std::string bodyText;
+  // With a schedule the league is never asked: the check shows what the robot would write.
+  const ScheduleReading scheduleReading = ScheduleFromEnvironment();
+  const TDateTime now = SystemClock().Now();
   bool pageFound = false;
-  try {
-    pageFound = FetchPage(http, dialogs, url, "", "", false, headerText, bodyText);
-  } catch (const std::exception& error) {
-    said = error.what();
+  std::string pageLine;
+  if (!scheduleReading.schedule) {
+    out << "schedule:        " << scheduleReading.problem << "\n";
+    note(scheduleReading.problem);
+  } else if (!scheduleReading.schedule->fromLeague()) {
+    const Schedule& schedule = *scheduleReading.schedule;
+    pageLine = DeadlineLine(ScheduledDeadline(schedule, EpochSeconds(now), game.hoursToDeadline));
+    pageFound = true;
+    out << "schedule:        " << ScheduleText(schedule, game.hoursToDeadline) << "\n";
+    out << "next deadline:   " << pageLine << " for a turn generated now\n";
+  } else {
+    out << "schedule:        the league page (VENTARI_SCHEDULE unset)\n";
+    TNMHTTP http;
+    std::string said;
+    PrintedDialogs dialogs(said);
+    const std::string url =
+        LeagueServerBase() + game.webFolder + "/travail/ventari.php/nextdl?jeu=" + game.gameName;
+    std::string headerText;
+    std::string bodyText;
+    try {
+      pageFound = FetchPage(http, dialogs, url, "", "", false, headerText, bodyText);
+    } catch (const std::exception& error) {
+      said = error.what();
+    }
+    TextFileReader page;
+    page.openText(bodyText);
+    pageLine = pageFound ? page.readLine() : std::string();
+    out << "league page:     " << url << ": "
+        << (pageFound ? pageLine : "not found" + (said.empty() ? "" : " (" + said + ")")) << "\n";
+    if (!pageFound) note("the league page " + url + " cannot be fetched");
   }
-  TextFileReader page;
-  page.openText(bodyText);
-  const std::string pageLine = pageFound ? page.readLine() : std::string();
-  out << "league page:     " << url << ": "
-      << (pageFound ? pageLine : "not found" + (said.empty() ? "" : " (" + said + ")")) << "\n";
-  if (!pageFound) note("the league page " + url + " cannot be fetched");
 
   const std::optional<double> lead = ReminderLeadFromEnvironment();
   const char* leadText = std::getenv("VENTARI_REMIND_HOURS");
@@ -223,6 +243,11 @@ int CheckCommand(std::ostream& out) {
       << (pause ? (pause->empty() ? std::string("paused, no text given") : *pause) : "none")
       << "\n";
 
+  const std::optional<std::string> eventCommand = EventCommandFromEnvironment();
+  out << "event command:   " << (eventCommand ? *eventCommand : std::string("none")) << "\n";
+  const std::optional<HostNewsItem> news = ReadNews(host.repJeu);
+  out << "host's message:  " << (news ? news->text : std::string("none")) << "\n";
+
   const GameTimeLimitSetting limit = ReadGameTimeLimit(std::getenv("VENTARI_GAME_TIMEOUT"));
   out << "game time limit: " << limit.limit.count() << " seconds\n";
   if (!limit.problem.empty()) note(limit.problem);
@@ -252,7 +277,16 @@ int CheckCommand(std::ostream& out) {
 
   out << "publication:     " << host.publicationDir << "/" << game.gameName << "\n";
   // What the players' mails link to: a host must see an address that is not his league's.
-  out << "league site:     " << LeagueSiteAddress() << "\n";
+  const MailLink link = MailLinkFromEnvironment();
+  if (!link.leagueSite.empty()) out << "league site:     " << link.leagueSite << "\n";
+  const std::string linkAddress = link.Address(game);
+  out << "mail link:       "
+      << (linkAddress.empty() ? "none (no league site, no VENTARI_PUBLIC_URL)" : linkAddress)
+      << "\n";
+  if (link.leagueSite == kExampleLeagueSite)
+    note(std::string("the players' mails link to the example address ") + kExampleLeagueSite +
+         ", which leads nowhere: set VENTARI_LEAGUE_SITE to the league's site, or "
+         "VENTARI_PUBLIC_URL to the status page's public address");
   const std::optional<std::string> installed = InstalledDataFolder();
   const bool soundHere = FileExists("pret.wav");
   const bool soundInstalled = installed && FileExists(*installed + "/pret.wav");
@@ -270,14 +304,14 @@ int CheckCommand(std::ostream& out) {
   std::optional<TDateTime> deadlineTime;
   const std::string deadlineLine = FirstLineOf(DeadlineCachePath(records), deadlineRead);
   try {
-    // Without a cache the robot starts with the page's deadline: the one just fetched.
+    // Without a cache the robot starts with the page's deadline: the one just fetched (or the
+    // one the schedule gives from now).
     if (deadlineRead)
       deadlineTime = ParseDeadline(deadlineLine);
     else if (pageFound)
       deadlineTime = ParseDeadline(pageLine);
   } catch (const EConvertError&) {
   }
-  const TDateTime now = SystemClock().Now();
   std::string deadlineSaid = "no deadline known";
   if (deadlineTime && *deadlineTime > now) {
     const long minutes = std::lround((*deadlineTime - now) * 24 * 60);

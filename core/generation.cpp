@@ -28,7 +28,6 @@ namespace ventari {
 namespace {
 
 constexpr char kParagraph[] = "\n\r\n\r";
-constexpr char kDefaultLeagueSite[] = "http://www.stars-ligue.example/";
 
 // The game generated the turn: the host file went one turn on, in the same game, and every
 // human player's turn file is his, of that game, that turn and that generation; each of them
@@ -59,7 +58,7 @@ bool TurnGenerated(const GameSettings& game, const std::string& stem,
 
 std::string LeagueSiteAddress() {
   const char* site = std::getenv("VENTARI_LEAGUE_SITE");
-  return site && *site ? site : kDefaultLeagueSite;
+  return site && *site ? site : kExampleLeagueSite;
 }
 
 GameTimeLimitSetting ReadGameTimeLimit(const char* text) {
@@ -101,15 +100,15 @@ std::chrono::seconds GameTimeLimit() {
 }
 
 Generation::Generation(ProgramRecords& records, ProgramRunner& runner, Mailer& mailer,
-                       Dialogs& dialogs, AppControl& app, const Clock& clock,
-                       std::string leagueSite, std::chrono::seconds gameTimeLimit)
+                       Dialogs& dialogs, AppControl& app, const Clock& clock, MailLink link,
+                       std::chrono::seconds gameTimeLimit)
     : m_records(records),
       m_runner(runner),
       m_mailer(mailer),
       m_dialogs(dialogs),
       m_app(app),
       m_clock(clock),
-      m_leagueSite(std::move(leagueSite)),
+      m_link(std::move(link)),
       m_gameTimeLimit(gameTimeLimit) {}
 
 std::string Generation::GameDir() const {
@@ -377,6 +376,7 @@ TurnOutcome Generation::Drive(TurnJournal& journal, Origin origin) {
   }
   NoteGenerationEnd(journal.oldTurn + 1);
   LogEvent("info", "generation: year " + journal.yearText + " done");
+  NameThoseWithout(journal);
   return {Kind::kDone, {}};
 }
 
@@ -584,8 +584,26 @@ bool Generation::Report(TurnJournal& journal) {
 }
 
 std::string Generation::LinkLine() const {
-  return "Consultez " + m_leagueSite + m_records.game.webFolder +
-         "/travail/ventari.php?jeu=" + m_records.game.gameName + kParagraph + "Ventari Robot";
+  return m_link.Paragraph(m_records.game) + "Ventari Robot";
+}
+
+void Generation::NameThoseWithout(const TurnJournal& journal) {
+  m_without = {};
+  const GameSettings& game = m_records.game;
+  const std::optional<ForcedTurn> forced = ReadForcedTurn(GameDir(), journal.oldTurn);
+  const std::string stem = journal.backupDir + "/" + game.gameName;
+  stars::FileHeader before;
+  if (journal.backupDir.empty() || !stars::ReadCompleteHostHeader(stem + ".hst", before)) return;
+  for (int n = 1; n <= game.playerCount; ++n) {
+    const PlayerEntry& player = game.player(n);
+    if (player.isComputer()) continue;
+    if (forced && std::find(forced->rows.begin(), forced->rows.end(), n) != forced->rows.end()) {
+      m_without.forced.push_back(player.name);
+    } else if (stars::JudgeOrderFile(stem + ".x" + std::to_string(n), before, n).verdict !=
+               stars::OrderVerdict::kIn) {
+      m_without.late.push_back(player.name);
+    }
+  }
 }
 
 void Generation::DropCaches(TurnJournal& journal) {

@@ -8,8 +8,10 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/forced_turn.h"
+#include "core/mail_link.h"
 
 namespace ventari {
 
@@ -69,7 +71,7 @@ class Generation {
  public:
   // `clock` spaces the tries of a failed mail.
   Generation(ProgramRecords& records, ProgramRunner& runner, Mailer& mailer, Dialogs& dialogs,
-             AppControl& app, const Clock& clock, std::string leagueSite,
+             AppControl& app, const Clock& clock, MailLink link,
              std::chrono::seconds gameTimeLimit = kDefaultGameTimeLimit);
 
   // One generation (the "génère" button): a backup, the journal, then the turn's steps; a
@@ -84,6 +86,14 @@ class Generation {
   // cannot be used: that is shown once (and the host mailed once), and no generation runs until
   // the host deals with it.
   TurnOutcome Resume();
+
+  // The players whose orders the last turn done went without: left out by a forced turn, or
+  // late when the host had it generated.
+  struct Without {
+    std::vector<std::string> forced;
+    std::vector<std::string> late;
+  };
+  const Without& LastTurnWithout() const { return m_without; }
 
   // Generations that have come to an end, whichever way (the guard against queued clicks).
   unsigned finishedCount() const { return m_finished; }
@@ -116,6 +126,8 @@ class Generation {
   // The players' mails' last lines: the league page's link and the signature.
   std::string LinkLine() const;
   void DropCaches(TurnJournal& journal);
+  // The players the turn went without, judged on the backup taken before the game ran.
+  void NameThoseWithout(const TurnJournal& journal);
   // Records the step. Before the game, a failure stops the generation (raised); after it, the
   // turn goes on from memory and the failure is logged.
   void Record(const TurnJournal& journal, bool required = false);
@@ -134,10 +146,11 @@ class Generation {
   Dialogs& m_dialogs;
   AppControl& m_app;
   const Clock& m_clock;
-  std::string m_leagueSite;
+  MailLink m_link;
   std::chrono::seconds m_gameTimeLimit;
   long long m_mailRetrySeconds = MailRetrySecondsFromEnvironment();
   unsigned m_finished = 0;
+  Without m_without;
   std::string m_journalProblemShown;  // the unusable journal's problem, shown once
   std::string m_takenUpLogged;        // the last take-up logged
   bool m_journalWriteLogged = false;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "core/events.h"
 #include "core/records.h"
 #include "core/turn_record.h"
 #include "mail/mailer.h"
@@ -56,11 +57,11 @@ std::string LateReminderRecordPath(const std::string& gameDir) {
 }
 
 LateReminders::LateReminders(ProgramRecords& records, Mailer& mailer, const Clock& clock,
-                             std::string leagueSite, std::optional<double> leadHours)
+                             MailLink link, std::optional<double> leadHours)
     : m_records(records),
       m_mailer(mailer),
       m_clock(clock),
-      m_leagueSite(std::move(leagueSite)),
+      m_link(std::move(link)),
       m_leadHours(leadHours) {}
 
 void LateReminders::Remind(const std::vector<int>& lateRows, int turn,
@@ -102,8 +103,8 @@ void LateReminders::Remind(const std::vector<int>& lateRows, int turn,
     if (refused != refusedFiles.end())
       body += kParagraph + ("le fichier " + g + ".x" + std::to_string(row) +
                             " reçu ne compte pas : " + refused->second + ".");
-    body += kParagraph + ("DL : " + state.deadlineText) + kParagraph + "Consultez " + m_leagueSite +
-            game.webFolder + "/travail/ventari.php?jeu=" + g + kParagraph + "Ventari Robot";
+    body += kParagraph + ("DL : " + state.deadlineText) + kParagraph + m_link.Paragraph(game) +
+            "Ventari Robot";
     LogEvent("info",
              "reminder to the late player " + std::to_string(row) + " (" + player.name + ")" +
                  (refused != refusedFiles.end() ? ", whose file does not count: " + refused->second
@@ -112,6 +113,11 @@ void LateReminders::Remind(const std::vector<int>& lateRows, int turn,
                        MailIdentity{g, state.yearText, row, "reminder"});
   }
   SetCurrentDir(savedDir);
+  if (m_events) {
+    std::vector<std::string> names;
+    for (int row : due) names.push_back(game.player(row).name);
+    m_events->Send(events::Reminder(g, state.yearText, state.deadlineText, names));
+  }
 }
 
 }  // namespace ventari

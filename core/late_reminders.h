@@ -10,7 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "core/mail_link.h"
+
 namespace ventari {
+
+class EventSink;
 
 class Clock;
 class Mailer;
@@ -27,7 +31,7 @@ std::string LateReminderRecordPath(const std::string& gameDir);
 
 class LateReminders {
  public:
-  LateReminders(ProgramRecords& records, Mailer& mailer, const Clock& clock, std::string leagueSite,
+  LateReminders(ProgramRecords& records, Mailer& mailer, const Clock& clock, MailLink link,
                 std::optional<double> leadHours);
 
   // The tick's late human rows at the host file's turn `turn`; `refusedFiles` says, for a row
@@ -36,11 +40,15 @@ class LateReminders {
   void Remind(const std::vector<int>& lateRows, int turn,
               const std::map<int, std::string>& refusedFiles = {});
 
+  // Hears of each round of reminders once its mails went; null: nobody.
+  void SetEvents(EventSink* events) { m_events = events; }
+
  private:
+  EventSink* m_events = nullptr;
   ProgramRecords& m_records;
   Mailer& m_mailer;
   const Clock& m_clock;
-  std::string m_leagueSite;
+  MailLink m_link;
   std::optional<double> m_leadHours;
   int m_failedTurn = -1;
 };

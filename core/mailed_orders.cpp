@@ -141,12 +141,12 @@ std::size_t MessagesWaiting(const std::string& maildir) {
 std::string MailRecordPath(const std::string& gameDir) { return gameDir + "/ventari-mail.txt"; }
 
 MailedOrders::MailedOrders(ProgramRecords& records, Mailer& mailer, OrderReceipts& receipts,
-                           const Clock& clock, std::string leagueSite, std::string maildir)
+                           const Clock& clock, MailLink link, std::string maildir)
     : m_records(records),
       m_mailer(mailer),
       m_receipts(receipts),
       m_clock(clock),
-      m_leagueSite(std::move(leagueSite)),
+      m_link(std::move(link)),
       m_maildir(std::move(maildir)) {
   while (m_maildir.size() > 1 && m_maildir.back() == '/') m_maildir.pop_back();
 }
@@ -378,7 +378,7 @@ void MailedOrders::SendTurnAgain(const std::string& key, int row, const stars::F
       "votre fichier .M de l'année " + yearText +
           " est en attachement, envoyé à nouveau à votre demande." + kParagraph +
           "DL : " + (state.deadlineKnown ? state.deadlineText : std::string("pas encore connue")) +
-          kParagraph + GamePageLink(m_leagueSite, game),
+          kParagraph + GamePageLink(m_link, game),
       published, name,
       MailIdentity{g, yearText, row, "turn-again-" + ContentsHash(key).substr(0, 16)});
   SetCurrentDir(savedDir);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/mail_link.h"
 #include "stars/stars_file.h"
 
 namespace ventari {
@@ -40,7 +41,7 @@ inline constexpr int kTurnRequestsPerDay = 3;
 class MailedOrders {
  public:
   MailedOrders(ProgramRecords& records, Mailer& mailer, OrderReceipts& receipts, const Clock& clock,
-               std::string leagueSite, std::string maildir);
+               MailLink link, std::string maildir);
 
   const std::string& maildir() const { return m_maildir; }
 
@@ -74,7 +75,7 @@ class MailedOrders {
   Mailer& m_mailer;
   OrderReceipts& m_receipts;
   const Clock& m_clock;
-  std::string m_leagueSite;
+  MailLink m_link;
   std::string m_maildir;
   std::string m_recordPath;  // of the game the record was loaded for
   std::map<std::string, Handled> m_handled;

@@ -40,9 +40,8 @@ std::optional<stars::FileHeader> OrderFileHeader(const std::string& path) {
 
 }  // namespace
 
-std::string GamePageLink(const std::string& leagueSite, const GameSettings& game) {
-  return "Consultez " + leagueSite + game.webFolder + "/travail/ventari.php?jeu=" + game.gameName +
-         kParagraph + "Ventari Robot";
+std::string GamePageLink(const MailLink& link, const GameSettings& game) {
+  return link.Paragraph(game) + "Ventari Robot";
 }
 
 bool ReceiptsOnFromEnvironment() {
@@ -55,12 +54,8 @@ std::string ReceiptRecordPath(const std::string& gameDir) {
 }
 
 OrderReceipts::OrderReceipts(ProgramRecords& records, Mailer& mailer, const Clock& clock,
-                             std::string leagueSite, bool on)
-    : m_records(records),
-      m_mailer(mailer),
-      m_clock(clock),
-      m_leagueSite(std::move(leagueSite)),
-      m_on(on) {}
+                             MailLink link, bool on)
+    : m_records(records), m_mailer(mailer), m_clock(clock), m_link(std::move(link)), m_on(on) {}
 
 namespace {
 
@@ -172,7 +167,7 @@ void OrderReceipts::Send(int row, const std::string& orderFile,
   const std::string yearText = std::to_string(year);
   const std::string deadline =
       state.deadlineKnown ? state.deadlineText : std::string("pas encore connue");
-  const std::string link = GamePageLink(m_leagueSite, game);
+  const std::string link = GamePageLink(m_link, game);
   const std::string fileName = g + ".x" + std::to_string(row);
   const bool accepted = judgement.verdict == stars::OrderVerdict::kIn;
   std::string subject, body, logged;
@@ -214,7 +209,7 @@ std::string OrderReceipts::RefusalBody(const std::vector<std::string>& refused,
   if (!body.empty()) body.pop_back();
   return body + kParagraph + "renvoyez vos ordres de l'année " + std::to_string(host.year()) +
          " avant la date limite (DL : " + deadline + ")." + kParagraph +
-         GamePageLink(m_leagueSite, m_records.game);
+         GamePageLink(m_link, m_records.game);
 }
 
 void OrderReceipts::SendRefusal(int row, const std::vector<std::string>& refused,

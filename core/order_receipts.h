@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/mail_link.h"
 #include "core/order_file_judge.h"
 #include "stars/stars_file.h"
 
@@ -22,8 +23,8 @@ class Mailer;
 struct GameSettings;
 struct ProgramRecords;
 
-// The last lines of a mail to a player: the game's page on the league site, and the signature.
-std::string GamePageLink(const std::string& leagueSite, const GameSettings& game);
+// The last lines of a mail to a player: the link to the game's page, if any, and the signature.
+std::string GamePageLink(const MailLink& link, const GameSettings& game);
 
 // VENTARI_RECEIPTS: "0" turns receipts off; unset or anything else leaves them on.
 bool ReceiptsOnFromEnvironment();
@@ -36,7 +37,7 @@ class OrderReceipts {
   // How long an incomplete file must stay unchanged before it is refused.
   static constexpr std::chrono::seconds kSettleTime{30};
 
-  OrderReceipts(ProgramRecords& records, Mailer& mailer, const Clock& clock, std::string leagueSite,
+  OrderReceipts(ProgramRecords& records, Mailer& mailer, const Clock& clock, MailLink link,
                 bool on);
 
   // Row `row`'s order file as the tick judged it against the host file `host`, in the version
@@ -67,7 +68,7 @@ class OrderReceipts {
   ProgramRecords& m_records;
   Mailer& m_mailer;
   const Clock& m_clock;
-  std::string m_leagueSite;
+  MailLink m_link;
   bool m_on;
   // Per row, when an incomplete file becomes old enough to refuse.
   std::array<std::optional<std::chrono::system_clock::time_point>, 13> m_refuseAt{};

@@ -1,6 +1,7 @@
 #include "core/robot.h"
 
 #include "core/cache_makers.h"
+#include "core/events.h"
 #include "core/generation.h"
 #include "core/records.h"
 #include "core/refresh.h"
@@ -81,8 +82,18 @@ void Robot::Follow(const TurnOutcome& outcome) {
     case TurnOutcome::Kind::kUndone:
       // The next turn's deadline and year (or the same turn's again, once undone).
       m_refresh.Run();
+      // Every mail of the turn went: the event command hears of it with the new deadline.
+      if (outcome.kind == TurnOutcome::Kind::kDone && m_events) {
+        const MonitorState& monitor = m_records.monitor;
+        m_events->Send(events::Turn(
+            m_records.game.gameName, monitor.yearText,
+            monitor.deadlineKnown ? std::optional<std::string>(monitor.deadlineText) : std::nullopt,
+            m_generation.LastTurnWithout().forced, m_generation.LastTurnWithout().late));
+      }
       return;
     case TurnOutcome::Kind::kFailed:
+      // The failure notice went to the host.
+      if (m_events) m_events->Send(events::Failure(m_records.game.gameName, outcome.failure));
       EndApplication(m_dialogs, m_app, outcome.failure.c_str());
       return;
     case TurnOutcome::Kind::kNothing:

@@ -13,6 +13,7 @@ namespace ventari {
 
 class AppControl;
 class Dialogs;
+class EventSink;
 class Generation;
 class RefreshCycle;
 class SurveillanceTick;
@@ -41,6 +42,9 @@ class Robot {
   // One generation ("génère"). A click made before the last generation ended (queued while the
   // window was frozen) is dropped: one click, one turn.
   void Button1Click(std::optional<EventTime> clickTime = std::nullopt);
+
+  // Hears of each turn and of each failure that ends the robot; null: nobody.
+  void SetEvents(EventSink* events) { m_events = events; }
 
   // Lets the game folder go, as the end of the process would.
   void ReleaseGameLock() { m_lock = FolderLock(); }
@@ -84,6 +88,7 @@ class Robot {
   SurveillanceTick& m_tick;
   Generation& m_generation;
   FolderLock m_lock;
+  EventSink* m_events = nullptr;
   bool m_busy = false;
   std::optional<EventTime> m_lastGenerationEnd;
 };

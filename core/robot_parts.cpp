@@ -9,6 +9,7 @@ RobotParts::RobotParts(const RobotServices& s)
                    s.gameTimeLimit),
       m_reminders(s.records, s.mailer, s.clock, s.leagueSite, s.reminderLeadHours),
       m_receipts(s.records, s.mailer, s.clock, s.leagueSite, s.receipts),
+      m_news(s.records, s.mailer, s.leagueSite),
       m_status(s.records),
       m_tick(s.records, m_view, s.sound, s.clock, s.mailer, m_refresh, &m_reminders, &s.dialogs,
              &m_receipts, &m_status),
@@ -18,6 +19,11 @@ RobotParts::RobotParts(const RobotServices& s)
     m_mailed.emplace(s.records, s.mailer, m_receipts, s.clock, s.leagueSite, *s.maildir);
     m_tick.SetMailedOrders(&*m_mailed);
   }
+  m_tick.SetEvents(s.events);
+  m_reminders.SetEvents(s.events);
+  m_robot.SetEvents(s.events);
+  m_news.SetEvents(s.events);
+  m_tick.SetNews(&m_news);
 }
 
 }  // namespace ventari

@@ -11,6 +11,7 @@
 #include "core/late_reminders.h"
 #include "core/logged_view.h"
 #include "core/mailed_orders.h"
+#include "core/news.h"
 #include "core/order_receipts.h"
 #include "core/refresh.h"
 #include "core/robot.h"
@@ -23,6 +24,7 @@ class AppControl;
 class Clock;
 class DeadlineCacheMaker;
 class Dialogs;
+class EventSink;
 class Mailer;
 class ProgramRunner;
 class SoundPlayer;
@@ -40,12 +42,13 @@ struct RobotServices {
   Mailer& mailer;
   ProgramRunner& runner;
   SoundPlayer& sound;
-  std::string leagueSite;
+  MailLink leagueSite;  // the players' mails' link
   std::chrono::seconds gameTimeLimit;
   std::optional<double> reminderLeadHours;  // nothing: no reminders to late players
   bool receipts;                            // a receipt for each order file version
   std::optional<ForceSetting> force;        // nothing: no turn forced past absent players
   std::optional<std::string> maildir;       // orders by mail from it; nothing: none
+  EventSink* events = nullptr;              // the host's event command; null: none
 };
 
 class RobotParts {
@@ -66,6 +69,7 @@ class RobotParts {
   LateReminders m_reminders;
   OrderReceipts m_receipts;
   std::optional<MailedOrders> m_mailed;
+  HostNews m_news;
   StatusPublisher m_status;
   SurveillanceTick m_tick;
   Robot m_robot;

@@ -256,12 +256,31 @@ th.row, td.row { width: 2.5rem; }
 .orders-late td { background: #fff4d6; }
 .orders-refused td { background: #fde2e1; }
 .orders-computer td { background: #eeeeee; color: #555; }
+#news { border-left: 4px solid #2a6ebb; padding: 0.3rem 0.6rem; background: #eef4fb; }
 footer { font-size: 0.95rem; color: #555; margin-top: 1.5rem; }
 )";
 
 }  // namespace
 
 std::string IsoLocalWithOffset(TDateTime local) { return Iso(ResolveLocal(local)); }
+
+const char* StateMeaning(const std::string& state) {
+  // For players who do not know one state from another.
+  static constexpr std::pair<const char*, const char*> kMeanings[] = {
+      {"incomplet", "des ordres manquent encore ; l'échéance n'est pas passée."},
+      {"prêt à générer", "tous les ordres sont arrivés ; le tour sera joué à l'échéance."},
+      {"en retard", "l'échéance est passée et des ordres manquent : le robot les attend."},
+      {"devrait générer",
+       "tous les ordres sont là et l'échéance est passée : le tour va être "
+       "joué."},
+      {"génération forcée", "le tour est joué sans les ordres qui manquent."},
+      {"en pause", "l'hôte a mis la partie en pause : aucun tour n'est joué."},
+      {"partie terminée", "la partie est finie : plus aucun tour ne sera joué."},
+  };
+  for (const auto& [name, meaning] : kMeanings)
+    if (state == name) return meaning;
+  return nullptr;
+}
 
 std::string StatusJson(const StatusSnapshot& s) {
   const std::optional<long long> left = TimeLeftSeconds(s);
@@ -270,6 +289,7 @@ std::string StatusJson(const StatusSnapshot& s) {
   out += "  \"year\": " + JsonStringOrNull(s.year) + ",\n";
   out += "  \"state\": " + JsonString(s.state) + ",\n";
   out += "  \"note\": " + JsonStringOrNull(s.stateNote) + ",\n";
+  out += "  \"news\": " + JsonStringOrNull(s.news) + ",\n";
   out += "  \"deadline\": " +
          (s.deadline ? JsonString(IsoLocalWithOffset(*s.deadline)) : std::string("null")) + ",\n";
   out += "  \"time_left_s\": " + (left ? std::to_string(*left) : std::string("null")) + ",\n";
@@ -304,7 +324,10 @@ std::string StatusHtml(const StatusSnapshot& s) {
   out += "<title>" + Html(Title(s)) + "</title>\n";
   out += "<style>\n" + std::string(kStyle) + "</style>\n</head>\n<body>\n";
   out += "<h1 id=\"title\">" + Html(Title(s)) + "</h1>\n";
+  if (!s.news.empty()) out += "<p id=\"news\">message de l'hôte : " + Html(s.news) + "</p>\n";
   out += "<p>état : <span id=\"state\">" + Html(s.state) + "</span></p>\n";
+  if (const char* meaning = StateMeaning(s.state))
+    out += std::string("<p id=\"state-meaning\">") + meaning + "</p>\n";
   if (!s.stateNote.empty()) out += "<p id=\"note\">" + Html(s.stateNote) + "</p>\n";
   if (s.deadline) {
     const LocalInstant at = ResolveLocal(*s.deadline);
@@ -316,6 +339,7 @@ std::string StatusHtml(const StatusSnapshot& s) {
   } else {
     out += "<p>échéance : <span id=\"deadline\">inconnue</span></p>\n";
   }
+  if (!s.schedule.empty()) out += "<p id=\"schedule\">" + Html(s.schedule) + "</p>\n";
   out +=
       "<table id=\"players\">\n"
       "<thead><tr><th class=\"row\">N°</th><th>joueur</th><th>ordres</th></tr></thead>\n"

@@ -25,6 +25,8 @@ struct StatusSnapshot {
   std::string year;       // "2405"; empty when unknown
   std::string state;      // the window's French state text: "en retard", "incomplet", ...
   std::string stateNote;  // an extra line such as a pause text; empty when none
+  std::string news;       // the host's message to his players, at the top; empty when none
+  std::string schedule;   // how the deadlines are set, in French; empty: not shown
   // Local times. Leave the deadline out when it no longer matters (game over).
   std::optional<TDateTime> deadline;
   std::optional<TDateTime> lastGeneration;
@@ -57,5 +59,8 @@ class StatusPageWriter {
 // "2026-12-08T18:00:00+01:00". A time skipped by a daylight-saving change reads as the time the
 // clocks show then (02:30 becomes 03:30).
 std::string IsoLocalWithOffset(TDateTime local);
+
+// A line that says what a state means, in French; null for a state it does not know.
+const char* StateMeaning(const std::string& state);
 
 }  // namespace ventari

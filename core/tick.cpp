@@ -4,14 +4,17 @@
 #include <map>
 #include <vector>
 
+#include "core/events.h"
 #include "core/game_checks.h"
 #include "core/late_reminders.h"
 #include "core/mailed_orders.h"
 #include "core/monitor_view.h"
+#include "core/news.h"
 #include "core/order_receipts.h"
 #include "core/pause.h"
 #include "core/records.h"
 #include "core/refresh.h"
+#include "core/schedule.h"
 #include "core/status_publisher.h"
 #include "core/turn_record.h"
 #include "mail/mailer.h"
@@ -38,14 +41,17 @@ SurveillanceTick::SurveillanceTick(ProgramRecords& records, MonitorView& view, S
       m_reminders(reminders),
       m_dialogs(dialogs),
       m_receipts(receipts),
-      m_status(status) {
+      m_status(status),
+      m_schedule(ScheduleFromEnvironment().schedule) {
   m_loggedVerdicts.fill({});
 }
 
-void SurveillanceTick::LogVerdict(int row, const std::string& orderFile,
+bool SurveillanceTick::LogVerdict(int row, const std::string& orderFile,
                                   const stars::OrderJudgement& judgement) {
   stars::OrderJudgement& logged = m_loggedVerdicts[static_cast<std::size_t>(row)];
-  if (judgement.verdict == logged.verdict && judgement.savedOnly == logged.savedOnly) return;
+  if (judgement.verdict == logged.verdict && judgement.savedOnly == logged.savedOnly) return false;
+  const bool cameIn =
+      judgement.verdict == stars::OrderVerdict::kIn && logged.verdict != stars::OrderVerdict::kIn;
   logged = judgement;
   const stars::OrderVerdict verdict = judgement.verdict;
   const std::string player =
@@ -59,6 +65,7 @@ void SurveillanceTick::LogVerdict(int row, const std::string& orderFile,
   else
     LogEvent("warning",
              "orders refused: " + player + orderFile + ": " + stars::OrderVerdictText(verdict));
+  return cameIn;
 }
 
 void SurveillanceTick::PlayReadySound(const std::string& turn) {
@@ -85,11 +92,16 @@ void SurveillanceTick::LogState(const char* state) {
 
 void SurveillanceTick::LogPause(const std::optional<std::string>& pause) {
   if (m_loggedPause && *m_loggedPause == pause) return;
-  if (pause)
+  const std::string& g = m_records.game.gameName;
+  if (pause) {
     LogEvent("info", "pause: " + (pause->empty() ? std::string("(no text)") : *pause) +
                          "; no turn is generated but by \"génère\", no reminder goes out");
-  else if (m_loggedPause && *m_loggedPause)
+    // A pause found at start is no news.
+    if (m_events && m_loggedPause) m_events->Send(events::Pause(g, *pause));
+  } else if (m_loggedPause && *m_loggedPause) {
     LogEvent("info", "pause lifted");
+    if (m_events) m_events->Send(events::Resume(g, **m_loggedPause));
+  }
   m_loggedPause = pause;
 }
 
@@ -104,6 +116,10 @@ void SurveillanceTick::PublishStatus(const char* state, const std::string& note,
   snapshot.year = hostRead ? std::to_string(host.year()) : monitor.yearText;
   snapshot.state = state;
   snapshot.stateNote = note;
+  snapshot.news = m_newsText;
+  // The league's own page says how it sets deadlines; the host's schedule is said here.
+  if (m_schedule && !m_schedule->fromLeague())
+    snapshot.schedule = ScheduleFrench(*m_schedule, m_records.game.hoursToDeadline);
   if (monitor.deadlineKnown && !(hostRead && host.gameOver())) snapshot.deadline = monitor.deadline;
   const std::string hostFile = m_records.host.repJeu + "/" + g + "/" + g + ".hst";
   if (hostRead) snapshot.lastGeneration = StatusPublisher::LastGeneration(hostFile, host.turn);
@@ -167,6 +183,7 @@ std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
   MonitorState& state = m_records.monitor;
   const std::string& g = game.gameName;
   CheckGameSettings(game);
+  if (m_news) m_newsText = m_news->Look().value_or(std::string());
 
   state.lateText.clear();
   bool allIn = true;
@@ -179,13 +196,17 @@ std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
   // A new turn (or another game) starts with no order file seen.
   const std::string turnSeen =
       hostRead ? stem + " turn " + std::to_string(hostHeader.turn) : std::string();
+  // What the first look of this run finds was there before it: no news for the event command.
+  const bool news = m_loggedTurn.has_value();
   if (turnSeen != m_loggedTurn) {
     m_loggedTurn = turnSeen;
     m_loggedVerdicts.fill({});
-    if (!hostRead)
+    if (!hostRead) {
       LogEvent("warning", "no whole host file can be read at " + stem + ".hst: no orders count");
-    else if (hostHeader.gameOver())
+    } else if (hostHeader.gameOver()) {
       LogEvent("info", "game over: the host file " + stem + ".hst says so; no turn is generated");
+      if (m_events && news) m_events->Send(events::GameOver(g, state.yearText));
+    }
   }
   // A mailed order file is placed first, so that this look judges and receipts it.
   if (m_mailed && hostRead) m_mailed->Look(hostHeader);
@@ -206,9 +227,12 @@ std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
     if (hostRead) {
       const std::string orderFile = stem + ".x" + std::to_string(n);
       const stars::OrderJudgement judgement = m_judge.Judge(orderFile, hostHeader, n);
-      LogVerdict(n, orderFile, judgement);
+      const bool cameIn = LogVerdict(n, orderFile, judgement);
       if (m_receipts)
         m_receipts->Look(n, orderFile, m_judge.JudgedVersion(n), judgement, hostHeader);
+      // After the receipt went.
+      if (cameIn && news && m_events)
+        m_events->Send(events::Orders(g, state.yearText, player.name, n));
       if (judgement.verdict == stars::OrderVerdict::kIn) {
         shown.orders = PlayerOrders::kIn;
         continue;

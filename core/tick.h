@@ -13,6 +13,7 @@
 
 #include "core/forced_turn.h"
 #include "core/order_file_judge.h"
+#include "core/schedule.h"
 #include "core/status_page.h"
 #include "stars/stars_file.h"
 
@@ -20,6 +21,8 @@ namespace ventari {
 
 class Clock;
 class Dialogs;
+class EventSink;
+class HostNews;
 class LateReminders;
 class MailedOrders;
 class Mailer;
@@ -48,6 +51,11 @@ class SurveillanceTick {
   void SetForce(std::optional<ForceSetting> force) { m_force = std::move(force); }
   // Orders by mail, taken at each look before the order files are judged; null: none.
   void SetMailedOrders(MailedOrders* mailed) { m_mailed = mailed; }
+  // Hears of orders in, a pause set or lifted and the game's end, as this run sees them change;
+  // null: nobody.
+  void SetEvents(EventSink* events) { m_events = events; }
+  // The host's message to his players, looked at (and mailed once) at every look.
+  void SetNews(HostNews* news) { m_news = news; }
 
   // One tick (Timer1Timer). `hostAsked`: the host clicked "rafraîchit", which sends the
   // manual-mode reminder again. The generation due, if any: the tick then ends before its
@@ -71,6 +79,10 @@ class SurveillanceTick {
                      const stars::FileHeader& host);
   std::optional<ForceSetting> m_force;
   MailedOrders* m_mailed = nullptr;
+  EventSink* m_events = nullptr;
+  HostNews* m_news = nullptr;
+  std::string m_newsText;              // for the page
+  std::optional<Schedule> m_schedule;  // how the deadlines are set, for the page
   void LogPause(const std::optional<std::string>& pause);
   void RemindHostOfForcedTurn(int turn, const std::string& gameDir);
   // Sends a reminder to the host once per turn (`again`: whatever was sent), recorded in its own
@@ -87,7 +99,8 @@ class SurveillanceTick {
   std::optional<std::string> m_soundErrorTurn;  // the turn whose sound error was shown
 
   // What the log last said, so that it says only what changed.
-  void LogVerdict(int row, const std::string& orderFile, const stars::OrderJudgement& judgement);
+  // True when the orders have just come in.
+  bool LogVerdict(int row, const std::string& orderFile, const stars::OrderJudgement& judgement);
   void LogState(const char* state);         // with the late players
   std::optional<std::string> m_loggedTurn;  // nothing before the first tick
   std::array<stars::OrderJudgement, 13> m_loggedVerdicts{};

@@ -63,7 +63,7 @@ void CloseOnExecFrom(int first, long limit) {
     ::setpgid(0, 0);
   }
   if (settings.dieWithParent) {
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    ::prctl(PR_SET_PDEATHSIG, settings.deathSignal);
     if (::getppid() != parent) ::_exit(127);  // the parent died before the request took hold
   }
   // The parent's handlers are not for this process: every caught signal back to its default
@@ -90,6 +90,11 @@ void CloseOnExecFrom(int first, long limit) {
     if (::dup2(input, STDIN_FILENO) < 0) ChildFails(report, errno);
   } else {
     ::fcntl(STDIN_FILENO, F_SETFD, 0);
+  }
+  if (settings.standardOutput >= 0) {
+    if (::dup2(settings.standardOutput, STDOUT_FILENO) < 0 ||
+        ::dup2(settings.standardOutput, STDERR_FILENO) < 0)
+      ChildFails(report, errno);
   }
   CloseOnExecFrom(3, fdLimit);
   ::execve(program, argv, envp);

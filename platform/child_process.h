@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include <csignal>
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -19,10 +21,12 @@ struct ChildSettings {
   std::vector<std::string> argv;
   std::vector<std::string> environment;  // the child's whole environment
   int standardInput = -1;                // -1: /dev/null
+  int standardOutput = -1;               // -1: the parent's; else stdout and stderr both
   bool ownProcessGroup = true;
   bool newSession = false;
   // SIGKILL when the parent dies (cleared by the kernel for set-user-ID programs).
   bool dieWithParent = false;
+  int deathSignal = SIGKILL;  // what dieWithParent sends
   // The child waits before exec until Release(); it ends without running its program when the
   // parent closes the gate first or dies.
   bool gated = false;

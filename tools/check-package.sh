@@ -19,7 +19,8 @@ arch=$(dpkg --print-architecture)
 [ "$(basename "$deb")" = "ventari_${version}_${arch}.deb" ] || { echo "bad name: $deb" >&2; exit 1; }
 
 # The libraries it links were found by dpkg-shlibdeps; the window's font family comes with it; a
-# sendmail is recommended; wine, xvfb and getmail6 are only suggested.
+# sendmail is recommended; wine and xvfb (the real game), getmail6 (orders by mail), curl and jq
+# (the event command's examples) are only suggested.
 depends=$(dpkg-deb -f "$deb" Depends)
 for p in libqt6widgets6 libgmime-3.0-0 libsdl2-2.0-0 libjpeg62-turbo qt6-qpa-plugins fonts-liberation; do
   grep -q "$p" <<<"$depends" || { echo "Depends lacks $p: $depends" >&2; exit 1; }
@@ -27,7 +28,7 @@ done
 grep -qw mail-transport-agent <<<"$(dpkg-deb -f "$deb" Recommends)" ||
   { echo "no mail transport is recommended" >&2; exit 1; }
 suggests=$(dpkg-deb -f "$deb" Suggests)
-for p in wine xvfb getmail6; do
+for p in wine xvfb getmail6 curl jq; do
   grep -qw $p <<<"$suggests" || { echo "$p is not suggested: $suggests" >&2; exit 1; }
 done
 
@@ -63,6 +64,7 @@ server=$!
 for _ in $(seq 100); do [ -s "$folder/port" ] && break; sleep 0.1; done
 check=$(env -u DISPLAY -u WAYLAND_DISPLAY VENTARI_SENDMAIL=/bin/cat \
   VENTARI_LEAGUE_SERVER="http://127.0.0.1:$(cat "$folder/port")/" \
+  VENTARI_LEAGUE_SITE=http://ligue.example.org/ \
   /usr/bin/ventari --check --folder "$folder") || { echo "$check" >&2; exit 1; }
 echo "$check" | grep -qx "  1 Ann: in" || { echo "$check" >&2; exit 1; }
 

@@ -18,7 +18,8 @@ OPTIONS = ("--folder DIR", "--headless", "--check", "--restore YEAR", "-h, --hel
            "-v, --version")
 VARIABLES = ("VENTARI_SENDMAIL", "VENTARI_MAIL_TIMEOUT", "VENTARI_MAIL_RETRY_SECONDS",
              "VENTARI_LEAGUE_SERVER",
-             "VENTARI_LEAGUE_SITE", "VENTARI_WINE", "VENTARI_GAME_TIMEOUT", "VENTARI_REMIND_HOURS")
+             "VENTARI_LEAGUE_SITE", "VENTARI_WINE", "VENTARI_GAME_TIMEOUT", "VENTARI_REMIND_HOURS",
+             "VENTARI_SCHEDULE", "VENTARI_NOTIFY", "VENTARI_PUBLIC_URL")
 
 
 def no_display_env(**extra):

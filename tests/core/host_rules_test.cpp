@@ -6,6 +6,11 @@
 #include <filesystem>
 #include <optional>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "core/events.h"
 #include "core/forced_turn.h"
 #include "core/pause.h"
 #include "core/status_publisher.h"
@@ -97,6 +102,50 @@ TEST_F(HostRulesTest, ATurnIsForcedPastAnAbsentPlayerOnlyOnceTheHoursHavePassed)
   for (const auto& mail : mailer.mails)
     EXPECT_EQ(mail.subject.find("sans vos ordres"), std::string::npos) << mail.subject;
   EXPECT_EQ(mailer.mails.back().body->find("tour forcé"), std::string::npos);
+}
+
+// Hears the robot's events as the host's command would.
+class RecordingEvents final : public EventSink {
+ public:
+  void Send(const std::string& json) override {
+    events.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(json)).object());
+  }
+  std::vector<QJsonObject> events;
+};
+
+QJsonArray Names(std::initializer_list<const char*> names) {
+  QJsonArray array;
+  for (const char* name : names) array.append(QString::fromUtf8(name));
+  return array;
+}
+
+TEST_F(HostRulesTest, TheTurnsEventNamesThePlayersItWentWithout) {
+  RecordingEvents heard;
+  robot.SetEvents(&heard);
+  Start();
+  Orders({1});
+  At(13, 31);  // past the deadline by more than 1.5 hours: forced without Bob
+  robot.Timer1Timer();
+  ASSERT_EQ(runner.commandLines.size(), 1u);
+  ASSERT_EQ(heard.events.size(), 1u);
+  const QJsonObject forced = heard.events[0];
+  EXPECT_EQ(forced.value(QStringLiteral("event")).toString(), QStringLiteral("turn"));
+  EXPECT_EQ(forced.value(QStringLiteral("year")).toString(), QStringLiteral("2406"));
+  EXPECT_EQ(forced.value(QStringLiteral("forced")).toArray(), Names({"Bob"}));
+  EXPECT_EQ(forced.value(QStringLiteral("late")).toArray(), Names({}));
+  // Only after every mail of the turn went.
+  EXPECT_EQ(mailer.mails.size(), 4u);
+
+  // The host's "génère" with Bob's orders missing again: late, not forced.
+  Orders({1});
+  NextTurnDue();
+  robot.Button1Click();
+  ASSERT_EQ(runner.commandLines.size(), 2u);
+  ASSERT_EQ(heard.events.size(), 2u);
+  EXPECT_EQ(heard.events[1].value(QStringLiteral("forced")).toArray(), Names({}));
+  EXPECT_EQ(heard.events[1].value(QStringLiteral("late")).toArray(), Names({"Bob"}));
+  EXPECT_EQ(heard.events[1].value(QStringLiteral("deadline")).toString(),
+            QStringLiteral("2031-01-01 12:00:00"));
 }
 
 TEST_F(HostRulesTest, ALeaguePageThatKeepsItsDateGivesOneForcedTurnThenTheHoursAgain) {

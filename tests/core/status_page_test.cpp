@@ -312,7 +312,7 @@ TEST(StatusPageJson, CarriesEveryFieldWithNullsForTheUnknown) {
   bare.state = "en pause";
   bare.updated = At(2026, 7, 1, 10, 0);
   const Json empty = ParseOrFail(StatusJson(bare));
-  for (const char* field : {"year", "note", "deadline", "time_left_s", "last_generation"})
+  for (const char* field : {"year", "note", "news", "deadline", "time_left_s", "last_generation"})
     EXPECT_TRUE(empty[field].IsNull()) << field;
   EXPECT_EQ(empty["updated"].text, "2026-07-01T10:00:00+02:00");
   EXPECT_EQ(empty["players"].kind, Json::kArray);
@@ -321,8 +321,8 @@ TEST(StatusPageJson, CarriesEveryFieldWithNullsForTheUnknown) {
   std::vector<std::string> names;
   for (const auto& [name, value] : empty.fields) names.push_back(name);
   EXPECT_EQ(names,
-            (std::vector<std::string>{"deadline", "game", "last_generation", "note", "players",
-                                      "state", "time_left_s", "updated", "year"}));
+            (std::vector<std::string>{"deadline", "game", "last_generation", "news", "note",
+                                      "players", "state", "time_left_s", "updated", "year"}));
 }
 
 TEST(StatusPageJson, TimeLeftCountsRealSecondsAndTurnsNegativeOncePassed) {
@@ -388,6 +388,43 @@ TEST(StatusPageEscaping, UntrustedTextStaysText) {
   EXPECT_NE(html.find("<title>g&lt;b&gt; — année 2405</title>"), std::string::npos);
   EXPECT_NE(html.find("<span id=\"state\">en retard &amp; &lt;i&gt;</span>"), std::string::npos);
   EXPECT_NE(html.find("<p id=\"note\">&lt;note&gt;</p>"), std::string::npos);
+}
+
+TEST(StatusPageHtml, TheHostsMessageComesFirstEachStateIsExplainedAndTheScheduleSaid) {
+  ScopedTimeZone paris("Europe/Paris");
+  StatusSnapshot s = WinterSnapshot();
+  s.news = "Tour <b>rejoué</b> & \"lundi\"";
+  s.schedule = "l'échéance de chaque tour tombe 48 heures après sa génération";
+  std::string html = StatusHtml(s);
+  const std::size_t news = html.find(
+      "<p id=\"news\">message de l'hôte : Tour &lt;b&gt;rejoué&lt;/b&gt; &amp; "
+      "&quot;lundi&quot;</p>");
+  ASSERT_NE(news, std::string::npos) << html;
+  EXPECT_LT(news, html.find("id=\"state\""));
+  EXPECT_NE(html.find("<p id=\"schedule\">l&#39;échéance de chaque tour tombe 48 heures après "
+                      "sa génération</p>"),
+            std::string::npos)
+      << html;
+  EXPECT_EQ(ParseOrFail(StatusJson(s))["news"].text, s.news);
+
+  // Every state the window shows has its line; one the page does not know has none.
+  for (const char* state : {"incomplet", "prêt à générer", "en retard", "devrait générer",
+                            "génération forcée", "en pause", "partie terminée"}) {
+    s.state = state;
+    html = StatusHtml(s);
+    const std::size_t line = html.find("<p id=\"state-meaning\">");
+    ASSERT_NE(line, std::string::npos) << state;
+    EXPECT_GT(line, html.find("id=\"state\"")) << state;
+    ASSERT_NE(StateMeaning(state), nullptr);
+    EXPECT_NE(html.find(StateMeaning(state)), std::string::npos) << state;
+  }
+  EXPECT_STRNE(StateMeaning("en retard"), StateMeaning("prêt à générer"));
+  s.state = "<i>";
+  s.news.clear();
+  s.schedule.clear();
+  html = StatusHtml(s);
+  for (const char* id : {"state-meaning", "news", "schedule"})
+    EXPECT_EQ(html.find(std::string("id=\"") + id + "\""), std::string::npos) << id;
 }
 
 TEST(StatusPageHtml, ReadsInFrenchForAPhone) {

@@ -1,18 +1,19 @@
 """The README's "Your first game", run as a host would type it: its shell blocks, in order, in
-one shell, in an empty home folder. Only the first block, the host's own values, is replaced:
-the mail server is a local SMTP server and the league page gets a free port."""
+one shell, in an empty home folder and from outside the source tree. Only the first block, the
+host's own values, is replaced: the mail server is a local SMTP server. No league page is
+needed: the deadlines come from the robot's schedule."""
 
 import os
 import re
 import shutil
-import socket
 import subprocess
+import time
 import unittest
 
 from harness import (BIN_DIR, SOURCE_DIR, RobotTestCase, SANITIZER_REPORTS, address, read_bytes,
                      stars_turn, wait_for)
 
-VALUES = re.compile(r"^SMTP_HOST=\S+ SMTP_PORT=\d+ HOST_MAIL=\S+ LEAGUE_PORT=\d+$")
+VALUES = re.compile(r"^SMTP_HOST=\S+ SMTP_PORT=\d+ HOST_MAIL=\S+$")
 
 
 def guide_blocks():
@@ -25,12 +26,6 @@ def guide_blocks():
             re.findall(r"^```sh\n(.*?)^```$", text[start:end], re.S | re.M)]
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 class FirstGameTest(RobotTestCase):
 
     def test_the_guide_reaches_a_generated_turn(self):
@@ -39,8 +34,8 @@ class FirstGameTest(RobotTestCase):
         self.assertRegex(blocks[0], VALUES, "the first block is no longer the host's values")
         self.assertRegex(blocks[-1], r"^ventari\b", "the guide no longer ends with the robot")
         sink = self.start_sink()
-        values = "SMTP_HOST=127.0.0.1 SMTP_PORT=%d HOST_MAIL=host@example.org LEAGUE_PORT=%d" % (
-            sink.port, free_port())
+        self.assertNotIn("tools/", "\n".join(blocks), "the guide needs the source tree")
+        values = "SMTP_HOST=127.0.0.1 SMTP_PORT=%d HOST_MAIL=host@example.org" % sink.port
         script = os.path.join(self.tmp, "guide.sh")
         with open(script, "w", encoding="utf-8") as f:
             f.write("set -euo pipefail\n" + "\n".join([values] + blocks[1:]) + "\n")
@@ -54,10 +49,11 @@ class FirstGameTest(RobotTestCase):
         log = os.path.join(self.tmp, "guide.log")
         self.addCleanup(self.keep_log, log)
         with open(log, "wb") as out:
-            shell = self.group.start(["bash", script], cwd=SOURCE_DIR, env=env,
+            shell = self.group.start(["bash", script], cwd=home, env=env,
                                      stdin=subprocess.DEVNULL, stdout=out, stderr=out)
 
-        game = os.path.join(home, "ventari", "jeux", "alpha")
+        # The layout of the service ventari@alpha.
+        game = os.path.join(home, "ventari", "alpha", "jeux", "alpha")
         humans = {"ann@example.org", "bob@example.org"}
 
         def turn_done():
@@ -76,16 +72,25 @@ class FirstGameTest(RobotTestCase):
         self.assertRegex(output, r"(?m)^turn: +waiting for Ann \(missing\), Bob \(missing\) "
                                  r"\(deadline passed\)$")
         for n in (1, 2, 3):
-            self.assertEqual(stars_turn(os.path.join(home, "ventari", "pub", "alpha",
+            self.assertEqual(stars_turn(os.path.join(home, "ventari", "alpha", "pub", "alpha",
                                                      "alpha.m%d" % n)), 1)
         # Each player got the receipt of his orders, then his turn.
         for player in humans:
             self.assertEqual([m["Subject"] for m in sink.messages() if address(m) == player],
                              ["alpha année 2400 : ordres reçus", "alpha année 2400"])
-        # Then the next deadline from the league page and the year from the year tool.
+        # Then the next deadline from the schedule, 48 hours on, and the year from the year tool.
         wait_for("the new year", lambda: os.path.exists(os.path.join(game, "curyear.txt")))
         with open(os.path.join(game, "curyear.txt"), encoding="ascii") as f:
             self.assertEqual(f.readline().strip(), "2401")
+        wait_for("the new deadline", lambda: os.path.exists(os.path.join(game, "nextdl.txt")))
+        with open(os.path.join(game, "nextdl.txt"), encoding="ascii") as f:
+            deadline = time.mktime(time.strptime(f.readline().strip(), "%Y-%m-%d %H:%M:%S"))
+        self.assertAlmostEqual(deadline, time.time() + 48 * 3600, delta=300)
+        # The service's settings, shared by every game.
+        with open(os.path.join(home, "ventari", "ventari.env"), encoding="utf-8") as f:
+            settings = f.read().splitlines()
+        self.assertIn("VENTARI_SCHEDULE=hours", settings)
+        self.assertTrue([line for line in settings if line.startswith("VENTARI_SENDMAIL=msmtp ")])
         self.group.stop()
         output = read_bytes(log).decode("utf-8", "replace")
         for report in SANITIZER_REPORTS:

@@ -534,7 +534,8 @@ class CheckTest(TurnCase):
         os.replace(self.game.path("alpha.x2"), self.game.path("alpha.x2.keep"))
         with open(self.game.path("alpha.x2"), "wb") as f:
             f.write(read_bytes(self.game.path("alpha.x1")))
-        run = self.check(self.msmtp(), {"VENTARI_REMIND_HOURS": "24"})
+        run = self.check(self.msmtp(), {"VENTARI_REMIND_HOURS": "24",
+                                        "VENTARI_LEAGUE_SITE": "http://ligue.example.org/"})
         out = run.stdout.decode()
         self.assertEqual(run.returncode, 0, out)
         self.assertIn("late players:    reminded 24 hours before the deadline\n", out)
@@ -548,11 +549,28 @@ class CheckTest(TurnCase):
         self.assertIn("nextdl?jeu=alpha: " + NEXT, out)
         self.assertIn("set-up:          ok\n", out)
         self.assertIn("turn:            waiting for Bob (other player) (deadline passed)\n", out)
-        self.assertIn("league site:     http://www.stars-ligue.example/\n", out)
+        self.assertIn("league site:     http://ligue.example.org/\n", out)
+        self.assertIn("mail link:       http://ligue.example.org/ligue/travail/ventari.php?jeu=alpha\n",
+                      out)
         self.assertIn("publication:     %s\n" % self.game.pub_dir, out)
         self.assertEqual(self.sink.messages(), [])
         self.assertEqual(self.game.host_turn(), 0)
         self.assertEqual(first_line(self.game.path("nextdl.txt")), PAST, "the page is not cached")
+
+        # Without a league site, the mails would link to the example address, which leads nowhere.
+        run = self.check(self.msmtp(), {"VENTARI_LEAGUE_SITE": "", "VENTARI_PUBLIC_URL": ""})
+        out = run.stdout.decode()
+        self.assertEqual(run.returncode, 1, out)
+        self.assertIn("league site:     http://www.stars-ligue.example/\n", out)
+        self.assertIn("set-up:          the players' mails link to the example address "
+                      "http://www.stars-ligue.example/, which leads nowhere", out)
+        # The status page's address instead: the link of every mail.
+        run = self.check(self.msmtp(), {"VENTARI_LEAGUE_SITE": "",
+                                        "VENTARI_PUBLIC_URL": "https://jeux.example.org/alpha/"})
+        out = run.stdout.decode()
+        self.assertEqual(run.returncode, 0, out)
+        self.assertNotIn("league site:", out)
+        self.assertIn("mail link:       https://jeux.example.org/alpha/\n", out)
 
         # A mail program that is not there is the first problem.
         run = self.check("/nonexistent/sendmail")

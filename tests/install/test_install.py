@@ -187,7 +187,7 @@ class InstallTreeTest(unittest.TestCase):
             self.assertRegex(text, r"(?m)^" + section + "$")
         synopsis = re.search(r"(?ms)^SYNOPSIS$(.*?)^DESCRIPTION$", text).group(1)
         for option in ("--folder", "--headless", "--check", "--restore", "--pause", "--resume",
-                       "--help", "--version"):
+                       "--news", "--help", "--version"):
             self.assertIn(option, synopsis)
             self.assertRegex(text, r"(?m)^ +(-\w, )?" + option + r"\b", "described under OPTIONS")
         variables = readme_variables()

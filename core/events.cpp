@@ -1,0 +1,92 @@
+#include "core/events.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+
+namespace ventari::events {
+
+namespace {
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+QJsonArray Names(const std::vector<std::string>& names) {
+  QJsonArray array;
+  for (const std::string& name : names) array.append(Text(name));
+  return array;
+}
+
+QJsonObject Event(const char* kind, const std::string& game) {
+  QJsonObject object;
+  object.insert(QStringLiteral("event"), QString::fromUtf8(kind));
+  object.insert(QStringLiteral("game"), Text(game));
+  return object;
+}
+
+std::string Json(const QJsonObject& object) {
+  return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+}
+
+}  // namespace
+
+std::string Turn(const std::string& game, const std::string& year,
+                 const std::optional<std::string>& deadline, const std::vector<std::string>& forced,
+                 const std::vector<std::string>& late) {
+  QJsonObject object = Event("turn", game);
+  object.insert(QStringLiteral("year"), Text(year));
+  object.insert(QStringLiteral("deadline"), deadline ? QJsonValue(Text(*deadline)) : QJsonValue());
+  object.insert(QStringLiteral("forced"), Names(forced));
+  object.insert(QStringLiteral("late"), Names(late));
+  return Json(object);
+}
+
+std::string Orders(const std::string& game, const std::string& year, const std::string& name,
+                   int row) {
+  QJsonObject object = Event("orders", game);
+  object.insert(QStringLiteral("year"), Text(year));
+  object.insert(QStringLiteral("name"), Text(name));
+  object.insert(QStringLiteral("row"), row);
+  return Json(object);
+}
+
+std::string Reminder(const std::string& game, const std::string& year, const std::string& deadline,
+                     const std::vector<std::string>& late) {
+  QJsonObject object = Event("reminder", game);
+  object.insert(QStringLiteral("year"), Text(year));
+  object.insert(QStringLiteral("deadline"), Text(deadline));
+  object.insert(QStringLiteral("late"), Names(late));
+  return Json(object);
+}
+
+std::string Pause(const std::string& game, const std::string& text) {
+  QJsonObject object = Event("pause", game);
+  object.insert(QStringLiteral("text"), Text(text));
+  return Json(object);
+}
+
+std::string Resume(const std::string& game, const std::string& text) {
+  QJsonObject object = Event("resume", game);
+  object.insert(QStringLiteral("text"), Text(text));
+  return Json(object);
+}
+
+std::string Failure(const std::string& game, const std::string& text) {
+  QJsonObject object = Event("failure", game);
+  object.insert(QStringLiteral("text"), Text(text));
+  return Json(object);
+}
+
+std::string GameOver(const std::string& game, const std::string& year) {
+  QJsonObject object = Event("game-over", game);
+  object.insert(QStringLiteral("year"), Text(year));
+  return Json(object);
+}
+
+std::string News(const std::string& game, const std::string& text) {
+  QJsonObject object = Event("news", game);
+  object.insert(QStringLiteral("text"), Text(text));
+  return Json(object);
+}
+
+}  // namespace ventari::events
