@@ -48,10 +48,10 @@ class LateRemindersTest : public ::testing::Test {
   void Start(std::optional<double> leadHours, bool receipts = false,
              std::optional<std::string> maildir = std::nullopt) {
     parts.reset();
-    parts = std::make_unique<RobotParts>(RobotServices{
-        records, &view, dialogs, app, clock, caches, caches, mailer, runner, sound,
-        "http://league.test/", std::chrono::seconds(600), leadHours, receipts, std::nullopt,
-        std::move(maildir)});
+    parts = std::make_unique<RobotParts>(
+        RobotServices{records, &view, dialogs, app, clock, caches, caches, mailer, runner, sound,
+                      "http://league.test/", std::chrono::seconds(600), leadHours, receipts,
+                      std::nullopt, std::move(maildir)});
     parts->robot().FormCreate();
   }
   void Tick() { parts->robot().Timer1Timer(); }
