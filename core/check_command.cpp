@@ -54,6 +54,18 @@ class PrintedDialogs final : public Dialogs {
   std::string& m_said;
 };
 
+// The messages of the game the robot would take now, nothing mailed nor moved.
+std::size_t MailedWaiting(ProgramRecords& records, const std::string& maildir,
+                          const stars::FileHeader& host) {
+  std::string said;
+  PrintedDialogs dialogs(said);
+  SendmailMailer mailer(dialogs, SendmailCommandFromEnvironment());
+  SystemClock clock;
+  OrderReceipts receipts(records, mailer, clock, MailLinkFromEnvironment(), false);
+  MailedOrders mailed(records, mailer, receipts, clock, MailLinkFromEnvironment(), maildir);
+  return mailed.Waiting(host);
+}
+
 std::string FirstLineOf(const std::string& path, bool& found) {
   TextFileReader file;
   found = file.open(path);
@@ -222,10 +234,16 @@ int CheckCommand(std::ostream& out) {
       out << "orders by mail:  " << *unusable << "\n";
       note("VENTARI_MAILDIR=" + *maildir + ": " + *unusable);
     } else {
-      const std::size_t waiting = MessagesWaiting(*maildir);
+      const std::size_t waiting = hostRead ? MailedWaiting(records, *maildir, hostHeader) : 0;
       out << "orders by mail:  " << *maildir << ", " << waiting
           << (waiting == 1 ? " message waits" : " messages wait") << "\n";
     }
+    const std::string authserv = MailAuthservFromEnvironment();
+    out << "mail senders:    "
+        << (authserv.empty() ? std::string("taken from From as it stands (VENTARI_MAIL_AUTHSERV "
+                                           "unset)")
+                             : "vouched for by " + authserv + " (VENTARI_MAIL_AUTHSERV)")
+        << "\n";
   } else {
     out << "orders by mail:  none (VENTARI_MAILDIR unset)\n";
   }

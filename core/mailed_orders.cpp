@@ -1,6 +1,5 @@
 #include "core/mailed_orders.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,8 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 #include <tuple>
 #include <utility>
 
@@ -20,6 +17,7 @@
 #include "core/order_file_judge.h"
 #include "core/order_receipts.h"
 #include "core/records.h"
+#include "mail/mail_headers.h"
 #include "mail/mail_message.h"
 #include "mail/mail_reader.h"
 #include "mail/mailer.h"
@@ -50,38 +48,12 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-struct Entry {
-  std::string name;
-  std::int64_t modifiedNs = 0;
-};
-
-// The messages of new/ in the order they arrived (their delivery time, then their name).
-std::vector<Entry> WaitingMessages(const std::string& folder) {
-  std::vector<Entry> entries;
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return entries;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name.empty() || name[0] == '.') continue;
-    // A link is no delivered message: nothing outside the Maildir is read through it.
-    struct stat st {};
-    if (::lstat((folder + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    entries.push_back(
-        {name, static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
-  }
-  ::closedir(dir);
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-    return std::tie(a.modifiedNs, a.name) < std::tie(b.modifiedNs, b.name);
-  });
-  return entries;
-}
-
 // The message's bytes: the whole of one that may be read, the head of one too large.
-MailedMessage ReadMessageFile(const std::string& path) {
+std::string ReadMessageBytes(const std::string& path, bool& tooLarge) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
   struct stat st {};
   if (!fd.valid() || ::fstat(fd.get(), &st) != 0) RaiseLastIoError();
-  const bool tooLarge = static_cast<std::uint64_t>(st.st_size) > kMaxMailedMessageBytes;
+  tooLarge = static_cast<std::uint64_t>(st.st_size) > kMaxMailedMessageBytes;
   const std::size_t wanted = tooLarge ? kHeadBytes : kMaxMailedMessageBytes + 1;
   std::string bytes;
   char buffer[65536];
@@ -94,11 +66,8 @@ MailedMessage ReadMessageFile(const std::string& path) {
     }
     bytes.append(buffer, static_cast<std::size_t>(n));
   }
-  if (!tooLarge && bytes.size() <= kMaxMailedMessageBytes) return ReadMailedMessage(bytes);
-  MailedMessage read = ReadMailedHeader(bytes);
-  read.parsed = false;
-  read.problem = "larger than " + std::to_string(kMaxMailedMessageBytes) + " bytes";
-  return read;
+  tooLarge = tooLarge || bytes.size() > kMaxMailedMessageBytes;
+  return bytes;
 }
 
 // Why a mailed order file does not count, in the players' French.
@@ -116,38 +85,37 @@ bool IsTurnRequest(const std::string& subject, const std::string& game) {
   return Lower(Trimmed(subject)) == "tour " + Lower(game);
 }
 
+// An order or turn file of the game: the game's own, whatever its year or player.
+bool OfTheGame(const stars::GameFileRead& file, const stars::FileHeader& host) {
+  return file.read == stars::HeaderRead::kOk && file.header.gameId == host.gameId &&
+         (file.header.fileType == stars::kOrderFile || file.header.fileType == stars::kTurnFile);
+}
+
 }  // namespace
 
-std::optional<std::string> MaildirFromEnvironment() {
-  const char* text = std::getenv("VENTARI_MAILDIR");
-  if (text == nullptr || *text == '\0') return std::nullopt;
-  return std::string(text);
+std::string MailAuthservFromEnvironment() {
+  const char* text = std::getenv("VENTARI_MAIL_AUTHSERV");
+  return text == nullptr ? std::string() : Trimmed(text);
 }
 
-std::optional<std::string> MaildirProblem(const std::string& maildir) {
-  for (const char* sub : {"new", "cur", "tmp"}) {
-    const std::string folder = maildir + "/" + sub;
-    if (!DirectoryExists(folder)) return folder + " is missing: no Maildir";
-    if (::access(folder.c_str(), R_OK | W_OK | X_OK) != 0)
-      return folder + ": " + std::strerror(errno);
-  }
-  return std::nullopt;
-}
-
-std::size_t MessagesWaiting(const std::string& maildir) {
-  return WaitingMessages(maildir + "/new").size();
-}
-
-std::string MailRecordPath(const std::string& gameDir) { return gameDir + "/ventari-mail.txt"; }
+struct MailedOrders::Read {
+  MailedMessage message;
+  std::string identity;  // the Message-ID's hash, or the bytes' without one
+  std::vector<std::pair<std::size_t, stars::GameFileRead>> gameFiles;  // index in files
+  bool request = false;
+  long long sentAt = 0;  // its Date, or its arrival when it has none or one in the future
+};
 
 MailedOrders::MailedOrders(ProgramRecords& records, Mailer& mailer, OrderReceipts& receipts,
-                           const Clock& clock, MailLink link, std::string maildir)
+                           const Clock& clock, MailLink link, std::string maildir,
+                           std::string authserv)
     : m_records(records),
       m_mailer(mailer),
       m_receipts(receipts),
       m_clock(clock),
       m_link(std::move(link)),
-      m_maildir(std::move(maildir)) {
+      m_maildir(std::move(maildir)),
+      m_authserv(std::move(authserv)) {
   while (m_maildir.size() > 1 && m_maildir.back() == '/') m_maildir.pop_back();
 }
 
@@ -158,43 +126,52 @@ void MailedOrders::LogOnce(const std::string& problem) {
   LogEvent("error", "orders by mail: " + problem + "; the messages wait");
 }
 
-void MailedOrders::LoadRecord() {
-  m_handled.clear();
-  m_turnRequests.clear();
-  std::ifstream file(m_recordPath);
-  std::string line;
-  while (std::getline(file, line)) {
-    std::istringstream fields(line);
-    std::string key, verb;
-    if (!(fields >> key >> verb)) continue;
-    Handled& handled = m_handled[key];
-    int row = 0;
-    long long when = 0;
-    if (verb == "place" && fields >> row >> when) {
-      handled.placing[row] = when;
-    } else if (verb == "placed" && fields >> row) {
-      handled.placed.insert(row);
-    } else if (verb == "answered") {
-      handled.answered = true;
-    } else if (verb == "turn" && fields >> row >> when) {
-      handled.turnSent = true;
-      m_turnRequests[row].push_back(when);
-    } else if (verb == "done") {
-      std::string flags;
-      fields >> flags;
-      handled.done = flags == "-" ? std::string() : flags;
-    }
-  }
+std::string MailedOrders::OrderFile(int row) const {
+  const std::string& g = m_records.game.gameName;
+  return m_records.host.repJeu + "/" + g + "/" + g + ".x" + std::to_string(row);
 }
 
-void MailedOrders::Record(const std::string& line) {
-  // Appended and on the disk before the act it announces.
-  UniqueFd fd(::open(m_recordPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
-  const std::string text = line + "\n";
-  if (!fd.valid() ||
-      ::write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
-      ::fsync(fd.get()) != 0)
-    RaiseLastIoError();
+std::vector<int> MailedOrders::SenderRows(const std::string& sender) const {
+  std::vector<int> rows;
+  const GameSettings& game = m_records.game;
+  for (int n = 1; n <= game.playerCount && !sender.empty(); ++n) {
+    const PlayerEntry& player = game.player(n);
+    if (!player.isComputer() && player.problem.empty() && Lower(Trimmed(player.address)) == sender)
+      rows.push_back(n);
+  }
+  return rows;
+}
+
+bool MailedOrders::LoadRecord() {
+  const std::string gameDir = m_records.host.repJeu + "/" + m_records.game.gameName;
+  const std::string path = MailRecordPath(gameDir);
+  if (path != m_record.path() || m_record.since() == 0) {
+    m_settled.clear();
+    m_record.Load(path, static_cast<long long>(std::time(nullptr)));
+  }
+  std::string players;
+  for (int n = 1; n <= m_records.game.playerCount; ++n)
+    players += m_records.game.player(n).address + "\n";
+  if (players != m_playersSeen) {
+    // An address mended: the messages that waited for their sender to be a player are read again.
+    m_playersSeen = players;
+    for (auto it = m_settled.begin(); it != m_settled.end();)
+      it = it->second.forSender ? m_settled.erase(it) : std::next(it);
+  }
+  return true;
+}
+
+std::vector<MaildirEntry> MailedOrders::Unsettled() {
+  std::vector<MaildirEntry> entries;
+  for (MaildirEntry& entry : ListMaildir(m_maildir)) {
+    const auto settled = m_settled.find(entry.key);
+    if (settled != m_settled.end() && settled->second.inNew == entry.inNew) continue;
+    if (entry.Stat(m_maildir)) entries.push_back(std::move(entry));
+  }
+  std::sort(entries.begin(), entries.end(), [](const MaildirEntry& a, const MaildirEntry& b) {
+    return std::tie(a.arrivedNs, a.name) < std::tie(b.arrivedNs, b.name);
+  });
+  return entries;
 }
 
 void MailedOrders::Look(const stars::FileHeader& host) {
@@ -204,150 +181,233 @@ void MailedOrders::Look(const stars::FileHeader& host) {
       LogOnce(*problem);
       return;
     }
-    const std::string gameDir = m_records.host.repJeu + "/" + m_records.game.gameName;
-    if (MailRecordPath(gameDir) != m_recordPath) {
-      m_recordPath = MailRecordPath(gameDir);
-      LoadRecord();
+    const std::string game =
+        m_records.host.repJeu + "/" + m_records.game.gameName + " " + std::to_string(host.gameId);
+    if (game != m_gameSeen) {
+      m_gameSeen = game;
+      m_settled.clear();
     }
-    for (const Entry& entry : WaitingMessages(m_maildir + "/new")) Handle(entry.name, host);
+    LoadRecord();
+    for (const MaildirEntry& entry : Unsettled()) Handle(entry, host);
     if (!m_problemSeen) m_loggedProblem.clear();
   } catch (const EInOutError& error) {
     LogOnce(std::string(error.what()));
   }
 }
 
-void MailedOrders::Handle(const std::string& name, const stars::FileHeader& host) {
-  const std::string key = name.substr(0, name.find(':'));
-  Handled& handled = m_handled[key];
-  if (handled.done) return Finish(name, key, *handled.done, "");
-  const std::string path = m_maildir + "/new/" + name;
-  MailedMessage message;
+std::size_t MailedOrders::Waiting(const stars::FileHeader& host) {
+  if (MaildirProblem(m_maildir)) return 0;
+  const std::string gameDir = m_records.host.repJeu + "/" + m_records.game.gameName;
+  m_record.Load(MailRecordPath(gameDir), static_cast<long long>(std::time(nullptr)),
+                /*mark=*/false);
+  std::size_t waiting = 0;
+  for (MaildirEntry& entry : ListMaildir(m_maildir)) {
+    const MessageSteps* steps = m_record.Steps(entry.key);
+    if ((steps && steps->done) || !entry.Stat(m_maildir) ||
+        (!entry.inNew && !steps && entry.arrivedAt < m_record.since()))
+      continue;
+    const std::optional<Read> read = ReadEntry(entry, host);
+    if (read && Fate(entry, *read) == MessageFate::kTake) ++waiting;
+  }
+  return waiting;
+}
+
+std::optional<MailedOrders::Read> MailedOrders::ReadEntry(const MaildirEntry& entry,
+                                                          const stars::FileHeader& host) {
+  const std::string path = entry.Path(m_maildir);
+  Read read;
   try {
-    message = ReadMessageFile(path);
+    bool tooLarge = false;
+    const std::string bytes = ReadMessageBytes(path, tooLarge);
+    if (tooLarge) {
+      read.message = ReadMailedHeader(bytes);
+      read.message.parsed = false;
+      read.message.problem = "larger than " + std::to_string(kMaxMailedMessageBytes) + " bytes";
+    } else {
+      read.message = ReadMailedMessage(bytes);
+    }
+    read.identity = read.message.messageId.empty()
+                        ? "bytes-" + ContentsHash(bytes).substr(0, 32)
+                        : "id-" + ContentsHash(read.message.messageId).substr(0, 32);
   } catch (const EInOutError& error) {
     // Gone meanwhile (another reader of the Maildir), or not ours to read.
     if (FileExists(path)) LogOnce(path + " cannot be read: " + error.what());
-    return;
+    return std::nullopt;
   }
-  const GameSettings& game = m_records.game;
-  std::vector<int> senderRows;
-  for (int n = 1; n <= game.playerCount; ++n) {
-    const PlayerEntry& player = game.player(n);
-    if (!player.isComputer() && player.problem.empty() && !message.sender.empty() &&
-        Lower(Trimmed(player.address)) == message.sender)
-      senderRows.push_back(n);
+  for (std::size_t i = 0; i < read.message.files.size(); ++i) {
+    stars::GameFileRead file = stars::ParseGameFile(read.message.files[i].bytes);
+    if (OfTheGame(file, host)) read.gameFiles.emplace_back(i, file);
   }
-  const std::string from =
-      "mail " + key + " from " + (message.sender.empty() ? "nobody" : message.sender);
-  if (senderRows.empty()) {
-    // Forged or unknown: no mail goes to an address that is not a player's.
-    return Finish(name, key, "", from + ": not a player of " + game.gameName + ", no answer");
-  }
-  const int answerRow = senderRows.front();
-  const std::string player =
-      "player " + std::to_string(answerRow) + " (" + game.player(answerRow).name + ")";
-  if (!message.parsed) {
-    if (!handled.answered) {
-      Record(key + " answered");
-      handled.answered = true;
-      m_receipts.SendRefusal(
-          answerRow,
-          {"votre message reçu le " + ForceTimeText(m_clock.Now()) + " n'a pas été lu (" +
-           (message.problem.rfind("larger", 0) == 0 ? std::string("plus de 2 Mo")
-                                                    : std::string("illisible")) +
-           ") : aucun fichier d'ordres n'en a été tiré."},
-          host, ContentsHash(key).substr(0, 16));
-    }
-    return Finish(name, key, "", from + " (" + player + "): not read: " + message.problem);
-  }
+  read.request = IsTurnRequest(read.message.subject, m_records.game.gameName);
+  // No message is sent after it arrived: a Date in the future says nothing.
+  read.sentAt = read.message.date && *read.message.date <= entry.arrivedAt ? *read.message.date
+                                                                           : entry.arrivedAt;
+  return read;
+}
 
-  bool forGame = false;
+MessageFate MailedOrders::Fate(const MaildirEntry& entry, const Read& read) const {
+  if (read.gameFiles.empty() && !read.request) return MessageFate::kNotOurs;
+  if (!read.message.automatic.empty()) return MessageFate::kMachine;
+  const std::string& sender = read.message.sender;
+  if (SenderRows(sender).empty()) return MessageFate::kStranger;
+  if (!m_authserv.empty() &&
+      !AuthenticationPasses(read.message.fields, m_authserv, sender.substr(sender.rfind('@') + 1)))
+    return MessageFate::kUnauthenticated;
+  const std::string first = m_record.KeyOf(read.identity);
+  if (!first.empty() && first != entry.key) return MessageFate::kAgain;
+  return MessageFate::kTake;
+}
+
+void MailedOrders::Handle(const MaildirEntry& entry, const stars::FileHeader& host) {
+  const std::string& key = entry.key;
+  const MessageSteps* steps = m_record.Steps(key);
+  if (steps && steps->done) {
+    if (entry.inNew)
+      LogEvent("info", "orders by mail: mail " + key +
+                           " is in new/ again; it was handled already and is left as it is");
+    return Settle(entry);
+  }
+  // What a mail client moved to cur/ before the robot ever looked is the host's past mail.
+  if (!entry.inNew && !steps && entry.arrivedAt < m_record.since()) return Settle(entry);
+  const std::optional<Read> read = ReadEntry(entry, host);
+  if (!read) return;
+  const MailedMessage& message = read->message;
+  const std::string from =
+      "mail " + key + " from " +
+      (message.sender.empty() ? "nobody (" + message.senderProblem + ")" : message.sender);
+  const std::string& g = m_records.game.gameName;
+  switch (Fate(entry, *read)) {
+    case MessageFate::kNotOurs:
+      if (!message.parsed && !SenderRows(message.sender).empty())
+        LogEvent("info", "orders by mail: " + from + ": not read (" + message.problem +
+                             "), left for the host");
+      return Settle(entry);
+    case MessageFate::kMachine:
+      LogEvent("info", "orders by mail: " + from + ": sent by a machine (" + message.automatic +
+                           "), left for the host, no answer");
+      return Settle(entry);
+    case MessageFate::kStranger:
+      // Forged or unknown: no mail goes to an address that is not a player's.
+      LogEvent("info", "orders by mail: " + from + ": not a player of " + g +
+                           ", left for the host, no answer");
+      return Settle(entry, /*forSender=*/true);
+    case MessageFate::kUnauthenticated:
+      LogEvent("info", "orders by mail: " + from + ": not vouched for by " + m_authserv +
+                           " (Authentication-Results), left for the host, no answer");
+      return Settle(entry, /*forSender=*/true);
+    case MessageFate::kAgain:
+      return Finish(entry, from + ": the message of mail " + m_record.KeyOf(read->identity) +
+                               " delivered again, not handled again");
+    case MessageFate::kTake:
+      return Act(entry, *read, host);
+  }
+}
+
+void MailedOrders::Act(const MaildirEntry& entry, const Read& read, const stars::FileHeader& host) {
+  const std::string& key = entry.key;
+  if (const MessageSteps* steps = m_record.Steps(key); !steps || steps->identity.empty())
+    m_record.Begin(key, read.identity);
+  const MailedMessage& message = read.message;
+  const std::vector<int> rows = SenderRows(message.sender);
   std::vector<std::string> refused;
-  std::map<int, std::string> placedNow;  // row -> hash of the file placed from this message
-  for (const MailedFile& file : message.files) {
-    const stars::GameFileRead read = stars::ParseGameFile(file.bytes);
-    const std::string label = "le fichier " + ShownLabel(file) + " ne compte pas : ";
-    if (read.read != stars::HeaderRead::kOk) {
-      refused.push_back(label + OrderVerdictFrench(stars::OrderVerdict::kNotOrderFile) + ".");
-      continue;
-    }
-    const int fileRow = read.header.playerIndex() + 1;
-    if (read.header.gameId == host.gameId) forGame = true;
-    const stars::OrderJudgement judgement = stars::JudgeOrder(read, host, fileRow);
-    const std::string hash = ContentsHash(file.bytes);
+  std::map<int, std::string> placedNow;  // row -> hash of the file this message gives it
+  for (const auto& [index, file] : read.gameFiles) {
+    const MailedFile& mailed = message.files[index];
+    const int fileRow = file.header.playerIndex() + 1;
+    const stars::OrderJudgement judgement = stars::JudgeOrder(file, host, fileRow);
+    const std::string hash = ContentsHash(mailed.bytes);
+    const std::string label = "le fichier " + ShownLabel(mailed) + " ne compte pas : ";
+    std::optional<std::string> newer;
     if (judgement.verdict != stars::OrderVerdict::kIn) {
-      refused.push_back(label + RefusalReason(read, judgement.verdict) + ".");
-    } else if (std::find(senderRows.begin(), senderRows.end(), fileRow) == senderRows.end()) {
+      refused.push_back(label + RefusalReason(file, judgement.verdict) + ".");
+    } else if (std::find(rows.begin(), rows.end(), fileRow) == rows.end()) {
       refused.push_back(label + "c'est le fichier du joueur " + std::to_string(fileRow) +
                         ", pas le vôtre.");
     } else if (placedNow.count(fileRow) != 0) {
       if (placedNow[fileRow] != hash)
         refused.push_back(label + "un autre fichier du joueur " + std::to_string(fileRow) +
                           " de ce message compte déjà.");
+    } else if ((newer = NewerOrdersThere(fileRow, read.sentAt, host))) {
+      refused.push_back(label + *newer + ".");
     } else {
       placedNow[fileRow] = hash;
-      Place(key, fileRow, file.bytes, handled);
+      Place(key, fileRow, mailed.bytes, {read.sentAt, hash.substr(0, 16)});
     }
   }
-  const bool request = IsTurnRequest(message.subject, game.gameName);
-  if (request) {
-    forGame = true;
-    if (!handled.turnSent) SendTurnAgain(key, answerRow, host, handled);
-  } else if (message.files.empty()) {
-    refused.push_back("votre message reçu le " + ForceTimeText(m_clock.Now()) +
-                      " ne porte aucun fichier : aucun ordre reçu.");
+  if (read.request)
+    for (const int row : rows) SendTurnAgain(key, row, host);
+  const MessageSteps* steps = m_record.Steps(key);
+  if (!refused.empty() && !steps->answered) {
+    m_record.Answered(key);
+    // One answer to one message: the receipt of the file placed names the others.
+    const bool inReceipt =
+        !placedNow.empty() && m_receipts.AddToReceipt(placedNow.begin()->first, host.turn,
+                                                      placedNow.begin()->second, refused);
+    if (!inReceipt)
+      m_receipts.SendRefusal(rows.front(), refused, host, ContentsHash(key).substr(0, 16));
   }
-  if (!refused.empty() && !handled.answered) {
-    Record(key + " answered");
-    handled.answered = true;
-    m_receipts.SendRefusal(answerRow, refused, host, ContentsHash(key).substr(0, 16));
-  }
-  std::string what = from + " (" + player + "): " + std::to_string(placedNow.size()) +
-                     " file(s) placed, " + std::to_string(refused.size()) + " refused";
-  if (request) what += ", turn file asked for";
-  // A message with nothing of the game stays unread for the host's own mail client.
-  Finish(name, key, forGame ? "S" : "", what);
+  const int row = rows.front();
+  std::string what = "mail " + key + " from " + message.sender + " (player " + std::to_string(row) +
+                     " (" + m_records.game.player(row).name +
+                     ")): " + std::to_string(placedNow.size()) + " file(s) placed, " +
+                     std::to_string(refused.size()) + " refused";
+  if (read.request) what += ", turn file asked for";
+  Finish(entry, what);
+}
+
+std::optional<std::string> MailedOrders::NewerOrdersThere(int row, long long sentAt,
+                                                          const stars::FileHeader& host) const {
+  const std::string path = NativePath(OrderFile(row));
+  std::string bytes;
+  if (stars::JudgeOrderFile(path, host, row, &bytes).verdict != stars::OrderVerdict::kIn)
+    return std::nullopt;
+  // Orders placed from a message came in when it was sent; others when the file was written.
+  long long cameIn = 0;
+  const std::optional<MailedPlacement> last = m_record.LastPlacement(row);
+  struct stat st {};
+  if (last && last->hash == ContentsHash(bytes).substr(0, 16))
+    cameIn = last->sentAt;
+  else if (::stat(path.c_str(), &st) == 0)
+    cameIn = static_cast<long long>(st.st_mtim.tv_sec);
+  if (sentAt >= cameIn) return std::nullopt;
+  return "il est plus ancien que les ordres reçus le " + ForceTimeText(LocalDateTime(cameIn));
 }
 
 bool MailedOrders::MayPlaceAgain(int row, long long since) const {
-  const std::string& g = m_records.game.gameName;
-  const std::string orderFile =
-      m_records.host.repJeu + "/" + g + "/" + g + ".x" + std::to_string(row);
   struct stat st {};
-  if (::stat(NativePath(orderFile).c_str(), &st) != 0) return true;
+  if (::stat(NativePath(OrderFile(row)).c_str(), &st) != 0) return true;
   return static_cast<long long>(st.st_mtim.tv_sec) < since;
 }
 
-void MailedOrders::Place(const std::string& key, int row, const std::string& bytes,
-                         Handled& handled) {
-  if (handled.placed.count(row) != 0) return;
-  const auto placing = handled.placing.find(row);
-  if (placing != handled.placing.end() && !MayPlaceAgain(row, placing->second)) {
-    // Ours landed before the robot was stopped, or a newer file came since: either way, kept.
-    LogEvent("info", "orders by mail: mail " + key + ": the order file of player " +
-                         std::to_string(row) + " is not placed again");
-    return;
+bool MailedOrders::Place(const std::string& key, int row, const std::string& bytes,
+                         const MailedPlacement& placement) {
+  const MessageSteps* steps = m_record.Steps(key);
+  if (steps && steps->placed.count(row) != 0) return false;
+  if (steps) {
+    const auto placing = steps->placing.find(row);
+    if (placing != steps->placing.end() && !MayPlaceAgain(row, placing->second)) {
+      // Ours landed before the robot was stopped, or a newer file came since: either way, kept.
+      LogEvent("info", "orders by mail: mail " + key + ": the order file of player " +
+                           std::to_string(row) + " is not placed again");
+      return false;
+    }
   }
-  const long long now = static_cast<long long>(std::time(nullptr));
-  Record(key + " place " + std::to_string(row) + " " + std::to_string(now));
-  handled.placing[row] = now;
-  const std::string& g = m_records.game.gameName;
-  const std::string orderFile =
-      m_records.host.repJeu + "/" + g + "/" + g + ".x" + std::to_string(row);
+  m_record.BeginPlacing(key, row, static_cast<long long>(std::time(nullptr)));
+  const std::string orderFile = OrderFile(row);
   ReplaceFileContents(orderFile, bytes);
-  Record(key + " placed " + std::to_string(row));
-  handled.placed.insert(row);
+  m_record.Placed(key, row, placement);
   LogEvent("info", "orders by mail: " + orderFile + " placed from mail " + key);
+  return true;
 }
 
-void MailedOrders::SendTurnAgain(const std::string& key, int row, const stars::FileHeader& host,
-                                 Handled& handled) {
+void MailedOrders::SendTurnAgain(const std::string& key, int row, const stars::FileHeader& host) {
+  if (m_record.Steps(key)->turnSent.count(row) != 0) return;
   const GameSettings& game = m_records.game;
   const PlayerEntry& player = game.player(row);
   const std::string& g = game.gameName;
   const std::string who = "player " + std::to_string(row) + " (" + player.name + ")";
   const long long now = EpochSeconds(m_clock.Now());
-  std::vector<long long>& sent = m_turnRequests[row];
+  const std::vector<long long> sent = m_record.TurnsSent(row);
   const auto today =
       std::count_if(sent.begin(), sent.end(), [&](long long at) { return at > now - kDay; });
   if (today >= kTurnRequestsPerDay) {
@@ -363,9 +423,7 @@ void MailedOrders::SendTurnAgain(const std::string& key, int row, const stars::F
                             published + " yet");
     return;
   }
-  Record(key + " turn " + std::to_string(row) + " " + std::to_string(now));
-  handled.turnSent = true;
-  sent.push_back(now);
+  m_record.TurnSent(key, row, now);
   const std::string yearText = std::to_string(host.year());
   // The subject of the turn mail that brought this file: it names the year played.
   const std::string subject =
@@ -384,18 +442,22 @@ void MailedOrders::SendTurnAgain(const std::string& key, int row, const stars::F
   SetCurrentDir(savedDir);
 }
 
-void MailedOrders::Finish(const std::string& name, const std::string& key, const std::string& flags,
-                          const std::string& why) {
-  Handled& handled = m_handled[key];
-  if (!handled.done) {
-    Record(key + " done " + (flags.empty() ? std::string("-") : flags));
-    handled.done = flags;
+void MailedOrders::Finish(const MaildirEntry& entry, const std::string& why) {
+  // Filed first, then recorded: a robot killed between the two finds the message in cur/ and
+  // runs its recorded steps again, each a no-op.
+  if (!FileWithFlag(m_maildir, entry, 'S') && errno != ENOENT) {
+    LogOnce(entry.Path(m_maildir) + " not filed in cur/: " + std::strerror(errno));
+    return;
   }
+  m_record.Done(entry.key, "S");
   if (!why.empty()) LogEvent("info", "orders by mail: " + why);
-  const std::string from = m_maildir + "/new/" + name;
-  const std::string to = m_maildir + "/cur/" + key + ":2," + flags;
-  if (::rename(from.c_str(), to.c_str()) != 0 && errno != ENOENT)
-    LogOnce(from + " not moved to cur/: " + std::strerror(errno));
+  MaildirEntry filed = entry;
+  filed.inNew = false;
+  Settle(filed);
+}
+
+void MailedOrders::Settle(const MaildirEntry& entry, bool forSender) {
+  m_settled[entry.key] = Settled{entry.inNew, forSender};
 }
 
 }  // namespace ventari

@@ -1,20 +1,24 @@
 #pragma once
-// Orders by mail: the host's mail delivery fills a Maildir, and each message that lands in its
-// new/ is handled once. An order file it carries that counts, sent from the address of the row
-// it names, is placed in the game folder as that row's order file (the look that follows judges
-// and receipts it as any other); a refused one writes nothing and the player hears why; "tour
-// <game>" as the subject sends the player his turn file again. A stranger gets no answer. What
-// is done with a message is recorded before it is done, so a robot killed in the middle places
-// nothing twice and answers nothing twice.
+// Orders by mail: the host's mail delivery fills one Maildir for all his games and his own mail.
+// A message belongs to the game whose files it carries (the game id in their header) or whose
+// name its "tour <game>" subject gives; each robot takes its own, once per Message-ID, and leaves
+// every other message as it found it: another game's, the host's own, a machine's, and one whose
+// sender is no player of the game. A message of the game from one of its players: his file that
+// counts is placed in the game folder as his order file (the look that follows judges and
+// receipts it as any other), unless orders that came in after it was sent are there; files that
+// do not count are named in one answer; "tour <game>" sends his turn file again. What is done is
+// recorded before it is done, so a robot killed in the middle places nothing twice and answers
+// nothing twice.
 
 #include <cstddef>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "core/mail_link.h"
+#include "core/mail_record.h"
+#include "core/maildir.h"
 #include "stars/stars_file.h"
 
 namespace ventari {
@@ -22,53 +26,71 @@ namespace ventari {
 class Clock;
 class Mailer;
 class OrderReceipts;
+struct MailedFile;
 struct MailedMessage;
 struct ProgramRecords;
-
-// VENTARI_MAILDIR; nothing when unset or empty (no orders by mail).
-std::optional<std::string> MaildirFromEnvironment();
-// Why the robot cannot take messages from the folder (not a Maildir with new/, cur/ and tmp/
-// it may read and write); nothing when it can.
-std::optional<std::string> MaildirProblem(const std::string& maildir);
-// The messages waiting in new/.
-std::size_t MessagesWaiting(const std::string& maildir);
-// The per-game folder's record of what was done with each message.
-std::string MailRecordPath(const std::string& gameDir);
 
 // A player may ask for his turn file this many times a day.
 inline constexpr int kTurnRequestsPerDay = 3;
 
+// VENTARI_MAIL_AUTHSERV: the authserv-id of the host's receiving server, whose
+// Authentication-Results must vouch for a sender; empty when unset (From is taken as it stands).
+std::string MailAuthservFromEnvironment();
+
+// What the robot makes of one message of the Maildir.
+enum class MessageFate {
+  kNotOurs,          // another game's or the host's own: left as it is
+  kMachine,          // of the game, but sent by a machine: left for the host
+  kStranger,         // of the game, from no player of it: left for the host
+  kUnauthenticated,  // of the game, but the host's server does not vouch for its sender
+  kAgain,            // a message handled already, delivered again under another name
+  kTake,             // the robot acts on it
+};
+
 class MailedOrders {
  public:
   MailedOrders(ProgramRecords& records, Mailer& mailer, OrderReceipts& receipts, const Clock& clock,
-               MailLink link, std::string maildir);
+               MailLink link, std::string maildir,
+               std::string authserv = MailAuthservFromEnvironment());
 
   const std::string& maildir() const { return m_maildir; }
 
-  // Handles each message waiting in new/, in the order they arrived, against the turn whose host
-  // file has `host`. Never raises: a problem is logged once and the messages wait.
+  // Handles each message of the game waiting in new/ or left in cur/ by another reader, in the
+  // order they arrived, against the turn whose host file has `host`. Never raises: a problem is
+  // logged once and the messages wait.
   void Look(const stars::FileHeader& host);
 
+  // The messages the robot would act on now (for --check); nothing is moved or recorded.
+  std::size_t Waiting(const stars::FileHeader& host);
+
  private:
-  // What the record says of one message.
-  struct Handled {
-    std::map<int, long long> placing;  // row -> when its placement began
-    std::set<int> placed;
-    bool answered = false;  // a refusal went
-    bool turnSent = false;
-    std::optional<std::string> done;  // the flags it moves to cur/ with
+  struct Read;
+  // A message is read again only when it comes into another folder, or when the players
+  // change for one that waits for its sender to become one.
+  struct Settled {
+    bool inNew = false;
+    bool forSender = false;
   };
-  void Handle(const std::string& name, const stars::FileHeader& host);
+  bool LoadRecord();
+  std::vector<MaildirEntry> Unsettled();
+  std::optional<Read> ReadEntry(const MaildirEntry& entry, const stars::FileHeader& host);
+  MessageFate Fate(const MaildirEntry& entry, const Read& read) const;
+  void Handle(const MaildirEntry& entry, const stars::FileHeader& host);
+  void Act(const MaildirEntry& entry, const Read& read, const stars::FileHeader& host);
+  // Why a file of row `row` sent at `sentAt` must not replace the orders there; nothing when it
+  // may.
+  std::optional<std::string> NewerOrdersThere(int row, long long sentAt,
+                                              const stars::FileHeader& host) const;
   // True when the file of `row` may be placed again after a robot killed during its placement:
   // nothing newer came since.
   bool MayPlaceAgain(int row, long long since) const;
-  void Place(const std::string& key, int row, const std::string& bytes, Handled& handled);
-  void SendTurnAgain(const std::string& key, int row, const stars::FileHeader& host,
-                     Handled& handled);
-  void Finish(const std::string& name, const std::string& key, const std::string& flags,
-              const std::string& why);
-  void Record(const std::string& line);
-  void LoadRecord();
+  bool Place(const std::string& key, int row, const std::string& bytes,
+             const MailedPlacement& placement);
+  void SendTurnAgain(const std::string& key, int row, const stars::FileHeader& host);
+  void Finish(const MaildirEntry& entry, const std::string& why);
+  void Settle(const MaildirEntry& entry, bool forSender = false);
+  std::vector<int> SenderRows(const std::string& sender) const;
+  std::string OrderFile(int row) const;
   void LogOnce(const std::string& problem);
 
   ProgramRecords& m_records;
@@ -77,9 +99,11 @@ class MailedOrders {
   const Clock& m_clock;
   MailLink m_link;
   std::string m_maildir;
-  std::string m_recordPath;  // of the game the record was loaded for
-  std::map<std::string, Handled> m_handled;
-  std::map<int, std::vector<long long>> m_turnRequests;  // row -> when his turn file went again
+  std::string m_authserv;
+  MailRecord m_record;
+  std::string m_gameSeen;     // the game (folder and id) the settled messages were judged for
+  std::string m_playersSeen;  // the players' addresses when they were
+  std::map<std::string, Settled> m_settled;  // key -> where it was left
   std::string m_loggedProblem;
   bool m_problemSeen = false;  // in the look running
 };

@@ -59,45 +59,52 @@ OrderReceipts::OrderReceipts(ProgramRecords& records, Mailer& mailer, const Cloc
 
 namespace {
 
-// A line of the record: "<row> turn <turn> sha256 <hash>". Lines of another shape (an older
-// robot's, keyed on the file's inode and date) match nothing: at most one receipt more.
+// A line of the record: "<row> turn <turn> sha256 <hash> at <seconds> in|out". Lines of
+// another shape (an older robot's, keyed on the file's inode and date) match nothing: at most one
+// receipt more; lines without the time say nothing of when.
 struct ReceiptLine {
   int row = 0;
   int turn = -1;
   std::string hash;
+  long long at = 0;
+  bool accepted = false;
 };
 
 std::optional<ReceiptLine> ParseReceiptLine(const std::string& line) {
   std::istringstream fields(line);
   ReceiptLine parsed;
-  std::string turnWord, hashWord;
-  if (fields >> parsed.row >> turnWord >> parsed.turn >> hashWord >> parsed.hash &&
-      turnWord == "turn" && hashWord == "sha256")
-    return parsed;
-  return std::nullopt;
+  std::string turnWord, hashWord, atWord, verdict;
+  if (!(fields >> parsed.row >> turnWord >> parsed.turn >> hashWord >> parsed.hash) ||
+      turnWord != "turn" || hashWord != "sha256")
+    return std::nullopt;
+  if (fields >> atWord >> parsed.at >> verdict && atWord == "at") parsed.accepted = verdict == "in";
+  return parsed;
 }
 
 }  // namespace
 
-bool OrderReceipts::Receipted(const std::string& record, int row, int turn,
-                              const std::string& hash) const {
+std::optional<OrderReceipts::Receipt> OrderReceipts::LastReceipt(const std::string& record,
+                                                                 int row) const {
   std::ifstream file(record);
   std::string line;
   while (std::getline(file, line)) {
     const std::optional<ReceiptLine> parsed = ParseReceiptLine(line);
-    if (parsed && parsed->row == row) return parsed->turn == turn && parsed->hash == hash;
+    if (parsed && parsed->row == row)
+      return Receipt{parsed->turn, parsed->hash, parsed->at, parsed->accepted};
   }
-  return false;
+  return std::nullopt;
 }
 
-bool OrderReceipts::Record(const std::string& record, int row, int turn, const std::string& hash) {
+bool OrderReceipts::Record(const std::string& record, int row, const Receipt& receipt) {
   std::ifstream file(record);
   std::string kept, line;
   while (std::getline(file, line)) {
     const std::optional<ReceiptLine> parsed = ParseReceiptLine(line);
     if (parsed && parsed->row != row) kept += line + "\n";
   }
-  kept += std::to_string(row) + " turn " + std::to_string(turn) + " sha256 " + hash + "\n";
+  kept += std::to_string(row) + " turn " + std::to_string(receipt.turn) + " sha256 " +
+          receipt.hash + " at " + std::to_string(receipt.at) + (receipt.accepted ? " in" : " out") +
+          "\n";
   try {
     ReplaceFileContents(record, kept);
   } catch (const EInOutError& error) {
@@ -108,6 +115,16 @@ bool OrderReceipts::Record(const std::string& record, int row, int turn, const s
     return false;
   }
   m_failedRecord.clear();
+  return true;
+}
+
+bool OrderReceipts::AddToReceipt(int row, int turn, const std::string& hash,
+                                 const std::vector<std::string>& refused) {
+  if (!m_on || row < 1 || row >= static_cast<int>(m_notes.size())) return false;
+  const std::string gameDir = m_records.host.repJeu + "/" + m_records.game.gameName;
+  const std::optional<Receipt> last = LastReceipt(ReceiptRecordPath(gameDir), row);
+  if (last && last->turn == turn && last->hash == hash) return false;
+  m_notes[static_cast<std::size_t>(row)] = Notes{turn, hash, refused};
   return true;
 }
 
@@ -133,7 +150,8 @@ void OrderReceipts::Look(int row, const std::string& orderFile,
   const std::string gameDir = m_records.host.repJeu + "/" + m_records.game.gameName;
   const std::string record = ReceiptRecordPath(gameDir);
   // Keyed on the bytes and the turn: a restore or a copy of the same file is the same orders.
-  if (Receipted(record, row, host.turn, version->contentsHash)) return;
+  const std::optional<Receipt> last = LastReceipt(record, row);
+  if (last && last->turn == host.turn && last->hash == version->contentsHash) return;
   if (judgement.verdict == stars::OrderVerdict::kIncomplete) {
     // Still arriving, perhaps: refused only once it has stayed as it is.
     const auto settled = FromNs(version->modifiedNs) + kSettleTime;
@@ -144,21 +162,30 @@ void OrderReceipts::Look(int row, const std::string& orderFile,
   }
   const PlayerEntry& player = m_records.game.player(row);
   if (player.isComputer()) return;
+  const Receipt receipt{host.turn, version->contentsHash, EpochSeconds(m_clock.Now()),
+                        judgement.verdict == stars::OrderVerdict::kIn};
   if (!IsPlainAddress(player.address)) {
-    if (Record(record, row, host.turn, version->contentsHash))
+    if (Record(record, row, receipt))
       LogEvent("warning", "no receipt to player " + std::to_string(row) + " (" + player.name +
                               "): the address '" + player.address + "' is no plain address");
     return;
   }
   // Recorded before the mail: a robot killed while sending may leave one receipt unsent, never
   // send one twice.
-  if (!Record(record, row, host.turn, version->contentsHash)) return;
-  Send(row, orderFile, judgement, host, version->contentsHash);
+  if (!Record(record, row, receipt)) return;
+  // Orders of this turn that counted and are replaced: the player sees a replacement he did not
+  // make.
+  const bool replaces = receipt.accepted && last && last->turn == host.turn && last->accepted &&
+                        last->at > 0;
+  Send(row, orderFile, judgement, host, receipt, replaces ? last : std::optional<Receipt>());
 }
 
 void OrderReceipts::Send(int row, const std::string& orderFile,
                          const stars::OrderJudgement& judgement, const stars::FileHeader& host,
-                         const std::string& hash) {
+                         const Receipt& receipt, const std::optional<Receipt>& replaced) {
+  Notes notes = std::move(m_notes[static_cast<std::size_t>(row)]);
+  m_notes[static_cast<std::size_t>(row)] = {};
+  if (notes.turn != receipt.turn || notes.hash != receipt.hash) notes.refused.clear();
   const int year = host.year();
   const GameSettings& game = m_records.game;
   const MonitorState& state = m_records.monitor;
@@ -178,24 +205,35 @@ void OrderReceipts::Send(int row, const std::string& orderFile,
            (host.gameOver() ? " sont arrivés, mais la partie est terminée : aucun tour ne sera "
                               "plus joué."
                             : " sont arrivés : ils seront joués.");
+    if (replaced)
+      body += kParagraph + ("ces ordres remplacent ceux reçus le " +
+                            ForceTimeText(LocalDateTime(replaced->at)) + ".");
     if (judgement.savedOnly)
       body += kParagraph + ("le fichier " + fileName +
                             " a été sauvegardé sans être soumis : le jeu le jouera tel quel.");
+    if (!notes.refused.empty()) {
+      body += kParagraph;
+      for (const std::string& sentence : notes.refused) body += sentence + "\n";
+      body.pop_back();
+    }
     body += kParagraph + ("DL : " + deadline) + kParagraph + link;
     logged = "accepted " + orderFile + (judgement.savedOnly ? " (saved, not submitted)" : "");
   } else {
     const std::string reason = RefusalReason(orderFile, judgement.verdict);
     subject = g + " année " + yearText + " : ordres refusés";
-    body = RefusalBody({"le fichier " + fileName + " reçu le " + ForceTimeText(m_clock.Now()) +
-                        " ne compte pas : " + reason + "."},
-                       host);
+    notes.refused.insert(notes.refused.begin(), "le fichier " + fileName + " reçu le " +
+                                                    ForceTimeText(m_clock.Now()) +
+                                                    " ne compte pas : " + reason + ".");
+    body = RefusalBody(notes.refused, host);
     logged = "refused " + orderFile + ": " + reason;
   }
   LogEvent("info",
            "receipt to player " + std::to_string(row) + " (" + player.name + "): " + logged);
   const std::string savedDir = GetCurrentDir();
   m_mailer.SendEmail(player.name, player.address, subject, body, std::nullopt, std::nullopt,
-                     MailIdentity{g, yearText, row, "receipt-" + hash.substr(0, 16)});
+                     MailIdentity{g, yearText, row,
+                                  "receipt-" + receipt.hash.substr(0, 16) + "-" +
+                                      std::to_string(receipt.at)});
   SetCurrentDir(savedDir);
 }
 

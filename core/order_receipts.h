@@ -51,19 +51,33 @@ class OrderReceipts {
   void SendRefusal(int row, const std::vector<std::string>& refused, const stars::FileHeader& host,
                    const std::string& key);
 
+  // The receipt of `row`'s file with this hash in `turn`, still to go, will also name these
+  // refused files of the same message (one sentence each), so the player gets one answer. False
+  // when no such receipt is to go (receipts off, or that file receipted already).
+  bool AddToReceipt(int row, int turn, const std::string& hash,
+                    const std::vector<std::string>& refused);
+
   // When an incomplete file waits to be old enough to refuse: how long until it is.
   std::optional<std::chrono::milliseconds> LookAgainIn() const;
 
   bool on() const { return m_on; }
 
  private:
-  bool Receipted(const std::string& record, int row, int turn, const std::string& hash) const;
-  bool Record(const std::string& record, int row, int turn, const std::string& hash);
+  // What the record says of `row`'s last receipt.
+  struct Receipt {
+    int turn = -1;
+    std::string hash;
+    long long at = 0;  // when it went, seconds since the epoch; 0 when not recorded
+    bool accepted = false;
+  };
+  std::optional<Receipt> LastReceipt(const std::string& record, int row) const;
+  bool Record(const std::string& record, int row, const Receipt& receipt);
   std::string RefusalBody(const std::vector<std::string>& refused,
                           const stars::FileHeader& host) const;
   std::string RefusalReason(const std::string& orderFile, stars::OrderVerdict verdict) const;
   void Send(int row, const std::string& orderFile, const stars::OrderJudgement& judgement,
-            const stars::FileHeader& host, const std::string& hash);
+            const stars::FileHeader& host, const Receipt& receipt,
+            const std::optional<Receipt>& replaced);
 
   ProgramRecords& m_records;
   Mailer& m_mailer;
@@ -73,6 +87,12 @@ class OrderReceipts {
   // Per row, when an incomplete file becomes old enough to refuse.
   std::array<std::optional<std::chrono::system_clock::time_point>, 13> m_refuseAt{};
   std::string m_failedRecord;  // the record whose write failure was logged
+  struct Notes {
+    int turn = -1;
+    std::string hash;
+    std::vector<std::string> refused;
+  };
+  std::array<Notes, 13> m_notes{};  // per row, what the next receipt names beside its file
 };
 
 }  // namespace ventari

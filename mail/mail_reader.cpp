@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "mail/gmime_support.h"
+#include "mail/mail_headers.h"
 
 namespace ventari {
 
@@ -43,17 +44,28 @@ GRef<GMimeMessage> Parse(std::string_view bytes) {
   return GRef<GMimeMessage>(g_mime_parser_construct_message(parser.get(), nullptr));
 }
 
-std::string SenderOf(GMimeMessage* message) {
-  InternetAddressList* from = g_mime_message_get_from(message);
-  if (from == nullptr || internet_address_list_length(from) != 1) return {};
-  InternetAddress* address = internet_address_list_get_address(from, 0);
-  if (!INTERNET_ADDRESS_IS_MAILBOX(address)) return {};
-  const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
-  return addr == nullptr ? std::string() : Lower(ShownText(addr, 254));
-}
-
-void ReadHeader(GMimeMessage* message, MailedMessage& read) {
-  read.sender = SenderOf(message);
+// What the header says as it stands: GMime's lenient reading of From would widen a forged one.
+void ReadHeader(std::string_view bytes, GMimeMessage* message, MailedMessage& read) {
+  read.fields = RawHeaderFields(bytes);
+  const PlainSender sender = SenderOfFields(read.fields);
+  read.sender = sender.address;
+  read.senderProblem = sender.problem;
+  read.automatic = AutomaticReason(read.fields);
+  for (const auto& [name, value] : read.fields) {
+    if (name == "message-id" && read.messageId.empty()) {
+      std::string id = value;
+      const std::size_t open = id.find('<');
+      if (open != std::string::npos) id = id.substr(open + 1, id.find('>', open) - open - 1);
+      read.messageId = ShownText(id, 250);
+      while (!read.messageId.empty() && read.messageId.back() == ' ') read.messageId.pop_back();
+    } else if (name == "date" && !read.date) {
+      GDateTime* date = g_mime_utils_header_decode_date(value.c_str());
+      if (date != nullptr) {
+        read.date = g_date_time_to_unix(date);
+        g_date_time_unref(date);
+      }
+    }
+  }
   const char* subject = g_mime_message_get_subject(message);
   read.subject = subject == nullptr ? std::string() : ShownText(subject, 200);
 }
@@ -122,7 +134,7 @@ MailedMessage ReadMailedHeader(std::string_view bytes) {
     read.problem = "no mail header";
     return read;
   }
-  ReadHeader(message.get(), read);
+  ReadHeader(header, message.get(), read);
   read.parsed = true;
   return read;
 }
@@ -146,7 +158,7 @@ MailedMessage ReadMailedMessage(std::string_view bytes) {
     read.problem = "not a mail message";
     return read;
   }
-  ReadHeader(message.get(), read);
+  ReadHeader(bytes, message.get(), read);
   CollectFiles(g_mime_message_get_mime_part(message.get()), 0, read);
   read.parsed = true;
   return read;

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <string>
+#include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ventari {
@@ -22,9 +24,14 @@ struct MailedMessage {
   bool parsed = false;  // false: unreadable, `problem` says why (the sender may still be known)
   std::string problem;
   // The address alone of the one mailbox in From, in lower case; empty when From does not hold
-  // exactly one.
+  // exactly one plain address (`senderProblem` says why).
   std::string sender;
-  std::string subject;  // decoded, one line
+  std::string senderProblem;
+  std::string subject;    // decoded, one line
+  std::string messageId;  // as the sender wrote it, without brackets; empty when none
+  std::optional<long long> date;  // seconds since the epoch; nothing when absent or unreadable
+  std::string automatic;          // why a machine sent it; empty for a person's message
+  std::vector<std::pair<std::string, std::string>> fields;  // the top-level header, as it stands
   std::vector<MailedFile> files;
 };
 
