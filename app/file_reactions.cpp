@@ -15,6 +15,9 @@ namespace {
 
 // Long enough for an upload's writes to end, short enough for a player to wait for.
 constexpr std::chrono::milliseconds kSettleTime{1000};
+// A delivered message is whole when it appears (Maildir delivery is a rename): this only gathers
+// a burst of them into one look.
+constexpr std::chrono::milliseconds kMessageSettleTime{20};
 // A file that keeps growing is looked at after this long all the same.
 constexpr std::chrono::milliseconds kLongestWait{5000};
 
@@ -27,11 +30,11 @@ std::string Lower(std::string_view text) {
 
 }  // namespace
 
-std::string MailFolder(const std::optional<std::string>& maildir) {
+std::vector<std::string> MailFolders(const std::optional<std::string>& maildir) {
   if (!maildir) return {};
   std::string folder = NativePath(*maildir);
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return folder + "/new";
+  return {folder + "/new", folder + "/cur"};
 }
 
 std::vector<std::string> WatchedFolders(const ProgramRecords& records,
@@ -44,7 +47,7 @@ std::vector<std::string> WatchedFolders(const ProgramRecords& records,
     if (!records.game.gameName.empty())
       folders.push_back(NativePath(games + "/" + records.game.gameName));
   }
-  if (maildir) folders.push_back(MailFolder(maildir));
+  for (const std::string& mail : MailFolders(maildir)) folders.push_back(mail);
   // Trailing slashes and the like would watch one folder twice under two names.
   for (std::string& folder : folders)
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
@@ -92,7 +95,12 @@ FileReactions::FileReactions(FileReactionHooks hooks, QObject* parent)
 
 void FileReactions::Changed() {
   const auto matters = [this](std::string_view folder, std::string_view name) {
-    return (!m_hooks.mailFolder.empty() && folder == m_hooks.mailFolder) || FileChangeMatters(name);
+    if (std::find(m_hooks.mailFolders.begin(), m_hooks.mailFolders.end(), folder) !=
+        m_hooks.mailFolders.end())
+      return true;
+    if (!FileChangeMatters(name)) return false;
+    m_gameFileChanged = true;
+    return true;
   };
   if (!m_watch.Drain(matters)) return;
   const auto now = std::chrono::steady_clock::now();
@@ -100,7 +108,8 @@ void FileReactions::Changed() {
   // Each change restarts the wait, up to the longest wait since the first one.
   const auto left =
       std::chrono::duration_cast<std::chrono::milliseconds>(*m_firstChange + kLongestWait - now);
-  m_settle.start(std::max(std::chrono::milliseconds(0), std::min(kSettleTime, left)));
+  const auto settle = m_gameFileChanged ? kSettleTime : kMessageSettleTime;
+  m_settle.start(std::max(std::chrono::milliseconds(0), std::min(settle, left)));
 }
 
 void FileReactions::Settled() {
@@ -110,6 +119,7 @@ void FileReactions::Settled() {
     return;
   }
   m_firstChange.reset();
+  m_gameFileChanged = false;
   m_hooks.look();
   AfterLook();
 }

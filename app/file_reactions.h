@@ -26,8 +26,9 @@ struct FileReactionHooks {
   std::function<std::vector<std::string>()> folders;
   // When to look again without a change (a cut upload to refuse later); nothing: not needed.
   std::function<std::optional<std::chrono::milliseconds>()> lookAgainIn;
-  // The folder mailed orders arrive in (a Maildir's new/): any file landing there matters.
-  std::string mailFolder;
+  // The folders mailed orders arrive in (a Maildir's new/ and cur/, where a mail client may move
+  // them): any file landing there matters, and is complete when it lands.
+  std::vector<std::string> mailFolders;
 };
 
 struct ProgramRecords;
@@ -37,8 +38,8 @@ struct ProgramRecords;
 std::vector<std::string> WatchedFolders(const ProgramRecords& records,
                                         const std::string& workingFolder,
                                         const std::optional<std::string>& maildir);
-// A Maildir's new/, as watched; empty without one.
-std::string MailFolder(const std::optional<std::string>& maildir);
+// A Maildir's new/ and cur/, as watched; none without one.
+std::vector<std::string> MailFolders(const std::optional<std::string>& maildir);
 
 // The file names a look is for: order files (<game>.x<n>), host files, the caches, the
 // settings files and the host's pause.
@@ -58,8 +59,9 @@ class FileReactions : public QObject {
   FileReactionHooks m_hooks;
   FolderWatch m_watch;
   QSocketNotifier* m_notifier = nullptr;
-  QTimer m_settle;     // a second after the last change
-  QTimer m_lookAgain;  // a cut upload old enough to refuse
+  QTimer m_settle;                 // a second after the last change (at once for a message)
+  bool m_gameFileChanged = false;  // since the last look: the longer wait applies
+  QTimer m_lookAgain;              // a cut upload old enough to refuse
   std::optional<std::chrono::steady_clock::time_point> m_firstChange;
   std::set<std::string> m_refusedSaid;  // folders whose watch problem was logged
 };

@@ -68,7 +68,7 @@ int RunHeadless(int argc, char** argv) {
   FileReactions reactions(FileReactionHooks{
       [&] { guarded([&] { robot.FileChanged(); }); }, [&] { return robot.Busy(); },
       [&] { return WatchedFolders(s.records, workingFolder, MaildirFromEnvironment()); },
-      [&] { return parts.LookAgainIn(); }, MailFolder(MaildirFromEnvironment())});
+      [&] { return parts.LookAgainIn(); }, MailFolders(MaildirFromEnvironment())});
   QTimer timer;
   timer.setInterval(kTickIntervalMs);
   QObject::connect(&timer, &QTimer::timeout, &application, [&] {

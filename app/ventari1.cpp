@@ -147,7 +147,7 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
       [this, workingFolder] {
         return WatchedFolders(m_services.records, workingFolder, MaildirFromEnvironment());
       },
-      [this] { return m_parts->LookAgainIn(); }, MailFolder(MaildirFromEnvironment())});
+      [this] { return m_parts->LookAgainIn(); }, MailFolders(MaildirFromEnvironment())});
 
   // The minute's ticks start once the first refresh is over: a start-up box left open for a
   // minute must not let a tick run before it.
