@@ -25,6 +25,8 @@ constexpr EnvironmentSpec kEnvironment[] = {
     {"VENTARI_REMIND_HOURS", "remind late players H hours before the deadline (default off)"},
     {"VENTARI_RECEIPTS", "0: no receipt mail for the players' order files (default on)"},
     {"VENTARI_MAILDIR", "Maildir whose new/ brings the players' order files (default none)"},
+    {"VENTARI_MAIL_AUTHSERV",
+     "server whose Authentication-Results must vouch for a mailed order (default none)"},
     {"VENTARI_WATCH", "0: no folder watching, the minute timer alone (default on)"},
     {"VENTARI_FORCE_AFTER_HOURS", "turn generated without late orders H hours past the deadline"},
     {"VENTARI_PUBLIC_URL", "status page's address, the mails' link without a league site"},
