@@ -4,6 +4,7 @@ Maildir. Both run as the unprivileged user `nobody`, as a mail system's users do
 a configuration and port of its own."""
 
 import email.message
+import email.utils
 import os
 import pwd
 import re
@@ -176,6 +177,8 @@ def order_mail(sender, subject, files=()):
     message["From"] = sender
     message["To"] = "host@localhost"
     message["Subject"] = subject
+    message["Message-ID"] = email.utils.make_msgid(domain="client.test")
+    message["Date"] = email.utils.formatdate()
     message.set_content("mes ordres\n")
     for name, data in files:
         message.add_attachment(data, maintype="application", subtype="octet-stream",
