@@ -94,21 +94,22 @@ FileReactions::FileReactions(FileReactionHooks hooks, QObject* parent)
 }
 
 void FileReactions::Changed() {
-  const auto matters = [this](std::string_view folder, std::string_view name) {
+  bool message = false;
+  const auto matters = [this, &message](std::string_view folder, std::string_view name) {
     if (std::find(m_hooks.mailFolders.begin(), m_hooks.mailFolders.end(), folder) !=
         m_hooks.mailFolders.end())
-      return true;
-    if (!FileChangeMatters(name)) return false;
-    m_gameFileChanged = true;
-    return true;
+      return message = true;
+    return FileChangeMatters(name);
   };
   if (!m_watch.Drain(matters)) return;
   const auto now = std::chrono::steady_clock::now();
   if (!m_firstChange) m_firstChange = now;
-  // Each change restarts the wait, up to the longest wait since the first one.
+  // Each change restarts the wait, up to the longest wait since the first one. A message does
+  // not wait for an upload to settle: a look at a file still being written judges it incomplete
+  // and refuses nothing before it has stayed so, and the upload's next writes bring another.
   const auto left =
       std::chrono::duration_cast<std::chrono::milliseconds>(*m_firstChange + kLongestWait - now);
-  const auto settle = m_gameFileChanged ? kSettleTime : kMessageSettleTime;
+  const auto settle = message ? kMessageSettleTime : kSettleTime;
   m_settle.start(std::max(std::chrono::milliseconds(0), std::min(settle, left)));
 }
 
@@ -119,7 +120,6 @@ void FileReactions::Settled() {
     return;
   }
   m_firstChange.reset();
-  m_gameFileChanged = false;
   m_hooks.look();
   AfterLook();
 }

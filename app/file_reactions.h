@@ -59,9 +59,8 @@ class FileReactions : public QObject {
   FileReactionHooks m_hooks;
   FolderWatch m_watch;
   QSocketNotifier* m_notifier = nullptr;
-  QTimer m_settle;                 // a second after the last change (at once for a message)
-  bool m_gameFileChanged = false;  // since the last look: the longer wait applies
-  QTimer m_lookAgain;              // a cut upload old enough to refuse
+  QTimer m_settle;     // a second after the last change (at once for a message)
+  QTimer m_lookAgain;  // a cut upload old enough to refuse
   std::optional<std::chrono::steady_clock::time_point> m_firstChange;
   std::set<std::string> m_refusedSaid;  // folders whose watch problem was logged
 };
