@@ -304,12 +304,17 @@ TEST_F(MailedOrdersTest, OrdersComeInTheOrderTheyWereSentAndEachMessageOnce) {
       << *mailer.mails[2].body;
   EXPECT_EQ(Cur().size(), 4u);
 
-  // Taken from cur/ as from new/; a stranger's message stays in new/ until he is a player.
+  // Taken from cur/ as from new/, unless it was there before the robot first looked (the host's
+  // past mail); a stranger's message stays in new/ until he is a player.
+  const std::string past = Deliver(Message("ann@x", "o", {{"alpha.x1", c}}), true);
+  fs::last_write_time(maildir + "/cur/" + past + ":2,",
+                      fs::file_time_type::clock::now() - std::chrono::hours(24 * 30));
   const std::string moved = Deliver(Message("ann@x", "o", {{"alpha.x1", good[1]}}), true);
   const std::string waiting = Deliver(Message("ann@new", "o", {{"alpha.x1", c}}));
   robot.robot.Timer1Timer();
   EXPECT_EQ(ReadFile(stem() + ".x1"), good[1]);
   EXPECT_TRUE(fs::exists(maildir + "/cur/" + moved + ":2,S"));
+  EXPECT_TRUE(fs::exists(maildir + "/cur/" + past + ":2,"));
   EXPECT_TRUE(fs::exists(maildir + "/new/" + waiting));
   EXPECT_EQ(mailer.mails.size(), 4u);
   folder.WriteGameSettings({{"Ann", "ann@new"}, {"Robot", "COMPUTER"}, {"Bob", "Bob@X"}});

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "mail/mail_headers.h"
+#include "mail/mail_message.h"
 #include "mail/mail_reader.h"
 
 namespace {
@@ -28,6 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();
   for (const char c : read.sender)
     if (c >= 'A' && c <= 'Z') std::abort();  // compared with the players' in lower case
+  // A sender is one plain address or nobody, with a reason.
+  if (read.sender.empty() ? read.parsed && read.senderProblem.empty()
+                          : !ventari::IsPlainAddress(read.sender))
+    std::abort();
+  if (!Printable(read.messageId)) std::abort();
+  ventari::AuthenticationPasses(read.fields, "mx.test", "x.test");
   if (!read.parsed && !read.files.empty()) std::abort();
   for (const ventari::MailedFile& file : read.files)
     if (!Printable(file.shownName) || file.shownName.size() > 80) std::abort();
