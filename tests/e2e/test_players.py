@@ -165,11 +165,14 @@ class PlayersCase(TurnCase):
         self.assertEqual(list(mail.iter_attachments()), [])
         return plain_text(mail).rstrip("\n").split("\n\n")
 
-    def assert_accepted(self, mail, year="2400", deadline=NEXT, saved=False):
+    def assert_accepted(self, mail, year="2400", deadline=NEXT, saved=False, replaces=False):
         self.assertEqual(mail["Subject"], "alpha année %s : ordres reçus" % year)
         parts = self.paragraphs(mail)
         self.assertEqual(parts[0], "vos ordres de l'année %s sont arrivés : ils seront joués."
                          % year)
+        if replaces:
+            self.assertRegex(parts[1], r"^ces ordres remplacent ceux reçus le .*\d\d:\d\d\.$")
+            del parts[1]
         if saved:
             self.assertIn("sauvegardé", parts[1], parts)
             del parts[1]
@@ -300,7 +303,7 @@ class ReceiptsTest(PlayersCase):
         since = time.monotonic()
         self.stage(self.order_path(1), self.orders_bytes(1, saved=True))
         self.assert_accepted(self.wait_receipt("ann@localhost", 2, since, "Ann's new orders"),
-                             saved=True)
+                             saved=True, replaces=True)
 
         # Her file gone, nothing is sent; the state line proves the robot saw it go.
         count = len(self.sink.messages())
