@@ -1,7 +1,6 @@
 #pragma once
 // Building one outgoing message as MIME bytes, ready for a sendmail program: one To recipient,
-// subject, date, a UTF-8 text body and at most one attached file. No From: the mail system's own
-// configuration gives the sender.
+// the game's sender, subject, date, a UTF-8 text body and at most one attached file.
 
 #include <cstddef>
 #include <optional>
@@ -33,14 +32,21 @@ struct BuiltMessage {
   std::string bytes;  // the whole message with "\n" line ends; empty when result is not 0
 };
 
+// What a message says of itself beyond its recipient and contents.
+struct MessageHeaders {
+  std::string messageId;  // without its brackets; empty for one made at random
+  // From; without a plain address, no From: the mail system gives the sender.
+  std::string senderName;
+  std::string senderAddress;
+};
+
 // The attachment path has "\" read as "/"; without an attachment name the file's own name is
 // shown. Carriage returns and line feeds in the header texts become blanks, so no text can add a
-// header (sendmail -t would take a smuggled Bcc as a recipient). `messageId` (without its
-// brackets): empty for one made at random.
+// header (sendmail -t would take a smuggled Bcc as a recipient).
 BuiltMessage BuildMailMessage(const std::string& name, const std::string& address,
                               const std::string& subject, const std::optional<std::string>& body,
                               const std::optional<std::string>& attachmentPath,
                               const std::optional<std::string>& attachmentName,
-                              const std::string& messageId = {});
+                              const MessageHeaders& headers = {});
 
 }  // namespace ventari

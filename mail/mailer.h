@@ -27,6 +27,9 @@ class Mailer {
                         const std::optional<std::string>& attachmentPath,
                         const std::optional<std::string>& attachmentName,
                         const std::optional<MailIdentity>& identity) = 0;
+  // Every mail sent from now on comes from this sender: its From and its envelope sender. An
+  // address that is not one plain address (or none) leaves both to the mail system.
+  virtual void SetSender(const std::string& name, const std::string& address) = 0;
   // Opens the desktop's compose window filled in; the body may be absent.
   virtual void ComposeEmail(const std::string& name, const std::string& address,
                             const std::string& subject, const std::optional<std::string>& body) = 0;
