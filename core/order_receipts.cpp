@@ -195,7 +195,7 @@ void OrderReceipts::Send(int row, const std::string& orderFile,
            "receipt to player " + std::to_string(row) + " (" + player.name + "): " + logged);
   const std::string savedDir = GetCurrentDir();
   m_mailer.SendEmail(player.name, player.address, subject, body, std::nullopt, std::nullopt,
-                     MailIdentity{g, yearText, row, "receipt-" + hash.substr(0, 16)});
+                     MailIdentity{g, yearText, row, "receipt-" + hash.substr(0, 16), true});
   SetCurrentDir(savedDir);
 }
 
@@ -226,7 +226,7 @@ void OrderReceipts::SendRefusal(int row, const std::vector<std::string>& refused
   const std::string savedDir = GetCurrentDir();
   m_mailer.SendEmail(player.name, player.address, g + " année " + yearText + " : ordres refusés",
                      RefusalBody(refused, host), std::nullopt, std::nullopt,
-                     MailIdentity{g, yearText, row, "mail-refused-" + key});
+                     MailIdentity{g, yearText, row, "mail-refused-" + key, true});
   SetCurrentDir(savedDir);
 }
 

@@ -193,6 +193,8 @@ BuiltMessage BuildMailMessage(const std::string& name, const std::string& addres
     internet_address_set_charset(sender.get(), "utf-8");
     internet_address_list_add(g_mime_message_get_from(message.get()), sender.get());
   }
+  g_mime_object_set_header(GMIME_OBJECT(message.get()), "Auto-Submitted",
+                           headers.reply ? "auto-replied" : "auto-generated", nullptr);
 
   g_mime_message_set_subject(message.get(), HeaderText(subject).c_str(), "utf-8");
 

@@ -1,6 +1,7 @@
 #pragma once
 // Building one outgoing message as MIME bytes, ready for a sendmail program: one To recipient,
-// the game's sender, subject, date, a UTF-8 text body and at most one attached file.
+// the game's sender, subject, date, a UTF-8 text body and at most one attached file, marked as
+// sent by a robot.
 
 #include <cstddef>
 #include <optional>
@@ -38,6 +39,9 @@ struct MessageHeaders {
   // From; without a plain address, no From: the mail system gives the sender.
   std::string senderName;
   std::string senderAddress;
+  // Auto-Submitted (RFC 3834): "auto-replied" for an answer to the recipient's own message,
+  // else "auto-generated", so that vacation responders and list servers leave it alone.
+  bool reply = false;
 };
 
 // The attachment path has "\" read as "/"; without an attachment name the file's own name is

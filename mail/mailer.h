@@ -14,6 +14,9 @@ struct MailIdentity {
   std::string year;  // the year the mail is about; empty for none
   int row = 0;       // the player's row; 0 for the host
   std::string kind;  // "turn", "report", "receipt-<contents' hash>", ...
+  // An answer to the player's own message or file (Auto-Submitted: auto-replied); every other
+  // mail of the robot is auto-generated.
+  bool reply = false;
 };
 
 class Mailer {

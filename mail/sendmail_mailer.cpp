@@ -118,7 +118,10 @@ int SendmailMailer::Send(const std::string& name, const std::string& address,
   // One plain address or nothing: a list or a name in brackets would make another To header.
   if (!IsPlainAddress(address)) return kMailFailure;
   MessageHeaders headers;
-  if (identity) headers.messageId = MessageIdOf(*identity);
+  if (identity) {
+    headers.messageId = MessageIdOf(*identity);
+    headers.reply = identity->reply;
+  }
   headers.senderName = m_senderName;
   headers.senderAddress = m_senderAddress;
   const BuiltMessage message =

@@ -28,6 +28,7 @@ sender = msg["From"]
 if sender is not None and sender.addresses:
     put("from_name", sender.addresses[0].display_name)
     put("from_address", sender.addresses[0].addr_spec)
+put("auto_submitted", msg["Auto-Submitted"])
 put("subject", str(msg["Subject"]))
 put("headers", ",".join(sorted(k.lower() for k in msg.keys())))
 put("content_type", msg.get_content_type())

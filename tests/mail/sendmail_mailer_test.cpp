@@ -181,6 +181,12 @@ TEST_F(SendmailMailerTest, TheGamesHostIsTheSenderOfEveryMailAndOfItsEnvelope) {
   auto mail = ParseMail(InputOf("send mail"));
   EXPECT_EQ(mail["from_name"], "beta human host");
   EXPECT_EQ(mail["from_address"], "beta-host@example.org");
+  EXPECT_EQ(mail["auto_submitted"], "auto-generated");
+
+  // An answer to the player is marked as one.
+  mailer.SendEmail("Ann", "ann@example.org", "beta année 2405 : ordres reçus", std::string("x"),
+                   std::nullopt, std::nullopt, MailIdentity{"beta", "2405", 1, "receipt-1", true});
+  EXPECT_EQ(ParseMail(InputOf("send mail"))["auto_submitted"], "auto-replied");
 
   // A host address that is no plain address could smuggle options or headers: the mail system
   // gives the sender then.

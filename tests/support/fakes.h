@@ -48,6 +48,7 @@ class RecordingMailer : public Mailer {
     std::optional<std::string> body, attachmentPath, attachmentName;
     bool compose = false;
     std::string messageId;                  // made from the mail's identity; empty without one
+    bool reply = false;                     // marked as an answer rather than auto-generated
     std::string senderName, senderAddress;  // the sender set when it was sent
   };
   int SendEmail(const std::string& name, const std::string& address, const std::string& subject,
