@@ -158,7 +158,8 @@ std::string MessageIdOf(const MailIdentity& identity) {
   EnsureGMimeReady();
   const std::string host = IdPiece(g_get_host_name(), /*dots=*/true);
   return IdPiece(identity.kind) + "." + std::to_string(identity.row) + "." +
-         IdPiece(identity.year) + "." + IdPiece(identity.game) + ".ventari@" + host;
+         IdPiece(identity.year) + "." + IdPiece(identity.game) +
+         (identity.round.empty() ? "" : "." + IdPiece(identity.round)) + ".ventari@" + host;
 }
 
 BuiltMessage BuildMailMessage(const std::string& name, const std::string& address,

@@ -22,8 +22,9 @@ bool IsPlainAddress(std::string_view address);
 
 struct MailIdentity;
 
-// "<kind.row.year.game.ventari@host>", each piece kept to the letters, digits, "-" and "_" a
-// message id may hold (others written "=XX"): the same mail, the same id.
+// "<kind.row.year.game.ventari@host>", with ".round" before "@" when there is one, each piece
+// kept to the letters, digits, "-" and "_" a message id may hold (others written "=XX"): the
+// same mail, the same id.
 std::string MessageIdOf(const MailIdentity& identity);
 
 struct BuiltMessage {

@@ -17,6 +17,9 @@ struct MailIdentity {
   // An answer to the player's own message or file (Auto-Submitted: auto-replied); every other
   // mail of the robot is auto-generated.
   bool reply = false;
+  // What sets one generation apart from another of the same year (a turn played again after a
+  // restore, a new game under an old name); empty for none.
+  std::string round = {};
 };
 
 class Mailer {
