@@ -110,6 +110,42 @@ TEST(EventCommandTest, AHangingCommandIsEndedWithItsGroupAndTheNextEventStillRun
   EXPECT_NE(said.find("notify: second: {\"event\":\"resume\""), std::string::npos) << said;
 }
 
+TEST(EventCommandTest, AtTheRobotsEndAQuickCommandHearsTheLastEventsAndASlowOneIsCutShort) {
+  test::TempDir dir;
+  const std::string heard = dir.file("heard.txt");
+  test::CapturedStderr log;
+  {
+    EventCommand quick("cat >> '" + heard + "'");
+    quick.Send(events::Orders("alpha", "2401", "Ann", 1));
+    quick.Send(events::Orders("alpha", "2401", "Bob", 2));
+    quick.Send(events::Failure("alpha", "Stars! turn not generated !!!"));
+  }
+  EXPECT_EQ(Lines(test::ReadFile(heard)).size(), 3u);
+  EXPECT_EQ(log.TakeLines().find("robot's end"), std::string::npos);
+
+  // A command that ignores TERM and leaves a child behind; two more events wait for it.
+  const std::string pids = dir.file("pids");
+  {
+    EventCommand slow("trap '' TERM; sleep 300 & echo $! >> '" + pids + "'; wait");
+    slow.Send(events::Turn("alpha", "2401", std::nullopt, {}, {}));
+    slow.Send(events::Orders("alpha", "2402", "Ann", 1));
+    slow.Send(events::Failure("alpha", "Stars! turn not generated !!!"));
+  }
+  const std::string said = log.TakeLines();
+  EXPECT_NE(said.find("notify: the command for the turn event ended with its process group at "
+                      "the robot's end"),
+            std::string::npos)
+      << said;
+  EXPECT_NE(said.find("notify: the orders event dropped at the robot's end"), std::string::npos);
+  EXPECT_NE(said.find("notify: the failure event dropped at the robot's end"), std::string::npos);
+  EXPECT_EQ(said.find("ran past"), std::string::npos) << said;
+  const int sleeper = test::PidFromFile(pids);
+  ASSERT_GT(sleeper, 0);
+  const Clock::time_point killed = Clock::now();
+  while (::kill(sleeper, 0) == 0 && Clock::now() - killed < 5s) std::this_thread::sleep_for(10ms);
+  EXPECT_NE(::kill(sleeper, 0), 0) << "the command's child outlived the stop";
+}
+
 TEST(EventCommandTest, AFailureIsLoggedOnceAndALotOfOutputIsCutShort) {
   test::CapturedStderr log;
   {
