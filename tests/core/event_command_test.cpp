@@ -83,6 +83,24 @@ TEST(EventCommandTest, EachEventReachesTheCommandAsOneJsonObjectInOrder) {
   }
 }
 
+TEST(EventCommandTest, AFailureTellsNoPathOfTheHostsMachine) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Stars! turn not generated !!!", "Stars! turn not generated !!!"},
+      {"Stars! turn journal not written /home/h/jeux/alpha/ventari-turn.journal: Disk full !!!",
+       "Stars! turn journal not written ventari-turn.journal: Disk full !!!"},
+      {"Stars! backup not made in /home/h/mes jeux/alpha/backup/2405: No space left on device !!!",
+       "Stars! backup not made in 2405: No space left on device !!!"},
+      {"publication impossible : /srv/pub/alpha/alpha.m2 : copie différente",
+       "publication impossible : alpha.m2 : copie différente"},
+      {"fichiers (/srv/pub/alpha/) et /tmp/x", "fichiers (alpha) et x"},
+      {"2/3 joueurs, a/b", "2/3 joueurs, a/b"},
+  };
+  for (const auto& [text, told] : cases)
+    EXPECT_EQ(Parsed(events::Failure("alpha", text)).value(QStringLiteral("text")).toString(),
+              QString::fromUtf8(told))
+        << text;
+}
+
 TEST(EventCommandTest, AHangingCommandIsEndedWithItsGroupAndTheNextEventStillRuns) {
   test::TempDir dir;
   const std::string pids = dir.file("pids");
