@@ -199,7 +199,10 @@ int CheckCommand(std::ostream& out) {
     out << "schedule:        " << ScheduleText(schedule, game.hoursToDeadline) << "\n";
     out << "next deadline:   " << pageLine << " for a turn generated now\n";
   } else {
-    out << "schedule:        the league page (VENTARI_SCHEDULE unset)\n";
+    const char* setting = std::getenv("VENTARI_SCHEDULE");
+    out << "schedule:        the league page ("
+        << (setting ? "VENTARI_SCHEDULE=" + std::string(setting) : "VENTARI_SCHEDULE unset")
+        << ")\n";
     TNMHTTP http;
     std::string said;
     PrintedDialogs dialogs(said);

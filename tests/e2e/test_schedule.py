@@ -145,6 +145,8 @@ class ScheduleTest(HostCase):
 
     def test_the_check_says_where_deadlines_and_senders_come_from(self):
         self.prepare_game(deadline=PAST)
+        status, out = self.check_with("league")
+        self.assertIn("\nschedule:        the league page (VENTARI_SCHEDULE=league)\n", out)
         # A mail command that forces its own sender would send every game's mail from it.
         sendmail = self.env_for(self.game, {})["VENTARI_SENDMAIL"]
         for forced in (" --from=robot@localhost", " -f robot@localhost", " -frobot@localhost"):
