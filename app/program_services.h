@@ -47,8 +47,9 @@ struct ProgramServices {
   // Once the event loop is over: the players' page says the robot stopped, then the log's last
   // line says why.
   void End(int status) {
-    // The last events (a failure that ends the robot) reach the command before the end's line.
-    if (events) events->Finish();
+    // The last events (a failure that ends the robot) reach a quick command before the end's
+    // line; a slow one is not let hold the stop up.
+    if (events) events->Stop();
     StatusPublisher(records).PublishEnd(app.EndNote());
     LogEnd(app, status);
   }
@@ -63,7 +64,7 @@ struct ProgramServices {
   YearTool yearMaker;
   // With a schedule, the deadline cache is written from it and the league is never asked.
   std::optional<ScheduleDeadlineMaker> scheduleMaker;
-  // The host's event command; at the end, what is queued still runs, each within its limit.
+  // The host's event command; at the end, what is queued still runs for a few seconds.
   std::optional<EventCommand> events;
   EventSink* eventSink() { return events ? &*events : nullptr; }
 };

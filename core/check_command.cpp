@@ -72,6 +72,12 @@ std::string FirstLineOf(const std::string& path, bool& found) {
   return found ? file.readLine() : std::string();
 }
 
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
 std::string HowRun(const ResolvedCommand& command) {
   if (!command.throughWine) return "native";
   std::string wine;  // what comes before the program
@@ -179,8 +185,16 @@ int CheckCommand(std::ostream& out) {
 
   const std::string sendmail = SendmailCommandFromEnvironment();
   const bool mailFound = ResolveCommandLine(sendmail).has_value();
-  out << "mail system:     " << sendmail << (mailFound ? "" : ", not found") << "\n";
+  // The robot gives the game's host as the sender; one the command forces would send the mail
+  // of every game sharing it from one address.
+  const std::optional<std::string> forcedSender = SenderForcedBy(sendmail);
+  const bool otherSender = forcedSender && Lower(*forcedSender) != Lower(game.hostAddress);
+  out << "mail system:     " << sendmail << (mailFound ? "" : ", not found")
+      << (otherSender ? ", its own sender " + *forcedSender : std::string()) << "\n";
   if (!mailFound) note("the mail program " + sendmail + " cannot be started");
+  if (otherSender)
+    note("VENTARI_SENDMAIL sends every mail from " + *forcedSender + ", not from the game's host " +
+         game.hostAddress + ": leave the sender out of it, the robot gives each game's own");
 
   // With a schedule the league is never asked: the check shows what the robot would write.
   const ScheduleReading scheduleReading = ScheduleFromEnvironment();
@@ -197,7 +211,10 @@ int CheckCommand(std::ostream& out) {
     out << "schedule:        " << ScheduleText(schedule, game.hoursToDeadline) << "\n";
     out << "next deadline:   " << pageLine << " for a turn generated now\n";
   } else {
-    out << "schedule:        the league page (VENTARI_SCHEDULE unset)\n";
+    const char* setting = std::getenv("VENTARI_SCHEDULE");
+    out << "schedule:        the league page ("
+        << (setting ? "VENTARI_SCHEDULE=" + std::string(setting) : "VENTARI_SCHEDULE unset")
+        << ")\n";
     TNMHTTP http;
     std::string said;
     PrintedDialogs dialogs(said);

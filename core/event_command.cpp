@@ -71,7 +71,7 @@ EventCommand::EventCommand(std::string command, std::chrono::milliseconds limit)
   QObject::connect(m_timer.get(), &QTimer::timeout, m_timer.get(), [this] { Poll(); });
 }
 
-EventCommand::~EventCommand() { Finish(); }
+EventCommand::~EventCommand() { Stop(); }
 
 void EventCommand::Send(const std::string& json) {
   m_queue.push_back(json);
@@ -190,11 +190,31 @@ void EventCommand::Ended(int status) {
   if (m_pid < 0) m_timer->stop();
 }
 
-void EventCommand::Finish() {
-  while (!Idle()) {
+void EventCommand::RunUntil(std::optional<std::chrono::steady_clock::time_point> end) {
+  while (!Idle() && (!end || std::chrono::steady_clock::now() < *end)) {
     Poll();
     if (m_pid >= 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+}
+
+void EventCommand::Finish() { RunUntil(std::nullopt); }
+
+void EventCommand::Stop(std::chrono::milliseconds budget) {
+  RunUntil(std::chrono::steady_clock::now() + budget);
+  if (m_pid >= 0) {
+    // KILL, not TERM: a command that ignores TERM would hold the stop up all the same.
+    ::kill(-m_pid, SIGKILL);
+    ReapChild(m_pid);
+    ReadOutput(true);
+    LogEvent("warning", "notify: the command for the " + m_event +
+                            " event ended with its process group at the robot's end");
+    m_pid = -1;
+    m_output.reset();
+  }
+  for (const std::string& json : m_queue)
+    LogEvent("warning", "notify: the " + EventKind(json) + " event dropped at the robot's end");
+  m_queue.clear();
+  m_timer->stop();
 }
 
 }  // namespace ventari

@@ -2,8 +2,9 @@
 // The host's event command (VENTARI_NOTIFY): run through the shell once per event, the event's
 // JSON object on its standard input. It must never hold a turn up: it starts after the event's
 // mails went, runs beside the robot in a process group of its own, one at a time in order, and
-// is ended with its group past its time limit. Its output goes to the log as "notify: ..."; a
-// failure is logged, not retried. A robot killed while it runs takes its group along.
+// is ended with its group past its time limit or once it ends (its background jobs go with it).
+// Its output goes to the log as "notify: ..."; a failure is logged, not retried. A robot killed
+// while it runs takes its group along; a robot that stops gives it a few seconds at most.
 
 #include <sys/types.h>
 
@@ -21,6 +22,9 @@ class QTimer;
 namespace ventari {
 
 inline constexpr std::chrono::seconds kEventCommandLimit{10};
+// What the queued events may take together at the robot's end: a service manager waits for a
+// stop a bounded time, and the robot has its own end to write after them.
+inline constexpr std::chrono::milliseconds kEventStopBudget{3000};
 
 // VENTARI_NOTIFY, or nothing when unset or empty.
 std::optional<std::string> EventCommandFromEnvironment();
@@ -28,8 +32,7 @@ std::optional<std::string> EventCommandFromEnvironment();
 class EventCommand final : public EventSink {
  public:
   explicit EventCommand(std::string command, std::chrono::milliseconds limit = kEventCommandLimit);
-  // Runs what is queued to its end, each within its limit: the last events (a failure that ends
-  // the robot) still reach the command.
+  // Stop(): the last events (a failure that ends the robot) still reach a quick command.
   ~EventCommand() override;
   EventCommand(const EventCommand&) = delete;
   EventCommand& operator=(const EventCommand&) = delete;
@@ -43,12 +46,17 @@ class EventCommand final : public EventSink {
   void Poll();
   // Waits until every queued event has been run (each within its limit).
   void Finish();
+  // The robot's end: what is queued runs while `budget` lasts; then the command running is ended
+  // with its group and the events left are dropped, each named in the log.
+  void Stop(std::chrono::milliseconds budget = kEventStopBudget);
 
  private:
   void StartNext();
   void ReadOutput(bool all);
   void LogLine(const std::string& line);
   void Ended(int status);
+  // Polls until nothing runs nor waits, or until `end`.
+  void RunUntil(std::optional<std::chrono::steady_clock::time_point> end);
 
   std::string m_command;
   std::chrono::milliseconds m_limit;

@@ -5,6 +5,9 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <algorithm>
+#include <string_view>
+
 namespace ventari::events {
 
 namespace {
@@ -26,6 +29,30 @@ QJsonObject Event(const char* kind, const std::string& game) {
 
 std::string Json(const QJsonObject& object) {
   return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+}
+
+// The host's folders are his machine's business, not a chat room's: each absolute path becomes
+// its last name. A path runs from a "/" that starts a word to the ": " that ends it in the
+// robot's messages ("... in /home/h/jeux/alpha: Disk full"), blanks included; without one on
+// its line, to the next blank or closing sign.
+std::string WithoutPaths(const std::string& text) {
+  constexpr std::string_view kBeforeWord = " \t\n(\"'";
+  std::string result;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] != '/' || (i > 0 && kBeforeWord.find(text[i - 1]) == std::string_view::npos)) {
+      result += text[i++];
+      continue;
+    }
+    const std::size_t lineEnd = std::min(text.find('\n', i), text.size());
+    std::size_t end = text.find(": ", i);
+    if (end > lineEnd) end = std::min(text.find_first_of(" \t),;", i), lineEnd);
+    std::string path = text.substr(i, end - i);
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    result += path.substr(path.find_last_of('/') + 1);
+    i = end;
+  }
+  return result;
 }
 
 }  // namespace
@@ -73,7 +100,7 @@ std::string Resume(const std::string& game, const std::string& text) {
 
 std::string Failure(const std::string& game, const std::string& text) {
   QJsonObject object = Event("failure", game);
-  object.insert(QStringLiteral("text"), Text(text));
+  object.insert(QStringLiteral("text"), Text(WithoutPaths(text)));
   return Json(object);
 }
 

@@ -54,6 +54,17 @@ bool TurnGenerated(const GameSettings& game, const std::string& stem,
   return true;
 }
 
+// What sets a generation's mails apart from those of another generation of the same year: the
+// backup's name, unique in the game folder, and the game's id, which a new game under an old
+// name does not share.
+std::string GenerationRound(const std::string& backupDir, const std::string& game) {
+  std::string round = backupDir.substr(backupDir.find_last_of("/\\") + 1);
+  stars::FileHeader header;
+  if (stars::ReadHostHeader(backupDir + "/" + game + ".hst", header))
+    round += "_" + std::to_string(header.gameId);
+  return round;
+}
+
 }  // namespace
 
 std::string LeagueSiteAddress() {
@@ -240,6 +251,7 @@ TurnOutcome Generation::Start(const std::optional<ForcedTurn>& forced) {
   journal.yearText = state.yearText;
   try {
     journal.backupDir = MakeGameBackup(gameDir, g, std::to_string(before.year()));
+    journal.round = GenerationRound(journal.backupDir, g);
     // The first step on disk before anything of the game's changes.
     Record(journal, /*required=*/true);
   } catch (const BackupError& error) {
@@ -524,11 +536,11 @@ Generation::MailRound Generation::MailPlayers(TurnJournal& journal) {
                              "joint, comme d'habitude, au mail du tour." +
                              kParagraph + link,
                          std::nullopt, std::nullopt,
-                         MailIdentity{g, journal.yearText, n, "forced"});
+                         MailIdentity{g, journal.yearText, n, "forced", false, journal.round});
     const std::string name = g + ".m" + std::to_string(n);
-    const int result = m_mailer.SendEmail(player.name, player.address, subject, body,
-                                          host.publicationDir + "\\" + g + "\\" + name, name,
-                                          MailIdentity{g, journal.yearText, n, "turn"});
+    const int result = m_mailer.SendEmail(
+        player.name, player.address, subject, body, host.publicationDir + "\\" + g + "\\" + name,
+        name, MailIdentity{g, journal.yearText, n, "turn", false, journal.round});
     if (result == 0) {
       journal.mailed.push_back(n);
     } else {
@@ -566,7 +578,8 @@ bool Generation::Report(TurnJournal& journal) {
   body += std::string(kParagraph) + "le robot Ventari de service.";
   const int result = m_mailer.SendEmail(
       g + " human host", game.hostAddress, "Ventari : jeu " + g + " année " + journal.yearText,
-      body, std::nullopt, std::nullopt, MailIdentity{g, journal.yearText, 0, "report"});
+      body, std::nullopt, std::nullopt,
+      MailIdentity{g, journal.yearText, 0, "report", false, journal.round});
   if (result != 0) {
     journal.mailFailures.push_back({0, NowSeconds()});
     const int tries = journal.MailTries(0);

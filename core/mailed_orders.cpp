@@ -438,7 +438,7 @@ void MailedOrders::SendTurnAgain(const std::string& key, int row, const stars::F
           "DL : " + (state.deadlineKnown ? state.deadlineText : std::string("pas encore connue")) +
           kParagraph + GamePageLink(m_link, game),
       published, name,
-      MailIdentity{g, yearText, row, "turn-again-" + ContentsHash(key).substr(0, 16)});
+      MailIdentity{g, yearText, row, "turn-again-" + ContentsHash(key).substr(0, 16), true});
   SetCurrentDir(savedDir);
 }
 

@@ -175,8 +175,8 @@ void OrderReceipts::Look(int row, const std::string& orderFile,
   if (!Record(record, row, receipt)) return;
   // Orders of this turn that counted and are replaced: the player sees a replacement he did not
   // make.
-  const bool replaces = receipt.accepted && last && last->turn == host.turn && last->accepted &&
-                        last->at > 0;
+  const bool replaces =
+      receipt.accepted && last && last->turn == host.turn && last->accepted && last->at > 0;
   Send(row, orderFile, judgement, host, receipt, replaces ? last : std::optional<Receipt>());
 }
 
@@ -230,10 +230,11 @@ void OrderReceipts::Send(int row, const std::string& orderFile,
   LogEvent("info",
            "receipt to player " + std::to_string(row) + " (" + player.name + "): " + logged);
   const std::string savedDir = GetCurrentDir();
-  m_mailer.SendEmail(player.name, player.address, subject, body, std::nullopt, std::nullopt,
-                     MailIdentity{g, yearText, row,
-                                  "receipt-" + receipt.hash.substr(0, 16) + "-" +
-                                      std::to_string(receipt.at)});
+  m_mailer.SendEmail(
+      player.name, player.address, subject, body, std::nullopt, std::nullopt,
+      MailIdentity{g, yearText, row,
+                   "receipt-" + receipt.hash.substr(0, 16) + "-" + std::to_string(receipt.at),
+                   true});
   SetCurrentDir(savedDir);
 }
 
@@ -264,7 +265,7 @@ void OrderReceipts::SendRefusal(int row, const std::vector<std::string>& refused
   const std::string savedDir = GetCurrentDir();
   m_mailer.SendEmail(player.name, player.address, g + " année " + yearText + " : ordres refusés",
                      RefusalBody(refused, host), std::nullopt, std::nullopt,
-                     MailIdentity{g, yearText, row, "mail-refused-" + key});
+                     MailIdentity{g, yearText, row, "mail-refused-" + key, true});
   SetCurrentDir(savedDir);
 }
 

@@ -8,6 +8,7 @@
 #include "core/monitor_view.h"
 #include "core/records.h"
 #include "core/settings.h"
+#include "mail/mailer.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/errors.h"
@@ -60,14 +61,15 @@ void MakeDirPath(const std::string& path) {
 
 RefreshCycle::RefreshCycle(ProgramRecords& records, MonitorView& view, Dialogs& dialogs,
                            AppControl& app, const Clock& clock, DeadlineCacheMaker& deadlineMaker,
-                           YearCacheMaker& yearMaker)
+                           YearCacheMaker& yearMaker, Mailer* mailer)
     : m_records(records),
       m_view(view),
       m_dialogs(dialogs),
       m_app(app),
       m_clock(clock),
       m_deadlineMaker(deadlineMaker),
-      m_yearMaker(yearMaker) {}
+      m_yearMaker(yearMaker),
+      m_mailer(mailer) {}
 
 void RefreshCycle::SayProblems(const SettingsProblems& problems) {
   // Each once in the log, when a run first meets it; at start-up all of them in one box.
@@ -140,6 +142,9 @@ void RefreshCycle::RunSteps(SettingsProblems& problems, bool& said) {
     LogEvent("error", "config file not found !!!: " + NativePath(host.repJeu) + "/ventari.pla");
     return (void)Fatal("config file not found !!!");
   }
+  // Each game's mail comes from its own host, even when several games share one mail system;
+  // the name is the one the host's own mails are addressed to.
+  if (m_mailer) m_mailer->SetSender(game.gameName + " human host", game.hostAddress);
   CheckGameSettings(game);
 
   const std::string publicationGameDir = host.publicationDir + "/" + game.gameName;

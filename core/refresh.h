@@ -15,6 +15,7 @@ class AppControl;
 class Clock;
 class Dialogs;
 class DeadlineCacheMaker;
+class Mailer;
 class MonitorView;
 class YearCacheMaker;
 struct ProgramRecords;
@@ -29,8 +30,10 @@ void MakeDirPath(const std::string& path);
 
 class RefreshCycle {
  public:
+  // `mailer`, when given, is told the game's sender each time the game settings are read.
   RefreshCycle(ProgramRecords& records, MonitorView& view, Dialogs& dialogs, AppControl& app,
-               const Clock& clock, DeadlineCacheMaker& deadlineMaker, YearCacheMaker& yearMaker);
+               const Clock& clock, DeadlineCacheMaker& deadlineMaker, YearCacheMaker& yearMaker,
+               Mailer* mailer = nullptr);
 
   // One run (the window's FormCreate). Fatal set-up failures end the application; other
   // failures are raised to the caller.
@@ -55,6 +58,7 @@ class RefreshCycle {
   const Clock& m_clock;
   DeadlineCacheMaker& m_deadlineMaker;
   YearCacheMaker& m_yearMaker;
+  Mailer* m_mailer;
   std::function<bool()> m_gameFolderGuard;
   std::vector<std::string> m_saidProblems;
   bool m_ranOnce = false;

@@ -4,7 +4,8 @@ namespace ventari {
 
 RobotParts::RobotParts(const RobotServices& s)
     : m_view(s.window),
-      m_refresh(s.records, m_view, s.dialogs, s.app, s.clock, s.deadlineMaker, s.yearMaker),
+      m_refresh(s.records, m_view, s.dialogs, s.app, s.clock, s.deadlineMaker, s.yearMaker,
+                &s.mailer),
       m_generation(s.records, s.runner, s.mailer, s.dialogs, s.app, s.clock, s.leagueSite,
                    s.gameTimeLimit),
       m_reminders(s.records, s.mailer, s.clock, s.leagueSite, s.reminderLeadHours),

@@ -56,17 +56,18 @@ ScheduleReading ReadSchedule(const char* text) {
     return reading;
   }
   const std::string problemStart = "VENTARI_SCHEDULE='" + given + "' cannot be read: ";
-  const std::size_t blank = value.find_first_of(" \t");
+  // The time is the last word; the days before it may have blanks after their commas.
+  const std::size_t blank = value.find_last_of(" \t");
   if (blank == std::string::npos) {
     reading.problem = problemStart + "give league, hours, or days and a time (mon,thu 18:00)";
     return reading;
   }
-  const std::string days = value.substr(0, blank);
-  const std::string time = Trimmed(value.substr(blank));
+  const std::string days = Trimmed(value.substr(0, blank));
+  const std::string time = value.substr(blank + 1);
   std::size_t start = 0;
   while (start <= days.size()) {
     const std::size_t comma = std::min(days.find(',', start), days.size());
-    const std::string day = days.substr(start, comma - start);
+    const std::string day = Trimmed(days.substr(start, comma - start));
     int found = -1;
     for (int d = 0; d < 7; ++d)
       if (day == kDayNames[d]) found = d;
@@ -92,12 +93,17 @@ ScheduleReading ReadSchedule(const char* text) {
 ScheduleReading ScheduleFromEnvironment() { return ReadSchedule(std::getenv("VENTARI_SCHEDULE")); }
 
 std::string ScheduleText(const Schedule& schedule, int hours) {
+  // The deadlines count no hours below none (ScheduledDeadline): the text says the same.
   const std::string h = std::to_string(hours) + (hours == 1 ? " hour" : " hours");
+  const std::string end =
+      "the end of each generation" +
+      (hours < 0 ? " (heures " + std::to_string(hours) + " in ventari.pla counts as 0)"
+                 : std::string());
   switch (schedule.kind) {
     case Schedule::Kind::kLeague:
       return "the league page";
     case Schedule::Kind::kHours:
-      return "hours: " + h + " after the end of each generation";
+      return "hours: " + (hours > 0 ? h + " after " : std::string("at ")) + end;
     case Schedule::Kind::kSlots: {
       std::string days;
       for (int d = 0; d < 7; ++d)
@@ -105,8 +111,8 @@ std::string ScheduleText(const Schedule& schedule, int hours) {
           days += (days.empty() ? "" : ",") + std::string(kDayNames[d]);
       char time[8];
       std::snprintf(time, sizeof time, "%02d:%02d", schedule.hour, schedule.minute);
-      return days + " " + time + ": the first of these at least " + h +
-             " after the end of each generation";
+      return days + " " + time + ": the first of these " +
+             (hours > 0 ? "at least " + h + " " : std::string()) + "after " + end;
     }
   }
   return {};
@@ -115,12 +121,16 @@ std::string ScheduleText(const Schedule& schedule, int hours) {
 std::string ScheduleFrench(const Schedule& schedule, int hours) {
   static constexpr const char* kFrenchDays[] = {"lundi",    "mardi",  "mercredi", "jeudi",
                                                 "vendredi", "samedi", "dimanche"};
-  const std::string h = std::to_string(hours) + (hours == 1 ? " heure" : " heures");
+  const std::string after =
+      hours > 0
+          ? std::to_string(hours) + (hours == 1 ? " heure" : " heures") + " après sa génération"
+          : "après sa génération";
   switch (schedule.kind) {
     case Schedule::Kind::kLeague:
       return "l'échéance de chaque tour vient de la page de la ligue";
     case Schedule::Kind::kHours:
-      return "l'échéance de chaque tour tombe " + h + " après sa génération";
+      return hours > 0 ? "l'échéance de chaque tour tombe " + after
+                       : std::string("l'échéance de chaque tour tombe à la fin de sa génération");
     case Schedule::Kind::kSlots: {
       std::string days;
       for (int d = 0; d < 7; ++d)
@@ -128,8 +138,8 @@ std::string ScheduleFrench(const Schedule& schedule, int hours) {
           days += (days.empty() ? "" : ", ") + std::string(kFrenchDays[d]);
       char time[8];
       std::snprintf(time, sizeof time, "%02dh%02d", schedule.hour, schedule.minute);
-      return "l'échéance de chaque tour tombe le premier " + days + " à " + time + " au moins " +
-             h + " après sa génération";
+      return "l'échéance de chaque tour tombe le premier " + days + " à " + time +
+             (hours > 0 ? " au moins " : " ") + after;
     }
   }
   return {};

@@ -48,6 +48,8 @@ std::optional<TurnJournal> ReadJournal(const std::string& path) {
         journal.backupDir = value;
       } else if (key == "year") {
         journal.yearText = value;
+      } else if (key == "round") {
+        journal.round = value;
       } else if (key == "game") {
         const std::size_t at = value.find(' ');
         journal.gamePid = StrToInt(value.substr(0, at));
@@ -93,6 +95,7 @@ std::optional<TurnJournal> ReadJournal(const std::string& path) {
 void WriteJournal(const std::string& path, const TurnJournal& journal) {
   std::string text = "old-turn " + std::to_string(journal.oldTurn) + "\r\nbackup " +
                      journal.backupDir + "\r\nyear " + journal.yearText + "\r\n";
+  if (!journal.round.empty()) text += "round " + journal.round + "\r\n";
   if (journal.gamePid != 0)
     text += "game " + std::to_string(journal.gamePid) + " " + std::to_string(journal.gameStart) +
             "\r\n";

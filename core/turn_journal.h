@@ -14,7 +14,11 @@ struct TurnJournal {
   int oldTurn = 0;        // the host file's turn before the game ran
   std::string backupDir;  // the backup taken just before
   std::string yearText;   // the year the mails name: the one read before the game ran
-  int gamePid = 0;        // the game's process, recorded before its program may run
+  // Sets this generation's mails apart from those of another generation of the same year (the
+  // turn played again after a restore, a new game under the old name): the backup's name and
+  // the game's id. Empty in a journal of an older robot, whose mails keep the ids they had.
+  std::string round;
+  int gamePid = 0;  // the game's process, recorded before its program may run
   unsigned long long gameStart = 0;
   bool gameDone = false;  // the game ran and its files were found right
   bool published = false;

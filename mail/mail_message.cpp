@@ -158,14 +158,15 @@ std::string MessageIdOf(const MailIdentity& identity) {
   EnsureGMimeReady();
   const std::string host = IdPiece(g_get_host_name(), /*dots=*/true);
   return IdPiece(identity.kind) + "." + std::to_string(identity.row) + "." +
-         IdPiece(identity.year) + "." + IdPiece(identity.game) + ".ventari@" + host;
+         IdPiece(identity.year) + "." + IdPiece(identity.game) +
+         (identity.round.empty() ? "" : "." + IdPiece(identity.round)) + ".ventari@" + host;
 }
 
 BuiltMessage BuildMailMessage(const std::string& name, const std::string& address,
                               const std::string& subject, const std::optional<std::string>& body,
                               const std::optional<std::string>& attachmentPath,
                               const std::optional<std::string>& attachmentName,
-                              const std::string& messageId) {
+                              const MessageHeaders& headers) {
   BuiltMessage built;
   std::string attachment;
   std::string shownName;
@@ -186,17 +187,27 @@ BuiltMessage BuildMailMessage(const std::string& name, const std::string& addres
   internet_address_set_charset(recipient.get(), "utf-8");
   internet_address_list_add(g_mime_message_get_to(message.get()), recipient.get());
 
+  if (IsPlainAddress(headers.senderAddress)) {
+    const std::string senderName = HeaderText(headers.senderName);
+    GRef<InternetAddress> sender(internet_address_mailbox_new(
+        senderName.empty() ? nullptr : senderName.c_str(), headers.senderAddress.c_str()));
+    internet_address_set_charset(sender.get(), "utf-8");
+    internet_address_list_add(g_mime_message_get_from(message.get()), sender.get());
+  }
+  g_mime_object_set_header(GMIME_OBJECT(message.get()), "Auto-Submitted",
+                           headers.reply ? "auto-replied" : "auto-generated", nullptr);
+
   g_mime_message_set_subject(message.get(), HeaderText(subject).c_str(), "utf-8");
 
   GDateTime* now = g_date_time_new_now_local();
   g_mime_message_set_date(message.get(), now);
   g_date_time_unref(now);
 
-  if (messageId.empty()) {
+  if (headers.messageId.empty()) {
     std::unique_ptr<char, GFree> randomId(g_mime_utils_generate_message_id(g_get_host_name()));
     g_mime_message_set_message_id(message.get(), randomId.get());
   } else {
-    g_mime_message_set_message_id(message.get(), messageId.c_str());
+    g_mime_message_set_message_id(message.get(), headers.messageId.c_str());
   }
 
   GRef<GMimeTextPart> text = TextPart(body);

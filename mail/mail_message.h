@@ -1,7 +1,7 @@
 #pragma once
 // Building one outgoing message as MIME bytes, ready for a sendmail program: one To recipient,
-// subject, date, a UTF-8 text body and at most one attached file. No From: the mail system's own
-// configuration gives the sender.
+// the game's sender, subject, date, a UTF-8 text body and at most one attached file, marked as
+// sent by a robot.
 
 #include <cstddef>
 #include <optional>
@@ -22,8 +22,9 @@ bool IsPlainAddress(std::string_view address);
 
 struct MailIdentity;
 
-// "<kind.row.year.game.ventari@host>", each piece kept to the letters, digits, "-" and "_" a
-// message id may hold (others written "=XX"): the same mail, the same id.
+// "<kind.row.year.game.ventari@host>", with ".round" before "@" when there is one, each piece
+// kept to the letters, digits, "-" and "_" a message id may hold (others written "=XX"): the
+// same mail, the same id.
 std::string MessageIdOf(const MailIdentity& identity);
 
 struct BuiltMessage {
@@ -33,14 +34,24 @@ struct BuiltMessage {
   std::string bytes;  // the whole message with "\n" line ends; empty when result is not 0
 };
 
+// What a message says of itself beyond its recipient and contents.
+struct MessageHeaders {
+  std::string messageId;  // without its brackets; empty for one made at random
+  // From; without a plain address, no From: the mail system gives the sender.
+  std::string senderName;
+  std::string senderAddress;
+  // Auto-Submitted (RFC 3834): "auto-replied" for an answer to the recipient's own message,
+  // else "auto-generated", so that vacation responders and list servers leave it alone.
+  bool reply = false;
+};
+
 // The attachment path has "\" read as "/"; without an attachment name the file's own name is
 // shown. Carriage returns and line feeds in the header texts become blanks, so no text can add a
-// header (sendmail -t would take a smuggled Bcc as a recipient). `messageId` (without its
-// brackets): empty for one made at random.
+// header (sendmail -t would take a smuggled Bcc as a recipient).
 BuiltMessage BuildMailMessage(const std::string& name, const std::string& address,
                               const std::string& subject, const std::optional<std::string>& body,
                               const std::optional<std::string>& attachmentPath,
                               const std::optional<std::string>& attachmentName,
-                              const std::string& messageId = {});
+                              const MessageHeaders& headers = {});
 
 }  // namespace ventari

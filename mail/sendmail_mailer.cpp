@@ -20,6 +20,24 @@ std::string SendmailCommandFromEnvironment() {
   return value;
 }
 
+std::optional<std::string> SenderForcedBy(const std::string& sendmailCommand) {
+  const std::vector<std::string> args = SplitCommandLine(sendmailCommand);
+  std::optional<std::string> sender;
+  // The last one counts, as the programs read them; the program's own name is no option.
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool next = i + 1 < args.size();
+    if (arg == "-f" || arg == "-r" || arg == "--from") {
+      if (next) sender = args[++i];
+    } else if (arg.rfind("--from=", 0) == 0) {
+      sender = arg.substr(7);
+    } else if (arg.size() > 2 && (arg.rfind("-f", 0) == 0 || arg.rfind("-r", 0) == 0)) {
+      sender = arg.substr(2);
+    }
+  }
+  return sender;
+}
+
 std::chrono::milliseconds MailTimeoutFromEnvironment() {
   const char* value = std::getenv("VENTARI_MAIL_TIMEOUT");
   if (value == nullptr) return kDefaultMailTimeout;
@@ -59,6 +77,11 @@ int SendmailMailer::SendEmail(const std::string& name, const std::string& addres
   return result;
 }
 
+void SendmailMailer::SetSender(const std::string& name, const std::string& address) {
+  m_senderName = name;
+  m_senderAddress = address;
+}
+
 void SendmailMailer::ComposeEmail(const std::string& name, const std::string& address,
                                   const std::string& subject,
                                   const std::optional<std::string>& body) {
@@ -94,13 +117,25 @@ int SendmailMailer::Send(const std::string& name, const std::string& address,
   if (!MailSystemAvailable()) return kMailNoMailSystem;
   // One plain address or nothing: a list or a name in brackets would make another To header.
   if (!IsPlainAddress(address)) return kMailFailure;
+  MessageHeaders headers;
+  if (identity) {
+    headers.messageId = MessageIdOf(*identity);
+    headers.reply = identity->reply;
+  }
+  headers.senderName = m_senderName;
+  headers.senderAddress = m_senderAddress;
   const BuiltMessage message =
-      BuildMailMessage(name, address, subject, body, attachmentPath, attachmentName,
-                       identity ? MessageIdOf(*identity) : std::string());
+      BuildMailMessage(name, address, subject, body, attachmentPath, attachmentName, headers);
   if (message.result != kMailSuccess) return message.result;
+  std::vector<std::string> args = m_sendmailArgs;
+  // The envelope sender too: bounces go to the game's host, and a mail system that checks the
+  // sender against its accounts (msmtp, a smarthost) sees the same address as the From.
+  if (IsPlainAddress(m_senderAddress)) {
+    args.push_back("-f");
+    args.push_back(m_senderAddress);
+  }
   // A timed-out hand-over is a failed send: the generation goes on with the next player.
-  return RunAndWait(*m_sendmailPath, m_sendmailArgs, message.bytes, m_sendTimeout) ==
-                 RunOutcome::kSucceeded
+  return RunAndWait(*m_sendmailPath, args, message.bytes, m_sendTimeout) == RunOutcome::kSucceeded
              ? kMailSuccess
              : kMailFailure;
 }

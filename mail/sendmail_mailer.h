@@ -1,6 +1,7 @@
 #pragma once
 // The mailer of this platform: each message is built as MIME and piped to the machine's sendmail
-// program (postfix, exim, msmtp, ...) with "-t -oi"; the compose window is the desktop's mail
+// program (postfix, exim, msmtp, ...) with "-t -oi", and "-f <the game's host>" so that one mail
+// system serves several games, each its own sender; the compose window is the desktop's mail
 // composer, opened through xdg-email. Failures go to the mail error box, never to the caller.
 
 #include <chrono>
@@ -22,6 +23,10 @@ inline constexpr std::chrono::milliseconds kDefaultMailTimeout{120000};
 // blank, else the default.
 std::string SendmailCommandFromEnvironment();
 
+// The sender that a sendmail command line sets itself (-f X, -fX, -r X, -rX, --from=X,
+// --from X), which may outweigh the one the robot gives; nothing when it sets none.
+std::optional<std::string> SenderForcedBy(const std::string& sendmailCommand);
+
 // How long one hand-over to the sendmail program may last: VENTARI_MAIL_TIMEOUT in seconds when
 // it is a positive whole number, else the default.
 std::chrono::milliseconds MailTimeoutFromEnvironment();
@@ -39,6 +44,7 @@ class SendmailMailer final : public Mailer {
                 const std::optional<std::string>& attachmentPath,
                 const std::optional<std::string>& attachmentName,
                 const std::optional<MailIdentity>& identity) override;
+  void SetSender(const std::string& name, const std::string& address) override;
   void ComposeEmail(const std::string& name, const std::string& address, const std::string& subject,
                     const std::optional<std::string>& body) override;
 
@@ -61,6 +67,8 @@ class SendmailMailer final : public Mailer {
   bool m_lookedForMailSystem = false;
   std::optional<std::string> m_sendmailPath;
   std::vector<std::string> m_sendmailArgs;  // argv with "-t -oi" appended
+  std::string m_senderName;
+  std::string m_senderAddress;
 };
 
 }  // namespace ventari

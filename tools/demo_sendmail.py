@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A sendmail for the demo: stores each message read on standard input as a .eml file.
 
-  demo_sendmail.py <outbox folder> [-t] [-oi] [other sendmail options]
+  demo_sendmail.py <outbox folder> [-t] [-oi] [-f sender] [other sendmail options]
 
 Used as VENTARI_SENDMAIL="demo_sendmail.py /path/to/outbox", so the host can open the mails
 the robot would have sent in his mail program.
@@ -13,7 +13,8 @@ import time
 
 
 def main():
-    args = [a for a in sys.argv[1:] if not a.startswith("-")]
+    args = [a for i, a in enumerate(sys.argv[1:]) if not a.startswith("-")
+            and (i == 0 or sys.argv[i] not in ("-f", "-r"))]
     if not args:
         print("usage: demo_sendmail.py <outbox folder> [-t] [-oi]", file=sys.stderr)
         return 64

@@ -57,6 +57,7 @@ class FakeMailer : public Mailer {
     ADD_FAILURE() << "the about box only composes";
     return 2;
   }
+  void SetSender(const std::string&, const std::string&) override {}
   void ComposeEmail(const std::string& name, const std::string& address, const std::string& subject,
                     const std::optional<std::string>& body) override {
     composed.push_back({name, address, subject, body});

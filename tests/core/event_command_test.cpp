@@ -83,6 +83,24 @@ TEST(EventCommandTest, EachEventReachesTheCommandAsOneJsonObjectInOrder) {
   }
 }
 
+TEST(EventCommandTest, AFailureTellsNoPathOfTheHostsMachine) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Stars! turn not generated !!!", "Stars! turn not generated !!!"},
+      {"Stars! turn journal not written /home/h/jeux/alpha/ventari-turn.journal: Disk full !!!",
+       "Stars! turn journal not written ventari-turn.journal: Disk full !!!"},
+      {"Stars! backup not made in /home/h/mes jeux/alpha/backup/2405: No space left on device !!!",
+       "Stars! backup not made in 2405: No space left on device !!!"},
+      {"publication impossible : /srv/pub/alpha/alpha.m2 : copie différente",
+       "publication impossible : alpha.m2 : copie différente"},
+      {"fichiers (/srv/pub/alpha/) et /tmp/x", "fichiers (alpha) et x"},
+      {"2/3 joueurs, a/b", "2/3 joueurs, a/b"},
+  };
+  for (const auto& [text, told] : cases)
+    EXPECT_EQ(Parsed(events::Failure("alpha", text)).value(QStringLiteral("text")).toString(),
+              QString::fromUtf8(told))
+        << text;
+}
+
 TEST(EventCommandTest, AHangingCommandIsEndedWithItsGroupAndTheNextEventStillRuns) {
   test::TempDir dir;
   const std::string pids = dir.file("pids");
@@ -108,6 +126,42 @@ TEST(EventCommandTest, AHangingCommandIsEndedWithItsGroupAndTheNextEventStillRun
   EXPECT_NE(said.find("notify: the command for the turn event ran past"), std::string::npos)
       << said;
   EXPECT_NE(said.find("notify: second: {\"event\":\"resume\""), std::string::npos) << said;
+}
+
+TEST(EventCommandTest, AtTheRobotsEndAQuickCommandHearsTheLastEventsAndASlowOneIsCutShort) {
+  test::TempDir dir;
+  const std::string heard = dir.file("heard.txt");
+  test::CapturedStderr log;
+  {
+    EventCommand quick("cat >> '" + heard + "'");
+    quick.Send(events::Orders("alpha", "2401", "Ann", 1));
+    quick.Send(events::Orders("alpha", "2401", "Bob", 2));
+    quick.Send(events::Failure("alpha", "Stars! turn not generated !!!"));
+  }
+  EXPECT_EQ(Lines(test::ReadFile(heard)).size(), 3u);
+  EXPECT_EQ(log.TakeLines().find("robot's end"), std::string::npos);
+
+  // A command that ignores TERM and leaves a child behind; two more events wait for it.
+  const std::string pids = dir.file("pids");
+  {
+    EventCommand slow("trap '' TERM; sleep 300 & echo $! >> '" + pids + "'; wait");
+    slow.Send(events::Turn("alpha", "2401", std::nullopt, {}, {}));
+    slow.Send(events::Orders("alpha", "2402", "Ann", 1));
+    slow.Send(events::Failure("alpha", "Stars! turn not generated !!!"));
+  }
+  const std::string said = log.TakeLines();
+  EXPECT_NE(said.find("notify: the command for the turn event ended with its process group at "
+                      "the robot's end"),
+            std::string::npos)
+      << said;
+  EXPECT_NE(said.find("notify: the orders event dropped at the robot's end"), std::string::npos);
+  EXPECT_NE(said.find("notify: the failure event dropped at the robot's end"), std::string::npos);
+  EXPECT_EQ(said.find("ran past"), std::string::npos) << said;
+  const int sleeper = test::PidFromFile(pids);
+  ASSERT_GT(sleeper, 0);
+  const Clock::time_point killed = Clock::now();
+  while (::kill(sleeper, 0) == 0 && Clock::now() - killed < 5s) std::this_thread::sleep_for(10ms);
+  EXPECT_NE(::kill(sleeper, 0), 0) << "the command's child outlived the stop";
 }
 
 TEST(EventCommandTest, AFailureIsLoggedOnceAndALotOfOutputIsCutShort) {

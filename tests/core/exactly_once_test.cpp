@@ -209,6 +209,46 @@ TEST_F(ExactlyOnce, AFailedMailIsTriedAgainAMinuteLaterAndTheReportNamesWhoWasNo
   EXPECT_EQ(runner.commandLines.size(), 2u);
 }
 
+TEST_F(ExactlyOnce, ATurnPlayedAgainIsANewMessageAndAMailTakenUpAfterAKillTheSameOne) {
+  mailer.result = [](const test::RecordingMailer::Mail& mail) {
+    return mail.address == "bob@x" ? 2 : 0;
+  };
+  robot.Timer1Timer();
+  ASSERT_EQ(Subjects(),
+            (std::vector<std::string>{"ann@x: alpha année 2405", "bob@x: alpha année 2405"}));
+  const std::vector<std::string> first{mailer.mails[0].messageId, mailer.mails[1].messageId};
+  EXPECT_EQ(first[0].rfind("turn.1.2405.alpha.2405_", 0), 0u) << first[0];
+
+  // The robot is killed; the one started again reads the journal and tries Bob's mail again.
+  Later(60);
+  std::string report;
+  {
+    RestartedRobot restarted(*this);
+    ASSERT_EQ(restarted.mailer.mails.size(), 2u);
+    EXPECT_EQ(restarted.mailer.mails[0].messageId, first[1]);
+    report = restarted.mailer.mails[1].messageId;
+    EXPECT_EQ(report.rfind("report.0.2405.alpha.2405_", 0), 0u) << report;
+    restarted.robot.ReleaseGameLock();
+  }
+
+  // The host puts the year back and it is played again: the players' servers must not take
+  // the corrected turn files for copies of the first ones.
+  std::ostringstream out;
+  std::ostringstream err;
+  ASSERT_EQ(RestoreCommand("2405", out, err), 0) << err.str();
+  caches.nextYear = "2405";
+  caches.nextDeadline = "2026-12-07 12:00:00";
+  RestartedRobot again(*this);
+  again.robot.Button1Click();  // the restore paused the game: the host has it played
+  EXPECT_EQ(HostTurn(), 6);
+  ASSERT_EQ(again.mailer.mails.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::string& id = again.mailer.mails[i].messageId;
+    EXPECT_EQ(id.find(".2405.alpha.2405-2_"), id.find('.', id.find('.') + 1)) << id;
+    EXPECT_NE(id, i < 2 ? first[i] : report);
+  }
+}
+
 TEST_F(ExactlyOnce, ARestoreCutShortIsFinishedAndNeverDistributed) {
   // The game wrote the next turn; the robot judged it wrong, began putting the backup back
   // and died: the files look generated, the journal says they are being undone.

@@ -81,6 +81,7 @@ TEST_F(ReceiptsTest, EachContentsOfAnOrderFileGetsOneReceiptAcrossRestartsCopies
               "Consultez http://league.test/ligue/travail/ventari.php?jeu=alpha\n\r\n\r"
               "Ventari Robot");
     EXPECT_FALSE(mailer.mails[0].attachmentPath);
+    EXPECT_TRUE(mailer.mails[0].reply) << "an answer to the player's file";
     full.robot.Timer1Timer();
     EXPECT_EQ(mailer.mails.size(), 1u) << "the same file twice";
     // The same bytes as a new file (a copy, a restore of the backup): the same orders.

@@ -84,6 +84,23 @@ TEST_F(RefreshTest, WithBothCachesItShowsTheFiveLinesAndFetchesNothing) {
   EXPECT_TRUE(DirectoryExists(folder.pubGameDir()));
 }
 
+TEST_F(RefreshTest, EachRunMakesTheGamesHostTheSenderOfItsMail) {
+  test::RecordingMailer mailer;
+  RefreshCycle withMail{records, view, dialogs, app, clock, deadlineMaker, yearMaker, &mailer};
+  folder.WriteHostSettings();
+  folder.WriteGameSettings({{"Ann", "ann@x"}});
+  folder.WriteDeadlineCache("2002-07-30 18:00:00");
+  folder.WriteYearCache("2405");
+  withMail.Run();
+  EXPECT_EQ(mailer.senderName, "alpha human host");
+  EXPECT_EQ(mailer.senderAddress, "host@example.org");
+  // The host gives the game another address: its next mail comes from there.
+  folder.hostAddress = "alpha-host@example.net";
+  folder.WriteGameSettings({{"Ann", "ann@x"}});
+  withMail.Run();
+  EXPECT_EQ(mailer.senderAddress, "alpha-host@example.net");
+}
+
 TEST_F(RefreshTest, FatalSetUpFailuresShowTheirMessageAndAskToEnd) {
   Run();
   EXPECT_EQ(dialogs.messages, std::vector<std::string>{"config file not found !!!"});

@@ -71,7 +71,7 @@ class RobotTest : public ::testing::Test {
   test::RecordingMailer mailer;
   test::ScriptedRunner runner;
   CacheWriter caches{folder};
-  RefreshCycle refresh{records, view, dialogs, app, clock, caches, caches};
+  RefreshCycle refresh{records, view, dialogs, app, clock, caches, caches, &mailer};
   Generation generation{records, runner, mailer, dialogs, app, clock, "http://league.test/"};
   SurveillanceTick tick{records, view, sound, clock, mailer, refresh, nullptr, &dialogs};
   Robot robot{records, app, dialogs, refresh, tick, generation};
@@ -81,7 +81,8 @@ class RobotTest : public ::testing::Test {
 // its start-up refresh and one tick have run.
 struct RestartedRobot {
   explicit RestartedRobot(RobotTest& first)
-      : refresh{records, first.view, dialogs, first.app, first.clock, first.caches, first.caches},
+      : refresh{records,     first.view,   dialogs,      first.app,
+                first.clock, first.caches, first.caches, &mailer},
         generation{records, first.runner, mailer, dialogs, first.app, first.clock, "http://x/"},
         tick{records, first.view, first.sound, first.clock, mailer, refresh},
         robot{records, first.app, dialogs, refresh, tick, generation} {

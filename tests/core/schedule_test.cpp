@@ -47,6 +47,9 @@ TEST(ScheduleTest, ReadsTheFormsAndNamesTheVariableAndValueOfAnythingElse) {
       {"mon,thu 18:00", Schedule::Kind::kSlots, false, 0b0001001, 18, 0},
       {"sun 00:05", Schedule::Kind::kSlots, false, 0b1000000, 0, 5},
       {"mon,tue,wed,thu,fri,sat,sun 23:59", Schedule::Kind::kSlots, false, 0b1111111, 23, 59},
+      {"mon, thu 18:00", Schedule::Kind::kSlots, false, 0b0001001, 18, 0},
+      {" Mon ,\tthu  18:00", Schedule::Kind::kSlots, false, 0b0001001, 18, 0},
+      {"mon thu 18:00", Schedule::Kind::kLeague, true, 0, 0, 0},
       {"monday 18:00", Schedule::Kind::kLeague, true, 0, 0, 0},
       {"mon,,thu 18:00", Schedule::Kind::kLeague, true, 0, 0, 0},
       {"mon,thu", Schedule::Kind::kLeague, true, 0, 0, 0},
@@ -115,6 +118,43 @@ TEST(ScheduleTest, HoursAreRealHoursAndSlotsKeepTheirLocalTimeAcrossDaylightSavi
   // Thursday 19:00 to Monday 18:00 across the autumn change: 95 hours of the clock, 96 real.
   EXPECT_EQ(ScheduledDeadline(monThu, Local(2026, 10, 22, 19, 0), 24) - Local(2026, 10, 22, 19, 0),
             96 * 3600LL);
+}
+
+TEST(ScheduleTest, TheTextsSayTheHoursTheDeadlinesCount) {
+  const Schedule hours = *ReadSchedule("hours").schedule;
+  const Schedule monThu = *ReadSchedule("mon,thu 18:00").schedule;
+  struct Case {
+    const Schedule& schedule;
+    int hours;
+    const char* english;
+    const char* french;
+  };
+  const Case cases[] = {
+      {hours, 48, "hours: 48 hours after the end of each generation",
+       "l'échéance de chaque tour tombe 48 heures après sa génération"},
+      {hours, 1, "hours: 1 hour after the end of each generation",
+       "l'échéance de chaque tour tombe 1 heure après sa génération"},
+      // Fewer than none count as none, as the deadlines do.
+      {hours, -3, "hours: at the end of each generation (heures -3 in ventari.pla counts as 0)",
+       "l'échéance de chaque tour tombe à la fin de sa génération"},
+      {monThu, 48,
+       "mon,thu 18:00: the first of these at least 48 hours after the end of each "
+       "generation",
+       "l'échéance de chaque tour tombe le premier lundi, jeudi à 18h00 au moins 48 heures après "
+       "sa génération"},
+      {monThu, 0, "mon,thu 18:00: the first of these after the end of each generation",
+       "l'échéance de chaque tour tombe le premier lundi, jeudi à 18h00 après sa génération"},
+      {monThu, -3,
+       "mon,thu 18:00: the first of these after the end of each generation (heures -3 in "
+       "ventari.pla counts as 0)",
+       "l'échéance de chaque tour tombe le premier lundi, jeudi à 18h00 après sa génération"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ScheduleText(c.schedule, c.hours), c.english);
+    EXPECT_EQ(ScheduleFrench(c.schedule, c.hours), c.french);
+  }
+  EXPECT_EQ(ScheduledDeadline(monThu, Local(2026, 12, 10, 9, 0), -3),
+            ScheduledDeadline(monThu, Local(2026, 12, 10, 9, 0), 0));
 }
 
 TEST(ScheduleTest, TheCacheIsWrittenFromTheLastGenerationOrFromNow) {

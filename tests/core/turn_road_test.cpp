@@ -407,6 +407,9 @@ TEST_F(ResumedTurn, TheMailsNotYetSentGoOutAndNothingElse) {
   Leave();
   robot.FormCreate();
   EXPECT_EQ(Recipients(), (std::vector<std::string>{"bob@x.org", "host@example.org"}));
+  // A journal of an older robot names no round: its mails keep the ids they had.
+  EXPECT_NE(ReadFile(Outbox(outbox)[0]).find("Message-Id: <turn.3.2400.alpha.ventari@"),
+            std::string::npos);
   EXPECT_EQ(HostTurn(), 1);
   journal.mailed = {1, 3};
   journal.reported = true;

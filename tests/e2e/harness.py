@@ -307,6 +307,16 @@ class SmtpSink:
             n += 1
         return found
 
+    def envelope_senders(self):
+        """The envelope sender of every message received so far, in the order of arrival."""
+        senders = []
+        n = 1
+        while os.path.exists(os.path.join(self.folder, "mail%d.eml" % n)):
+            with open(os.path.join(self.folder, "mail%d.from" % n), encoding="utf-8") as f:
+                senders.append(f.read())
+            n += 1
+        return senders
+
 
 class LeagueServer:
     """The league's deadline page server on a free loopback port, with its request log."""
@@ -425,7 +435,7 @@ def msmtp_command(folder, sink):
     with open(rc, "w"):
         pass
     os.chmod(rc, 0o600)
-    return ("/usr/bin/msmtp --file=%s --host=127.0.0.1 --port=%d --from=robot@localhost"
+    return ("/usr/bin/msmtp --file=%s --host=127.0.0.1 --port=%d"
             % (rc, sink.port))
 
 

@@ -131,7 +131,7 @@ class GenerationFaultTest(FaultTestCase):
         self.assertFalse(os.path.exists(self.game.path("ventari-turn.journal")))
         self.assertEqual(turn_files(self.game.pub_dir),
                          ["alpha.hst", "alpha.m1", "alpha.m2", "alpha.m3"])
-        self.assertEqual(read_bytes(calls).decode().splitlines(), ["-t -oi"] * 9)
+        self.assertEqual(read_bytes(calls).decode().splitlines(), ["-t -oi -f host@localhost"] * 9)
         # The robot goes on: its next ticks run as usual.
         self.tick(robot, self.game)
         self.assert_generated_once()

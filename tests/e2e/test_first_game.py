@@ -78,6 +78,13 @@ class FirstGameTest(RobotTestCase):
         for player in humans:
             self.assertEqual([m["Subject"] for m in sink.messages() if address(m) == player],
                              ["alpha année 2400 : ordres reçus", "alpha année 2400"])
+        # Each from the game's host, envelope and all, though the shared settings name no sender;
+        # the receipts are answers, the rest automatic.
+        self.assertEqual(set(sink.envelope_senders()), {"host@example.org"})
+        for m in sink.messages():
+            self.assertEqual(str(m["From"]), "alpha human host <host@example.org>")
+            self.assertEqual(m["Auto-Submitted"], "auto-replied" if "ordres reçus" in m["Subject"]
+                             else "auto-generated")
         # Then the next deadline from the schedule, 48 hours on, and the year from the year tool.
         wait_for("the new year", lambda: os.path.exists(os.path.join(game, "curyear.txt")))
         with open(os.path.join(game, "curyear.txt"), encoding="ascii") as f:

@@ -110,10 +110,11 @@ class ScheduleTest(HostCase):
         self.stop(robot)
         self.assert_league_never_asked(robot)
 
-    def check_with(self, schedule):
-        """`ventari --check` with that schedule: (status, output)."""
+    def check_with(self, schedule, more=None):
+        """`ventari --check` with that schedule (and more settings): (status, output)."""
         check = subprocess.run([os.path.join(BIN_DIR, "ventari"), "--check"], cwd=self.game.root,
-                               env=self.env_for(self.game, {"VENTARI_SCHEDULE": schedule}),
+                               env=self.env_for(self.game, dict(more or {},
+                                                                VENTARI_SCHEDULE=schedule)),
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
         return check.returncode, check.stdout.decode("utf-8")
 
@@ -141,6 +142,23 @@ class ScheduleTest(HostCase):
         self.assertAlmostEqual(deadline, time.time() + 48 * 3600, delta=120)
         self.assertRegex(out, r"\nturn: +before the deadline \(in 48 h [01] min\)\n")
         self.assertEqual(self.league.requests(), [])
+
+    def test_the_check_says_where_deadlines_and_senders_come_from(self):
+        self.prepare_game(deadline=PAST)
+        status, out = self.check_with("league")
+        self.assertIn("\nschedule:        the league page (VENTARI_SCHEDULE=league)\n", out)
+        # A mail command that forces its own sender would send every game's mail from it.
+        sendmail = self.env_for(self.game, {})["VENTARI_SENDMAIL"]
+        for forced in (" --from=robot@localhost", " -f robot@localhost", " -frobot@localhost"):
+            status, out = self.check_with("hours", {"VENTARI_SENDMAIL": sendmail + forced})
+            self.assertEqual(status, 1, out)
+            self.assertIn("\nmail system:     %s%s, its own sender robot@localhost\n"
+                          % (sendmail, forced), out)
+            self.assertRegex(out, r"\nset-up: +VENTARI_SENDMAIL sends every mail from "
+                                  r"robot@localhost, not from the game's host host@localhost")
+        status, out = self.check_with("hours", {"VENTARI_SENDMAIL": sendmail + " -f host@localhost"})
+        self.assertEqual(status, 0, out)
+        self.assertIn("\nmail system:     %s -f host@localhost\n" % sendmail, out)
 
 
 if __name__ == "__main__":

@@ -83,6 +83,49 @@ TEST(MailMessage, TextMessageReadsBackWithAccentsAndParagraphs) {
   EXPECT_EQ(headers.find("from"), std::string::npos) << headers;
 }
 
+TEST(MailMessage, EachMessageNamesItsSenderAndSaysARobotSentIt) {
+  struct Case {
+    MessageHeaders headers;
+    const char* fromName;  // null: no From at all
+    const char* fromAddress;
+    const char* autoSubmitted;
+  };
+  const Case cases[] = {
+      {{}, nullptr, nullptr, "auto-generated"},
+      {{"", "bêta human host", "beta@example.org", false},
+       "bêta human host",
+       "beta@example.org",
+       "auto-generated"},
+      {{"", "alpha human host", "host@example.org", true},
+       "alpha human host",
+       "host@example.org",
+       "auto-replied"},
+      {{"", "", "host@example.org", false}, "", "host@example.org", "auto-generated"},
+      // Not one plain address: the mail system gives the sender.
+      {{"", "alpha human host", "Host <host@example.org>", false},
+       nullptr,
+       nullptr,
+       "auto-generated"},
+      {{"", "alpha human host", "a@x.org, b@y.org", true}, nullptr, nullptr, "auto-replied"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.headers.senderAddress);
+    const BuiltMessage built =
+        BuildMailMessage("Ann", "ann@example.org", "alpha année 2405", std::string("x"),
+                         std::nullopt, std::nullopt, c.headers);
+    ASSERT_EQ(built.result, kMailSuccess);
+    auto mail = ParseMail(built.bytes);
+    EXPECT_EQ(mail["defects"], "0");
+    EXPECT_EQ(mail["auto_submitted"], c.autoSubmitted);
+    if (c.fromName) {
+      EXPECT_EQ(mail["from_name"], c.fromName);
+      EXPECT_EQ(mail["from_address"], c.fromAddress);
+    } else {
+      EXPECT_EQ(mail["headers"].find("from"), std::string::npos) << mail["headers"];
+    }
+  }
+}
+
 TEST(MailMessage, AttachmentTravelsWhole) {
   TempDir dir;
   test::WriteFile(dir.file("jeu.m3"), test::AwkwardBytes());
@@ -200,7 +243,7 @@ TEST(MailMessage, HeaderTextsCannotAddHeadersOrRecipients) {
   const BuiltMessage built = BuildMailMessage(
       "Mallory\r\nBcc: victim@example.net", "p1@example.org\nCc: other@example.net",
       "tour 2405\r\nBcc: spy@example.net\n\nfaux corps", std::string("vrai corps"), std::nullopt,
-      std::nullopt);
+      std::nullopt, {"", "alpha\r\nBcc: host-spy@example.net", "host@example.org", false});
   ASSERT_EQ(built.result, kMailSuccess);
   auto mail = ParseMail(built.bytes);
   const std::string headers = mail["headers"];
@@ -208,6 +251,7 @@ TEST(MailMessage, HeaderTextsCannotAddHeadersOrRecipients) {
   EXPECT_EQ(headers.find("cc"), std::string::npos) << headers;
   EXPECT_EQ(mail["to_count"], "1");
   EXPECT_EQ(mail["to_address"], "p1@example.org");
+  EXPECT_EQ(mail["from_address"], "host@example.org");
   EXPECT_EQ(mail["body"], "vrai corps");
   EXPECT_EQ(built.bytes.find("\nBcc:"), std::string::npos);
 }

@@ -7,7 +7,8 @@
 namespace ventari::test {
 
 // The fields printed by parse_mail.py for the message bytes; fails the test when the reader
-// cannot run. Keys: to_count, to_name, to_address, subject, headers (lower-case, sorted,
+// cannot run. Keys: to_count, to_name, to_address, from_name and from_address (when there is a
+// From), auto_submitted, subject, headers (lower-case, sorted,
 // comma-separated), content_type, defects, body_charset, body ("\n" line ends, without the
 // line break that ends a message), attachment_count,
 // attachment_name, attachment_type, attachment_encoding, attachment_bytes.

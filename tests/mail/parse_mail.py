@@ -24,6 +24,11 @@ put("to_count", str(len(to.addresses)) if to is not None else "0")
 if to is not None and to.addresses:
     put("to_name", to.addresses[0].display_name)
     put("to_address", to.addresses[0].addr_spec)
+sender = msg["From"]
+if sender is not None and sender.addresses:
+    put("from_name", sender.addresses[0].display_name)
+    put("from_address", sender.addresses[0].addr_spec)
+put("auto_submitted", msg["Auto-Submitted"])
 put("subject", str(msg["Subject"]))
 put("headers", ",".join(sorted(k.lower() for k in msg.keys())))
 put("content_type", msg.get_content_type())

@@ -32,15 +32,22 @@ int RecordingMailer::SendEmail(const std::string& name, const std::string& addre
                                const std::optional<std::string>& attachmentName,
                                const std::optional<MailIdentity>& identity) {
   mails.push_back({name, address, subject, body, attachmentPath, attachmentName, false,
-                   identity ? MessageIdOf(*identity) : std::string()});
+                   identity ? MessageIdOf(*identity) : std::string(), identity && identity->reply,
+                   senderName, senderAddress});
   if (duringSend) duringSend();
   return result ? result(mails.back()) : 0;
+}
+
+void RecordingMailer::SetSender(const std::string& name, const std::string& address) {
+  senderName = name;
+  senderAddress = address;
 }
 
 void RecordingMailer::ComposeEmail(const std::string& name, const std::string& address,
                                    const std::string& subject,
                                    const std::optional<std::string>& body) {
-  mails.push_back({name, address, subject, body, std::nullopt, std::nullopt, true, {}});
+  mails.push_back(
+      {name, address, subject, body, std::nullopt, std::nullopt, true, {}, false, {}, {}});
 }
 
 bool ScriptedRunner::RunProgram(const std::string& commandLine, bool /*wait*/) {

@@ -47,17 +47,21 @@ class RecordingMailer : public Mailer {
     std::string name, address, subject;
     std::optional<std::string> body, attachmentPath, attachmentName;
     bool compose = false;
-    std::string messageId;  // made from the mail's identity; empty without one
+    std::string messageId;                  // made from the mail's identity; empty without one
+    bool reply = false;                     // marked as an answer rather than auto-generated
+    std::string senderName, senderAddress;  // the sender set when it was sent
   };
   int SendEmail(const std::string& name, const std::string& address, const std::string& subject,
                 const std::optional<std::string>& body,
                 const std::optional<std::string>& attachmentPath,
                 const std::optional<std::string>& attachmentName,
                 const std::optional<MailIdentity>& identity) override;
+  void SetSender(const std::string& name, const std::string& address) override;
   void ComposeEmail(const std::string& name, const std::string& address, const std::string& subject,
                     const std::optional<std::string>& body) override;
 
   std::vector<Mail> mails;  // every hand-over, failed ones included
+  std::string senderName, senderAddress;
   std::function<void()> duringSend;
   std::function<int(const Mail&)> result;  // the result of each send; none: 0, sent
 };
