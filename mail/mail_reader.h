@@ -4,8 +4,8 @@
 // a message built to exhaust the reader (too large, nested too deep) is not parsed at all.
 
 #include <cstddef>
-#include <string>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -27,8 +27,8 @@ struct MailedMessage {
   // exactly one plain address (`senderProblem` says why).
   std::string sender;
   std::string senderProblem;
-  std::string subject;    // decoded, one line
-  std::string messageId;  // as the sender wrote it, without brackets; empty when none
+  std::string subject;            // decoded, one line
+  std::string messageId;          // as the sender wrote it, without brackets; empty when none
   std::optional<long long> date;  // seconds since the epoch; nothing when absent or unreadable
   std::string automatic;          // why a machine sent it; empty for a person's message
   std::vector<std::pair<std::string, std::string>> fields;  // the top-level header, as it stands
