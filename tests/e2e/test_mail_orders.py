@@ -118,9 +118,9 @@ class MailOrdersTest(HostCase):
         [attachment] = list(again.iter_attachments())
         self.assertEqual(attachment.get_content(), read_bytes(alpha.path("alpha.m2")))
         self.assertEqual(stars_turn(alpha.path("alpha.m2")), 2)
-        # Every order of the two turns, the second delivery and the request, filed seen; the
-        # host's own mail and the stranger's left unread in new/ as they came.
-        taken = (len(ALPHA) + len(BETA)) * 2 + 2
+        # Every order of the two turns, each game's second delivery and the request, filed
+        # seen; the host's own mail and the stranger's left unread in new/ as they came.
+        taken = (len(ALPHA) + len(BETA)) * 2 + 2 + 1
         wait_for("every message of the games filed", lambda: len(self.folder("cur")) == taken,
                  SOON)
         for game in self.games.values():
