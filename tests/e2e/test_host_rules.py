@@ -539,6 +539,10 @@ class SeveralGamesTest(HostCase):
             self.assert_turn_mail(mail, game, row)
         [report] = [m for m in mails if address(m) == host]
         self.assertEqual(report["Subject"], "Ventari : jeu %s année 2400" % game.game)
+        # From the game's own host, envelope and all, though both games share one mail command.
+        for m, sender in zip(self.sink.messages(), self.sink.envelope_senders()):
+            if game.game in m["Subject"]:
+                self.assertEqual((m["From"].addresses[0].addr_spec, sender), (host, host))
         self.assertEqual(game.host_turn(), 1)
         self.assertEqual(self.backups(game), ["2400"])
         self.assert_published(game)

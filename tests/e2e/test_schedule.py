@@ -149,13 +149,12 @@ class ScheduleTest(HostCase):
         self.assertIn("\nschedule:        the league page (VENTARI_SCHEDULE=league)\n", out)
         # A mail command that forces its own sender would send every game's mail from it.
         sendmail = self.env_for(self.game, {})["VENTARI_SENDMAIL"]
-        for forced in (" --from=robot@localhost", " -f robot@localhost", " -frobot@localhost"):
-            status, out = self.check_with("hours", {"VENTARI_SENDMAIL": sendmail + forced})
-            self.assertEqual(status, 1, out)
-            self.assertIn("\nmail system:     %s%s, its own sender robot@localhost\n"
-                          % (sendmail, forced), out)
-            self.assertRegex(out, r"\nset-up: +VENTARI_SENDMAIL sends every mail from "
-                                  r"robot@localhost, not from the game's host host@localhost")
+        status, out = self.check_with("hours", {"VENTARI_SENDMAIL": sendmail + " --from=r@x.org"})
+        self.assertEqual(status, 1, out)
+        self.assertIn("\nmail system:     %s --from=r@x.org, its own sender r@x.org\n" % sendmail,
+                      out)
+        self.assertRegex(out, r"\nset-up: +VENTARI_SENDMAIL sends every mail from r@x.org, not "
+                              r"from the game's host host@localhost")
         status, out = self.check_with("hours", {"VENTARI_SENDMAIL": sendmail + " -f host@localhost"})
         self.assertEqual(status, 0, out)
         self.assertIn("\nmail system:     %s -f host@localhost\n" % sendmail, out)

@@ -96,17 +96,9 @@ TEST(MailMessage, EachMessageNamesItsSenderAndSaysARobotSentIt) {
        "bêta human host",
        "beta@example.org",
        "auto-generated"},
-      {{"", "alpha human host", "host@example.org", true},
-       "alpha human host",
-       "host@example.org",
-       "auto-replied"},
-      {{"", "", "host@example.org", false}, "", "host@example.org", "auto-generated"},
+      {{"", "", "host@example.org", true}, "", "host@example.org", "auto-replied"},
       // Not one plain address: the mail system gives the sender.
-      {{"", "alpha human host", "Host <host@example.org>", false},
-       nullptr,
-       nullptr,
-       "auto-generated"},
-      {{"", "alpha human host", "a@x.org, b@y.org", true}, nullptr, nullptr, "auto-replied"},
+      {{"", "alpha human host", "Host <host@example.org>", true}, nullptr, nullptr, "auto-replied"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.headers.senderAddress);

@@ -147,31 +147,6 @@ TEST_F(MailSmtpTest, TurnMailArrivesAtTheServer) {
   EXPECT_EQ(mail["attachment_bytes"], test::AwkwardBytes());
 }
 
-TEST_F(MailSmtpTest, TwoGamesOnOneMailCommandEachSendFromTheirOwnHost) {
-  SmtpSink server;
-  ASSERT_NE(server.port(), 0) << "the SMTP server (/usr/bin/python3 with aiosmtpd) did not start";
-  // One command for every game, as the service's shared settings give it: no sender of its own.
-  const std::string shared = "/usr/bin/msmtp --file=" + dir.file("msmtprc") +
-                             " --host=127.0.0.1 --port=" + std::to_string(server.port()) +
-                             " --auth=off --tls=off";
-  SendmailMailer alpha(dialogs, shared);
-  SendmailMailer beta(dialogs, shared);
-  alpha.SetSender("alpha human host", "alpha-host@example.org");
-  beta.SetSender("beta human host", "beta-host@example.net");
-  alpha.SendEmail("Ann", "ann@example.org", "alpha année 2405", std::string("a"), std::nullopt,
-                  std::nullopt, std::nullopt);
-  beta.SendEmail("Bob", "bob@example.org", "beta année 2410", std::string("b"), std::nullopt,
-                 std::nullopt, std::nullopt);
-  EXPECT_TRUE(dialogs.mailErrors.empty());
-  const char* senders[] = {"alpha-host@example.org", "beta-host@example.net"};
-  for (int n = 1; n <= 2; ++n) {
-    SCOPED_TRACE(n);
-    ASSERT_TRUE(FileExists(server.Received(n, "eml")));
-    EXPECT_EQ(ReadFile(server.Received(n, "from")), senders[n - 1]);
-    EXPECT_EQ(ParseMail(ReadFile(server.Received(n, "eml")))["from_address"], senders[n - 1]);
-  }
-}
-
 TEST_F(MailSmtpTest, UnreachableServerShowsAFailedSend) {
   const int port = ClosedPort();
   ASSERT_NE(port, 0);

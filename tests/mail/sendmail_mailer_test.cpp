@@ -183,19 +183,13 @@ TEST_F(SendmailMailerTest, TheGamesHostIsTheSenderOfEveryMailAndOfItsEnvelope) {
   EXPECT_EQ(mail["from_address"], "beta-host@example.org");
   EXPECT_EQ(mail["auto_submitted"], "auto-generated");
 
-  // An answer to the player is marked as one.
-  mailer.SendEmail("Ann", "ann@example.org", "beta année 2405 : ordres reçus", std::string("x"),
-                   std::nullopt, std::nullopt, MailIdentity{"beta", "2405", 1, "receipt-1", true});
-  EXPECT_EQ(ParseMail(InputOf("send mail"))["auto_submitted"], "auto-replied");
-
-  // A host address that is no plain address could smuggle options or headers: the mail system
-  // gives the sender then.
+  // A host address that is no plain address could smuggle options: the mail system gives the
+  // sender then.
   for (const char* address : {"Hôte <beta-host@example.org>", "", "-oi x@y.org, z@y.org"}) {
-    SCOPED_TRACE(address);
     mailer.SetSender("beta human host", address);
     SendTo(mailer);
-    EXPECT_EQ(ArgsOf("send mail"), (std::vector<std::string>{"-a", "ligue", "-t", "-oi"}));
-    EXPECT_EQ(ParseMail(InputOf("send mail"))["headers"].find("from"), std::string::npos);
+    EXPECT_EQ(ArgsOf("send mail"), (std::vector<std::string>{"-a", "ligue", "-t", "-oi"}))
+        << address;
   }
   EXPECT_TRUE(dialogs.mailErrors.empty());
 }
@@ -204,7 +198,6 @@ TEST(SendmailCommand, ASenderForcedOnTheCommandLineIsFound) {
   const std::pair<const char*, std::optional<std::string>> cases[] = {
       {"/usr/sbin/sendmail", std::nullopt},
       {"msmtp --host=smtp.example.org --port=587 --tls=on", std::nullopt},
-      {"msmtp --file=/home/h/msmtprc -a league", std::nullopt},
       {"msmtp --from=robot@example.org", "robot@example.org"},
       {"msmtp --from robot@example.org", "robot@example.org"},
       {"sendmail -f robot@example.org -oi", "robot@example.org"},
