@@ -12,7 +12,7 @@ import sys
 import time
 import unittest
 
-from harness import (ARTIFACTS_DIR, BIN_DIR, NEXT, PAST, SANITIZER_REPORTS, SOURCE_DIR,
+from harness import (ARTIFACTS_DIR, BIN_DIR, NEXT, PAST, SANITIZER_REPORTS, SOURCE_DIR, WAIT,
                      GameFolder, LeagueServer, address, msmtp_command, plain_text, read_bytes, stars_turn,
                      turn_files, wait_for)
 from test_exactly_once import events
@@ -161,8 +161,11 @@ class HostCase(TurnCase):
             text = read_bytes(pla).decode("utf-8")
             game.write(pla, text.replace("J%d\t%s," % (row, name), "J%d\t%s," % (row, new)))
             game.players[-1] = (new, kind)
+            # A proof that the robot looked, not a measure of how soon: a sanitized robot on a
+            # busy machine may take longer than a player would wait.
             status = self.wait_status("the computer renamed " + new,
-                                      lambda s: s["players"][-1]["name"] == new, game)
+                                      lambda s: s["players"][-1]["name"] == new, game,
+                                      timeout=WAIT)
         return status
 
     # The game's files.
