@@ -1,5 +1,7 @@
 #include "core/robot_parts.h"
 
+#include <algorithm>
+
 namespace ventari {
 
 RobotParts::RobotParts(const RobotServices& s)
@@ -25,6 +27,13 @@ RobotParts::RobotParts(const RobotServices& s)
   m_robot.SetEvents(s.events);
   m_news.SetEvents(s.events);
   m_tick.SetNews(&m_news);
+}
+
+std::optional<std::chrono::milliseconds> RobotParts::LookAgainIn() const {
+  const std::optional<std::chrono::milliseconds> refuse = m_receipts.LookAgainIn();
+  const std::optional<std::chrono::milliseconds> due = m_tick.DueIn();
+  if (!refuse || !due) return refuse ? refuse : due;
+  return std::min(*refuse, *due);
 }
 
 }  // namespace ventari

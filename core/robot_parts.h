@@ -59,8 +59,8 @@ class RobotParts {
 
   Robot& robot() { return m_robot; }
   // When the robot should look at the game again before the next minute (a cut upload that
-  // becomes old enough to refuse); nothing when the minute will do.
-  std::optional<std::chrono::milliseconds> LookAgainIn() const { return m_receipts.LookAgainIn(); }
+  // becomes old enough to refuse, the turn falling due); nothing when the minute will do.
+  std::optional<std::chrono::milliseconds> LookAgainIn() const;
 
  private:
   LoggedView m_view;

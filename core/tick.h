@@ -4,6 +4,7 @@
 // what changed: an order file in or refused, the turn's state; a quiet tick logs nothing.
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <set>
@@ -61,6 +62,9 @@ class SurveillanceTick {
   // manual-mode reminder again. The generation due, if any: the tick then ends before its
   // refresh, which the generation's end brings. Raises the runtime's errors.
   [[nodiscard]] std::optional<GenerationDue> Run(bool hostAsked = false);
+  // How long after the last tick the turn falls due with nothing else changing (the deadline
+  // with every order in, or the forced hours run out); nothing when not within the hour.
+  std::optional<std::chrono::milliseconds> DueIn() const;
 
  private:
   ProgramRecords& m_records;
@@ -78,6 +82,7 @@ class SurveillanceTick {
                      const std::vector<StatusPlayer>& players, bool hostRead,
                      const stars::FileHeader& host);
   std::optional<ForceSetting> m_force;
+  std::optional<long long> m_dueAt;  // seconds since the epoch, from the last tick
   MailedOrders* m_mailed = nullptr;
   EventSink* m_events = nullptr;
   HostNews* m_news = nullptr;

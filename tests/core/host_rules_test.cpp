@@ -60,6 +60,7 @@ TEST_F(HostRulesTest, ATurnIsForcedPastAnAbsentPlayerOnlyOnceTheHoursHavePassed)
   robot.Timer1Timer();
   EXPECT_TRUE(runner.commandLines.empty());
   EXPECT_EQ(view.line(WindowLine::State), "en retard");
+  EXPECT_EQ(tick.DueIn(), std::chrono::seconds(61)) << "looked at the second after 13:30";
   const std::string page = StatusAfterATick();
   EXPECT_NE(page.find("\"note\": \"génération forcée le 2026-12-07 13:30\""), std::string::npos)
       << page;

@@ -26,6 +26,7 @@ TEST_F(RobotTest, TheFourStatesShowTheirCaptionAndColour) {
   EXPECT_EQ(view.colours.back(), WindowColour::ButtonFace);
   EXPECT_EQ(records.monitor.lateText, "2(Bob)4(Eve)5(Zoe)");
   EXPECT_TRUE(sound.played.empty());
+  EXPECT_FALSE(tick.DueIn()) << "orders missing: nothing falls due by itself";
 
   At(13);
   robot.Timer1Timer();
@@ -36,6 +37,7 @@ TEST_F(RobotTest, TheFourStatesShowTheirCaptionAndColour) {
   At(12);  // exactly the deadline: not passed
   robot.Timer1Timer();
   EXPECT_EQ(view.line(WindowLine::State), "prêt à générer");
+  EXPECT_EQ(tick.DueIn(), std::chrono::seconds(1)) << "looked at the second after the deadline";
   EXPECT_EQ(view.colours.back(), WindowColour::InfoBackground);
   EXPECT_EQ(records.monitor.lateText, "");
   EXPECT_EQ(sound.played, std::vector<std::string>{"pret.wav"});
