@@ -11,13 +11,6 @@ namespace {
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
-
 std::string Trimmed(std::string_view text) {
   const std::size_t first = text.find_first_not_of(" \t\r\n");
   if (first == std::string_view::npos) return {};
@@ -89,12 +82,12 @@ std::string Unquoted(std::string text) {
 
 std::string DomainOf(std::string_view address) {
   const std::size_t at = address.rfind('@');
-  return Lower(at == std::string_view::npos ? address : address.substr(at + 1));
+  return LowerAscii(at == std::string_view::npos ? address : address.substr(at + 1));
 }
 
 // One "method=result property=value ..." statement of an Authentication-Results field.
 bool StatementPasses(const std::string& statement, const std::string& domain) {
-  const std::vector<std::string> words = Words(Lower(statement));
+  const std::vector<std::string> words = Words(LowerAscii(statement));
   if (words.empty()) return false;
   const std::size_t equals = words[0].find('=');
   if (equals == std::string::npos || words[0].substr(equals + 1) != "pass") return false;
@@ -120,6 +113,13 @@ bool StatementPasses(const std::string& statement, const std::string& domain) {
 
 }  // namespace
 
+std::string LowerAscii(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower;
+}
+
 std::vector<std::pair<std::string, std::string>> RawHeaderFields(std::string_view bytes) {
   Fields fields;
   std::size_t at = 0;
@@ -137,7 +137,7 @@ std::vector<std::pair<std::string, std::string>> RawHeaderFields(std::string_vie
     const std::size_t colon = line.find(':');
     // Not a field: no mail program writes one; it names nothing.
     if (colon == std::string_view::npos) continue;
-    const std::string name = Lower(Trimmed(line.substr(0, colon)));
+    const std::string name = LowerAscii(Trimmed(line.substr(0, colon)));
     std::string_view value = line.substr(colon + 1);
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
       value.remove_prefix(1);
@@ -177,14 +177,14 @@ PlainSender SenderOfFields(const Fields& fields) {
     address = outside.substr(open + 1, close - open - 1);
   }
   if (!IsPlainAddress(address)) return {{}, "no plain address in From"};
-  return {Lower(address), {}};
+  return {LowerAscii(address), {}};
 }
 
 std::string AutomaticReason(const Fields& fields) {
   for (const auto& [name, value] : fields) {
     std::string plain;
     OutsideQuotesAndComments(value, plain, /*keepQuoted=*/true);
-    const std::string word = Lower(Trimmed(Split(plain, ';').front()));
+    const std::string word = LowerAscii(Trimmed(Split(plain, ';').front()));
     if (name == "auto-submitted" && word != "no") return "Auto-Submitted: " + word;
     if (name == "precedence" && (word == "bulk" || word == "list" || word == "junk"))
       return "Precedence: " + word;
@@ -197,15 +197,15 @@ std::string AutomaticReason(const Fields& fields) {
 
 bool AuthenticationPasses(const Fields& fields, std::string_view authservId,
                           std::string_view domain) {
-  const std::string server = Lower(authservId);
-  const std::string wanted = Lower(domain);
+  const std::string server = LowerAscii(authservId);
+  const std::string wanted = LowerAscii(domain);
   for (const auto& [name, value] : fields) {
     if (name != "authentication-results") continue;
     std::string plain;
     if (!OutsideQuotesAndComments(value, plain, /*keepQuoted=*/true)) continue;
     const std::vector<std::string> statements = Split(plain, ';');
     const std::vector<std::string> id = Words(statements.front());
-    if (id.empty() || Lower(id.front()) != server) continue;
+    if (id.empty() || LowerAscii(id.front()) != server) continue;
     // The topmost field of that server is the one it wrote; any below came with the message.
     return std::any_of(statements.begin() + 1, statements.end(),
                        [&](const std::string& s) { return StatementPasses(s, wanted); });

@@ -11,6 +11,9 @@
 
 namespace ventari {
 
+// The text with its ASCII letters in lower case (addresses, field names, header words).
+std::string LowerAscii(std::string_view text);
+
 // The top-level fields of a message, in order, names in lower case, values unfolded and
 // otherwise untouched (no decoding). Reading stops at the first empty line.
 std::vector<std::pair<std::string, std::string>> RawHeaderFields(std::string_view bytes);

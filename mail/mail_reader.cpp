@@ -18,18 +18,11 @@ constexpr std::size_t kMostNestedParts = 32;
 // The header of a message refused for its size is looked for in its first bytes only.
 constexpr std::size_t kMostHeaderBytes = 64 * 1024;
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
-
 // Each container part names its type once ("multipart/...", "message/..."): counting these in
 // the raw bytes bounds the nesting before the parser sees it (a count too high for a fair
 // message, never too low).
 std::size_t ContainerParts(std::string_view bytes) {
-  const std::string lower = Lower(bytes);
+  const std::string lower = LowerAscii(bytes);
   std::size_t count = 0;
   for (const char* word : {"multipart/", "message/"})
     for (std::size_t at = lower.find(word); at != std::string::npos; at = lower.find(word, at + 1))
