@@ -125,6 +125,9 @@ class TurnTest(RobotTestCase):
         # Each click on "rafraîchit" reminds again (the year is the one each tick's refresh
         # read); the minute's ticks and the window's activations do not, and none generates.
         self.tick(robot, self.game)
+        # The click's reminder is handed to the mail system during its tick, which a busy machine
+        # may end after the tick's proof: waited for, then counted.
+        self.wait_mails(self.sink, 3)
         mails = self.sink.messages()
         self.assertEqual(len(mails), 3)
         for mail in mails:
