@@ -65,6 +65,10 @@ std::vector<OptionSpec> RobotOptions() {
       {{QStringLiteral("folder")},
        QStringLiteral("DIR"),
        QStringLiteral("work in DIR, where ventari.def and pret.wav are (default: here)")},
+      {{QStringLiteral("env-file")},
+       QStringLiteral("FILE"),
+       QStringLiteral(
+           "read NAME=value settings from FILE as the service does (again: later wins)")},
       {{QStringLiteral("check")},
        {},
        QStringLiteral("print what the robot sees (orders, programs, mail, league) and exit")},
@@ -114,6 +118,7 @@ StartRequest ParseCommandLine(const QStringList& arguments) {
     if (parser.isSet(name))
       request.given[name] = spec.valueName.isEmpty() ? QString() : parser.value(name);
   }
+  request.envFiles = parser.values(QStringLiteral("env-file"));
   // The pause's text: the words after it, as a shell would have split them.
   if (request.has(QStringLiteral("pause")))
     request.given[QStringLiteral("pause")] = parser.positionalArguments().join(QLatin1Char(' '));

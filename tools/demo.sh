@@ -45,6 +45,12 @@ cleanup() { kill "${pids[@]}" 2>/dev/null || true; }
 trap cleanup EXIT
 for _ in $(seq 100); do [ -s "$demo/league.port" ] && break; sleep 0.1; done
 
+# The demo sets every switch it relies on: the host's own settings (his mailbox, his chat
+# room's event command, receipts off...) are not the demo game's. Only a sendmail of his stays.
+for variable in $(compgen -e | grep '^VENTARI_' || true); do
+  [ "$variable" = VENTARI_SENDMAIL ] || unset "$variable"
+done
+export VENTARI_RECEIPTS=1
 export VENTARI_LEAGUE_SERVER="http://127.0.0.1:$(cat "$demo/league.port")/"
 # The mails go to the demo's outbox, unless VENTARI_SENDMAIL names a real sendmail.
 mails_expected=0
