@@ -388,6 +388,7 @@ TurnOutcome Generation::Drive(TurnJournal& journal, Origin origin) {
   }
   NoteGenerationEnd(journal.oldTurn + 1);
   LogEvent("info", "generation: year " + journal.yearText + " done");
+  m_lastYearPlayed = journal.yearText;
   NameThoseWithout(journal);
   return {Kind::kDone, {}};
 }

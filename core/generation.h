@@ -94,6 +94,8 @@ class Generation {
     std::vector<std::string> late;
   };
   const Without& LastTurnWithout() const { return m_without; }
+  // The year the last turn done played, as its mails' subjects name it.
+  const std::string& LastYearPlayed() const { return m_lastYearPlayed; }
 
   // Generations that have come to an end, whichever way (the guard against queued clicks).
   unsigned finishedCount() const { return m_finished; }
@@ -151,6 +153,7 @@ class Generation {
   long long m_mailRetrySeconds = MailRetrySecondsFromEnvironment();
   unsigned m_finished = 0;
   Without m_without;
+  std::string m_lastYearPlayed;
   std::string m_journalProblemShown;  // the unusable journal's problem, shown once
   std::string m_takenUpLogged;        // the last take-up logged
   bool m_journalWriteLogged = false;

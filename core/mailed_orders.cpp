@@ -310,7 +310,8 @@ void MailedOrders::Act(const MaildirEntry& entry, const Read& read, const stars:
   const MailedMessage& message = read.message;
   const std::vector<int> rows = SenderRows(message.sender);
   std::vector<std::string> refused;
-  std::map<int, std::string> placedNow;  // row -> hash of the file this message gives it
+  std::optional<std::string> firstReason;  // the sender's page shows it while nothing counts
+  std::map<int, std::string> placedNow;    // row -> hash of the file this message gives it
   for (const auto& [index, file] : read.gameFiles) {
     const MailedFile& mailed = message.files[index];
     const int fileRow = file.header.playerIndex() + 1;
@@ -319,10 +320,14 @@ void MailedOrders::Act(const MaildirEntry& entry, const Read& read, const stars:
     const std::string label = "le fichier " + ShownLabel(mailed) + " ne compte pas : ";
     std::optional<std::string> newer;
     if (judgement.verdict != stars::OrderVerdict::kIn) {
-      refused.push_back(label + RefusalReason(file, judgement.verdict) + ".");
+      const std::string reason = RefusalReason(file, judgement.verdict);
+      refused.push_back(label + reason + ".");
+      if (!firstReason) firstReason = reason;
     } else if (std::find(rows.begin(), rows.end(), fileRow) == rows.end()) {
-      refused.push_back(label + "c'est le fichier du joueur " + std::to_string(fileRow) +
-                        ", pas le vôtre.");
+      const std::string reason =
+          "c'est le fichier du joueur " + std::to_string(fileRow) + ", pas le vôtre";
+      refused.push_back(label + reason + ".");
+      if (!firstReason) firstReason = reason;
     } else if (placedNow.count(fileRow) != 0) {
       if (placedNow[fileRow] != hash)
         refused.push_back(label + "un autre fichier du joueur " + std::to_string(fileRow) +
@@ -347,6 +352,10 @@ void MailedOrders::Act(const MaildirEntry& entry, const Read& read, const stars:
       m_receipts.SendRefusal(rows.front(), refused, host, ContentsHash(key).substr(0, 16));
   }
   const int row = rows.front();
+  if (placedNow.count(row) != 0)
+    m_refusals.erase(row);
+  else if (firstReason)
+    m_refusals[row] = {host.turn, *firstReason};
   std::string what = "mail " + key + " from " + message.sender + " (player " + std::to_string(row) +
                      " (" + m_records.game.player(row).name +
                      ")): " + std::to_string(placedNow.size()) + " file(s) placed, " +
@@ -440,6 +449,12 @@ void MailedOrders::SendTurnAgain(const std::string& key, int row, const stars::F
       published, name,
       MailIdentity{g, yearText, row, "turn-again-" + ContentsHash(key).substr(0, 16), true});
   SetCurrentDir(savedDir);
+}
+
+std::optional<std::string> MailedOrders::Refusal(int row, int turn) const {
+  const auto found = m_refusals.find(row);
+  if (found == m_refusals.end() || found->second.turn != turn) return std::nullopt;
+  return found->second.reason;
 }
 
 void MailedOrders::Finish(const MaildirEntry& entry, const std::string& why) {

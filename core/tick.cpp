@@ -47,12 +47,10 @@ SurveillanceTick::SurveillanceTick(ProgramRecords& records, MonitorView& view, S
   m_loggedVerdicts.fill({});
 }
 
-bool SurveillanceTick::LogVerdict(int row, const std::string& orderFile,
+void SurveillanceTick::LogVerdict(int row, const std::string& orderFile,
                                   const stars::OrderJudgement& judgement) {
   stars::OrderJudgement& logged = m_loggedVerdicts[static_cast<std::size_t>(row)];
-  if (judgement.verdict == logged.verdict && judgement.savedOnly == logged.savedOnly) return false;
-  const bool cameIn =
-      judgement.verdict == stars::OrderVerdict::kIn && logged.verdict != stars::OrderVerdict::kIn;
+  if (judgement.verdict == logged.verdict && judgement.savedOnly == logged.savedOnly) return;
   logged = judgement;
   const stars::OrderVerdict verdict = judgement.verdict;
   const std::string player =
@@ -66,7 +64,6 @@ bool SurveillanceTick::LogVerdict(int row, const std::string& orderFile,
   else
     LogEvent("warning",
              "orders refused: " + player + orderFile + ": " + stars::OrderVerdictText(verdict));
-  return cameIn;
 }
 
 void SurveillanceTick::PlayReadySound(const std::string& turn) {
@@ -212,6 +209,7 @@ std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
   if (turnSeen != m_loggedTurn) {
     m_loggedTurn = turnSeen;
     m_loggedVerdicts.fill({});
+    m_acceptedHash.fill({});
     if (!hostRead) {
       LogEvent("warning", "no whole host file can be read at " + stem + ".hst: no orders count");
     } else if (hostHeader.gameOver()) {
@@ -238,13 +236,20 @@ std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
     if (hostRead) {
       const std::string orderFile = stem + ".x" + std::to_string(n);
       const stars::OrderJudgement judgement = m_judge.Judge(orderFile, hostHeader, n);
-      const bool cameIn = LogVerdict(n, orderFile, judgement);
-      if (m_receipts)
-        m_receipts->Look(n, orderFile, m_judge.JudgedVersion(n), judgement, hostHeader);
-      // After the receipt went.
-      if (cameIn && news && m_events)
-        m_events->Send(events::Orders(g, state.yearText, player.name, n));
+      LogVerdict(n, orderFile, judgement);
+      const std::optional<FileVersion> version = m_judge.JudgedVersion(n);
+      if (m_receipts) m_receipts->Look(n, orderFile, version, judgement, hostHeader);
+      // After the receipt went: each new set of orders that counts, a correction said so.
+      std::string& accepted = m_acceptedHash[static_cast<std::size_t>(n)];
+      if (judgement.verdict == stars::OrderVerdict::kIn && version &&
+          version->contentsHash != accepted) {
+        const bool correction = !accepted.empty();
+        accepted = version->contentsHash;
+        if (news && m_events)
+          m_events->Send(events::Orders(g, state.yearText, player.name, n, correction));
+      }
       if (judgement.verdict == stars::OrderVerdict::kIn) {
+        if (m_mailed) m_mailed->GoodFileIn(n);
         shown.orders = PlayerOrders::kIn;
         continue;
       }
@@ -253,6 +258,11 @@ std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
         shown.orders = PlayerOrders::kRefused;
         shown.reason = refusedFiles[n];
         why = stars::OrderVerdictText(judgement.verdict);
+      } else if (const std::optional<std::string> mailed =
+                     m_mailed ? m_mailed->Refusal(n, hostHeader.turn) : std::nullopt) {
+        // Nothing in the folder, but the file he mailed did not count: he is told why here too.
+        shown.orders = PlayerOrders::kRefused;
+        shown.reason = *mailed;
       }
     }
     allIn = false;

@@ -104,11 +104,12 @@ class SurveillanceTick {
   std::optional<std::string> m_soundErrorTurn;  // the turn whose sound error was shown
 
   // What the log last said, so that it says only what changed.
-  // True when the orders have just come in.
-  bool LogVerdict(int row, const std::string& orderFile, const stars::OrderJudgement& judgement);
+  void LogVerdict(int row, const std::string& orderFile, const stars::OrderJudgement& judgement);
   void LogState(const char* state);         // with the late players
   std::optional<std::string> m_loggedTurn;  // nothing before the first tick
   std::array<stars::OrderJudgement, 13> m_loggedVerdicts{};
+  // Per row, the hash of the last orders of this turn that counted: a new one is news.
+  std::array<std::string, 13> m_acceptedHash{};
   std::string m_loggedState;
   OrderFileJudge m_judge;
 };
