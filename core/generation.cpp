@@ -512,9 +512,11 @@ Generation::MailRound Generation::MailPlayers(TurnJournal& journal) {
   const GameSettings& game = m_records.game;
   const std::string& g = game.gameName;
   const std::string link = LinkLine();
+  // The hours to the deadline this turn will get: a weekly slot may be days away.
+  const int hours = HoursToNextDeadline(m_schedule, NowSeconds(), game.hoursToDeadline);
   const std::string body = "génération faite, votre fichier .M est en attachement." +
-                           std::string(kParagraph) + "Prochaine DL dans " +
-                           std::to_string(game.hoursToDeadline) + "heures." + kParagraph + link;
+                           std::string(kParagraph) + "Prochaine DL dans " + std::to_string(hours) +
+                           "heures." + kParagraph + link;
   const std::string subject = g + " année " + journal.yearText;
   const std::optional<ForcedTurn> forced = ReadForcedTurn(GameDir(), journal.oldTurn);
   MailRound round = MailRound::kServed;

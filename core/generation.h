@@ -12,6 +12,7 @@
 
 #include "core/forced_turn.h"
 #include "core/mail_link.h"
+#include "core/schedule.h"
 
 namespace ventari {
 
@@ -151,6 +152,8 @@ class Generation {
   MailLink m_link;
   std::chrono::seconds m_gameTimeLimit;
   long long m_mailRetrySeconds = MailRetrySecondsFromEnvironment();
+  // How the next deadline is set: the turn mail gives the hours to it.
+  Schedule m_schedule = ScheduleFromEnvironment().schedule.value_or(Schedule{});
   unsigned m_finished = 0;
   Without m_without;
   std::string m_lastYearPlayed;

@@ -434,16 +434,19 @@ void MailedOrders::SendTurnAgain(const std::string& key, int row, const stars::F
   }
   m_record.TurnSent(key, row, now);
   const std::string yearText = std::to_string(host.year());
-  // The subject of the turn mail that brought this file: it names the year played.
-  const std::string subject =
-      g + " année " + std::to_string(host.turn > 0 ? host.year() - 1 : host.year());
+  // The subject of the turn mail that brought this file names the year played; the receipts
+  // name the year the orders are for. The text says both, as those mails do.
+  const std::string played = std::to_string(host.turn > 0 ? host.year() - 1 : host.year());
+  const std::string subject = g + " année " + played;
+  const std::string file = host.turn > 0 ? "votre fichier .M de la génération année " + played
+                                         : std::string("votre premier fichier .M");
   const MonitorState& state = m_records.monitor;
   LogEvent("info", "orders by mail: turn file " + name + " sent again to " + who);
   const std::string savedDir = GetCurrentDir();
   m_mailer.SendEmail(
       player.name, player.address, subject,
-      "votre fichier .M de l'année " + yearText +
-          " est en attachement, envoyé à nouveau à votre demande." + kParagraph +
+      file + " est en attachement, envoyé à nouveau à votre demande : il sert à vos ordres de " +
+          "l'année " + yearText + "." + kParagraph +
           "DL : " + (state.deadlineKnown ? state.deadlineText : std::string("pas encore connue")) +
           kParagraph + GamePageLink(m_link, game),
       published, name,

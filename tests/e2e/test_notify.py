@@ -7,6 +7,7 @@ import json
 import os
 import re
 import signal
+import subprocess
 import threading
 import time
 import unittest
@@ -111,10 +112,12 @@ class NotifyTest(HostCase):
         self.assertEqual(heard[1:4], [
             {"event": "pause", "game": "alpha", "text": "Bob est malade"},
             {"event": "resume", "game": "alpha", "text": "Bob est malade"},
-            {"event": "orders", "game": "alpha", "year": "2400", "name": "Bob", "row": 2}])
+            {"event": "orders", "game": "alpha", "year": "2400", "name": "Bob", "row": 2,
+             "correction": False}])
         # The turn once its mails went, with the deadline the schedule gave the new turn.
         self.assertEqual(len(self.sink.messages()), 4)
-        self.assertEqual(heard[4], {"event": "turn", "game": "alpha", "year": "2401",
+        self.assertEqual(heard[4], {"event": "turn", "game": "alpha", "played": "2400",
+                                    "year": "2401",
                                     "deadline": self.game.line("nextdl.txt"), "forced": [],
                                     "late": []})
         self.assertEqual(heard[5], {"event": "game-over", "game": "alpha", "year": "2401"})
@@ -199,6 +202,21 @@ class NotifyTest(HostCase):
             self.assertIn("resume", json.dumps(Chat.received.pop()[4]))
             self.stop(robot)
             self.assertEqual(logged(robot.log, "notify: the command"), [])
+        # A turn and a correction read in the room as the mails name their years.
+        turn = {"event": "turn", "game": "alpha", "played": "2400", "year": "2401",
+                "deadline": "2026-12-12 18:00:00", "forced": [], "late": []}
+        orders = {"event": "orders", "game": "alpha", "year": "2401", "name": "Ann", "row": 1,
+                  "correction": True}
+        said = {"Discord": "content", "Matrix": "body"}
+        for chat, settings in examples.items():
+            program = settings["VENTARI_NOTIFY"].split(" | curl ")[0]
+            for event, text in ((turn, "alpha** turn : année 2400 générée, année 2401 à jouer, "
+                                       "échéance 2026-12-12 18:00:00"),
+                                (orders, "alpha** orders année 2401 : Ann (correction)")):
+                result = subprocess.run(["/bin/sh", "-c", program], input=json.dumps(event),
+                                        capture_output=True, text=True, check=True)
+                message = json.loads(result.stdout)[said[chat]]
+                self.assertEqual(message.replace("**", ""), text.replace("**", ""), chat)
 
 
 if __name__ == "__main__":
