@@ -68,6 +68,10 @@ std::chrono::seconds GameTimeLimit();
 // when set, else the program's own.
 std::string LeagueSiteAddress();
 
+// Copies every turn file (a computer player's when the game wrote one) and the host file to the
+// publication folder, each read back; the failure's text in French, or nothing.
+std::optional<std::string> PublishTurnFiles(const ProgramRecords& records);
+
 class Generation {
  public:
   // `clock` spaces the tries of a failed mail.

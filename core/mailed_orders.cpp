@@ -31,7 +31,6 @@ namespace ventari {
 
 namespace {
 
-constexpr char kParagraph[] = "\n\r\n\r";
 constexpr long long kDay = 24 * 60 * 60;
 // Enough of a message too large to read to find its sender.
 constexpr std::size_t kHeadBytes = 64 * 1024;

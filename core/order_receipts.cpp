@@ -19,8 +19,6 @@ namespace ventari {
 
 namespace {
 
-constexpr char kParagraph[] = "\n\r\n\r";
-
 std::chrono::system_clock::time_point FromNs(std::int64_t ns) {
   return std::chrono::system_clock::time_point(
       std::chrono::duration_cast<std::chrono::system_clock::duration>(

@@ -11,6 +11,7 @@
 #include "core/mailed_orders.h"
 #include "core/monitor_view.h"
 #include "core/news.h"
+#include "core/opening_turn.h"
 #include "core/order_receipts.h"
 #include "core/pause.h"
 #include "core/records.h"
@@ -217,6 +218,8 @@ std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
       if (m_events && news) m_events->Send(events::GameOver(g, state.yearText));
     }
   }
+  // The players have their first turn files before anything else is said to them.
+  if (m_opening && hostRead && !hostHeader.gameOver()) m_opening->Look(hostHeader);
   // A mailed order file is placed first, so that this look judges and receipts it.
   if (m_mailed && hostRead) m_mailed->Look(hostHeader);
   std::vector<int> lateRows;

@@ -26,6 +26,7 @@ class EventSink;
 class HostNews;
 class LateReminders;
 class MailedOrders;
+class OpeningTurn;
 class Mailer;
 class MonitorView;
 class OrderReceipts;
@@ -52,6 +53,8 @@ class SurveillanceTick {
   void SetForce(std::optional<ForceSetting> force) { m_force = std::move(force); }
   // Orders by mail, taken at each look before the order files are judged; null: none.
   void SetMailedOrders(MailedOrders* mailed) { m_mailed = mailed; }
+  // The first turn files, mailed at the first look of a game that never had them.
+  void SetOpening(OpeningTurn* opening) { m_opening = opening; }
   // Hears of orders in, a pause set or lifted and the game's end, as this run sees them change;
   // null: nobody.
   void SetEvents(EventSink* events) { m_events = events; }
@@ -84,6 +87,7 @@ class SurveillanceTick {
   std::optional<ForceSetting> m_force;
   std::optional<long long> m_dueAt;  // seconds since the epoch, from the last tick
   MailedOrders* m_mailed = nullptr;
+  OpeningTurn* m_opening = nullptr;
   EventSink* m_events = nullptr;
   HostNews* m_news = nullptr;
   std::string m_newsText;              // for the page
