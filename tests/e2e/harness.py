@@ -413,6 +413,11 @@ class GameFolder:
             subprocess.run([os.path.join(BIN_DIR, "starsgen"), "--orders", self.game + ".hst",
                             "--player", str(n)], cwd=self.dir, check=True)
 
+    def correct_orders(self, row, text):
+        """Player `row` plays his turn file again and saves other orders over his first ones."""
+        subprocess.run([os.path.join(BIN_DIR, "starsgen"), "--orders",
+                        "%s.m%d" % (self.game, row), "--text", text], cwd=self.dir, check=True)
+
     def set_deadline(self, text):
         self.write(self.path("nextdl.txt"), text + "\r\n")
 
