@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -80,6 +81,39 @@ class SurveillanceTick {
   Dialogs* m_dialogs;
   OrderReceipts* m_receipts;
   StatusPublisher* m_status;
+  // What one look found of the turn: the host file, each player's orders.
+  struct TurnLook {
+    std::string gameDir;
+    stars::FileHeader host;
+    bool hostRead = false;
+    std::string turnSeen;  // the game and turn, empty when the host file cannot be read
+    bool news = false;     // not the run's first look: what changed is news
+    bool allIn = false;
+    std::vector<StatusPlayer> players;        // as the status page shows them
+    std::vector<int> lateRows;                // the human rows whose orders are not in
+    std::map<int, std::string> refusedFiles;  // row -> why the file there does not count
+    std::string lateWhy;                      // the late rows and why, for the log
+  };
+  // When the turn falls due, and what the page says of it.
+  struct TurnTiming {
+    bool passed = false;               // the deadline has passed
+    std::optional<long long> forceAt;  // when it goes without the late players
+    bool forcedNow = false;            // that time has come
+    std::string staleNote, forceNote;  // for the page
+  };
+  TurnLook LookAtTurn();
+  void JudgeOrders(TurnLook& look);
+  // The event command hears of each new set of orders that counts.
+  void TellOrdersIn(int row, const stars::OrderJudgement& judgement,
+                    const std::optional<FileVersion>& version, bool news);
+  void ShowReadiness(const TurnLook& look);  // colour, state line, ready sound
+  TurnTiming TimeTurn(const TurnLook& look, bool paused);
+  // A look that ends without a generation: the state logged and published, the refresh run.
+  std::optional<GenerationDue> Settle(const char* state, const std::string& note,
+                                      const TurnLook& look);
+  std::optional<GenerationDue> LateTurn(const TurnLook& look, const TurnTiming& timing);
+  std::optional<GenerationDue> DueTurn(const TurnLook& look, const TurnTiming& timing,
+                                       bool hostAsked);
   // The players' status page for the state just shown.
   void PublishStatus(const char* state, const std::string& note,
                      const std::vector<StatusPlayer>& players, bool hostRead,
