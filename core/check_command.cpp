@@ -30,6 +30,7 @@
 #include "platform/folder_lock.h"
 #include "platform/process.h"
 #include "platform/sdl_sound.h"
+#include "platform/text.h"
 #include "stars/stars_file.h"
 
 namespace ventari {
@@ -70,12 +71,6 @@ std::string FirstLineOf(const std::string& path, bool& found) {
   TextFileReader file;
   found = file.open(path);
   return found ? file.readLine() : std::string();
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
 }
 
 std::string HowRun(const ResolvedCommand& command) {
@@ -242,7 +237,7 @@ void CheckReport::ProgramLines() {
   // of every game sharing it from one address.
   const std::optional<std::string> forcedSender = SenderForcedBy(sendmail);
   const std::string& hostAddress = m_records.game.hostAddress;
-  const bool otherSender = forcedSender && Lower(*forcedSender) != Lower(hostAddress);
+  const bool otherSender = forcedSender && LowerAscii(*forcedSender) != LowerAscii(hostAddress);
   m_out << "mail system:     " << sendmail << (mailFound ? "" : ", not found")
         << (otherSender ? ", its own sender " + *forcedSender : std::string()) << "\n";
   if (!mailFound) Note("the mail program " + sendmail + " cannot be started");

@@ -25,6 +25,7 @@
 #include "platform/errors.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
+#include "platform/text.h"
 #include "platform/unique_fd.h"
 
 namespace ventari {
@@ -34,18 +35,6 @@ namespace {
 constexpr long long kDay = 24 * 60 * 60;
 // Enough of a message too large to read to find its sender.
 constexpr std::size_t kHeadBytes = 64 * 1024;
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-std::string Trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 // The message's bytes: the whole of one that may be read, the head of one too large.
 std::string ReadMessageBytes(const std::string& path, bool& tooLarge) {
@@ -70,18 +59,12 @@ std::string ReadMessageBytes(const std::string& path, bool& tooLarge) {
 }
 
 // Why a mailed order file does not count, in the players' French.
-std::string RefusalReason(const stars::GameFileRead& file, stars::OrderVerdict verdict) {
-  if (verdict == stars::OrderVerdict::kOtherTurn && file.read == stars::HeaderRead::kOk)
-    return "fait pour l'année " + std::to_string(file.header.year());
-  return OrderVerdictFrench(verdict);
-}
-
 std::string ShownLabel(const MailedFile& file) {
   return file.shownName.empty() ? std::string("sans nom") : "« " + file.shownName + " »";
 }
 
 bool IsTurnRequest(const std::string& subject, const std::string& game) {
-  return Lower(Trimmed(subject)) == "tour " + Lower(game);
+  return LowerAscii(Trimmed(subject)) == "tour " + LowerAscii(game);
 }
 
 // An order or turn file of the game: the game's own, whatever its year or player.
@@ -135,7 +118,8 @@ std::vector<int> MailedOrders::SenderRows(const std::string& sender) const {
   const GameSettings& game = m_records.game;
   for (int n = 1; n <= game.playerCount && !sender.empty(); ++n) {
     const PlayerEntry& player = game.player(n);
-    if (!player.isComputer() && player.problem.empty() && Lower(Trimmed(player.address)) == sender)
+    if (!player.isComputer() && player.problem.empty() &&
+        LowerAscii(Trimmed(player.address)) == sender)
       rows.push_back(n);
   }
   return rows;
@@ -319,7 +303,9 @@ void MailedOrders::Act(const MaildirEntry& entry, const Read& read, const stars:
     const std::string label = "le fichier " + ShownLabel(mailed) + " ne compte pas : ";
     std::optional<std::string> newer;
     if (judgement.verdict != stars::OrderVerdict::kIn) {
-      const std::string reason = RefusalReason(file, judgement.verdict);
+      const std::string reason = RefusalReason(
+          judgement.verdict,
+          file.read == stars::HeaderRead::kOk ? std::optional(file.header) : std::nullopt);
       refused.push_back(label + reason + ".");
       if (!firstReason) firstReason = reason;
     } else if (std::find(rows.begin(), rows.end(), fileRow) == rows.end()) {

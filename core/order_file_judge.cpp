@@ -77,4 +77,13 @@ std::string OrderVerdictFrench(stars::OrderVerdict verdict) {
   return "ce n'est pas un fichier d'ordres";
 }
 
+std::string RefusalReason(stars::OrderVerdict verdict,
+                          const std::optional<stars::FileHeader>& header) {
+  if (verdict == stars::OrderVerdict::kOtherTurn && header)
+    return "fait pour l'année " + std::to_string(header->year());
+  if (verdict == stars::OrderVerdict::kOtherPlayer && header)
+    return "c'est le fichier du joueur " + std::to_string(header->playerIndex() + 1);
+  return OrderVerdictFrench(verdict);
+}
+
 }  // namespace ventari

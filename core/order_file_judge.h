@@ -53,4 +53,9 @@ class OrderFileJudge {
 // coupé)", "fait sur un ancien fichier .M : le jeu le refuserait", ...
 std::string OrderVerdictFrench(stars::OrderVerdict verdict);
 
+// Why a file does not count, as the players read it: with the file's own header when it could be
+// read, the year it was made for or the player it is of; otherwise OrderVerdictFrench.
+std::string RefusalReason(stars::OrderVerdict verdict,
+                          const std::optional<stars::FileHeader>& header);
+
 }  // namespace ventari

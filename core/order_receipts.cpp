@@ -126,16 +126,6 @@ bool OrderReceipts::AddToReceipt(int row, int turn, const std::string& hash,
   return true;
 }
 
-std::string OrderReceipts::RefusalReason(const std::string& orderFile,
-                                         stars::OrderVerdict verdict) const {
-  const std::optional<stars::FileHeader> header = OrderFileHeader(orderFile);
-  if (verdict == stars::OrderVerdict::kOtherTurn && header)
-    return "fait pour l'année " + std::to_string(header->year());
-  if (verdict == stars::OrderVerdict::kOtherPlayer && header)
-    return "c'est le fichier du joueur " + std::to_string(header->playerIndex() + 1);
-  return OrderVerdictFrench(verdict);
-}
-
 void OrderReceipts::Look(int row, const std::string& orderFile,
                          const std::optional<FileVersion>& version,
                          const stars::OrderJudgement& judgement, const stars::FileHeader& host) {
@@ -217,7 +207,7 @@ void OrderReceipts::Send(int row, const std::string& orderFile,
     body += kParagraph + ("DL : " + deadline) + kParagraph + link;
     logged = "accepted " + orderFile + (judgement.savedOnly ? " (saved, not submitted)" : "");
   } else {
-    const std::string reason = RefusalReason(orderFile, judgement.verdict);
+    const std::string reason = RefusalReason(judgement.verdict, OrderFileHeader(orderFile));
     subject = g + " année " + yearText + " : ordres refusés";
     notes.refused.insert(notes.refused.begin(), "le fichier " + fileName + " reçu le " +
                                                     ForceTimeText(m_clock.Now()) +

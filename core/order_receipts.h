@@ -74,7 +74,6 @@ class OrderReceipts {
   bool Record(const std::string& record, int row, const Receipt& receipt);
   std::string RefusalBody(const std::vector<std::string>& refused,
                           const stars::FileHeader& host) const;
-  std::string RefusalReason(const std::string& orderFile, stars::OrderVerdict verdict) const;
   void Send(int row, const std::string& orderFile, const stars::OrderJudgement& judgement,
             const stars::FileHeader& host, const Receipt& receipt,
             const std::optional<Receipt>& replaced);

@@ -9,24 +9,13 @@
 #include "platform/clock.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace ventari {
 
 namespace {
 
 constexpr const char* kDayNames[] = {"mon", "tue", "wed", "thu", "fri", "sat", "sun"};
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
-std::string Trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 bool TwoDigits(const std::string& text, int limit, int& value) {
   if (text.size() != 2 || text[0] < '0' || text[0] > '9' || text[1] < '0' || text[1] > '9')
@@ -43,7 +32,7 @@ int WeekdayFromMonday(int tmWeekday) { return (tmWeekday + 6) % 7; }
 ScheduleReading ReadSchedule(const char* text) {
   ScheduleReading reading;
   const std::string given = text ? text : "";
-  const std::string value = Lower(Trimmed(given));
+  const std::string value = LowerAscii(Trimmed(given));
   Schedule schedule;
   schedule.text = given;
   if (value.empty() || value == "league") {

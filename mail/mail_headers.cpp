@@ -4,18 +4,13 @@
 #include <cctype>
 
 #include "mail/mail_message.h"
+#include "platform/text.h"
 
 namespace ventari {
 
 namespace {
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
-
-std::string Trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1));
-}
 
 // The text outside quoted strings and comments: each quoted string becomes one '"' (no address
 // may hold one), each comment a blank. False when a quote or a comment does not end.
@@ -57,7 +52,7 @@ std::vector<std::string> Split(std::string_view text, char separator) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = text.find(separator, start);
-    pieces.push_back(Trimmed(text.substr(start, end - start)));
+    pieces.push_back(Trimmed(text.substr(start, end - start), " \t\r\n"));
     if (end == std::string_view::npos) return pieces;
     start = end + 1;
   }
@@ -113,13 +108,6 @@ bool StatementPasses(const std::string& statement, const std::string& domain) {
 
 }  // namespace
 
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
-
 std::vector<std::pair<std::string, std::string>> RawHeaderFields(std::string_view bytes) {
   Fields fields;
   std::size_t at = 0;
@@ -172,7 +160,7 @@ PlainSender SenderOfFields(const Fields& fields) {
     if (open == std::string::npos || close == std::string::npos || close < open ||
         outside.find('<', open + 1) != std::string::npos ||
         outside.find('>', close + 1) != std::string::npos ||
-        !Trimmed(std::string_view(outside).substr(close + 1)).empty())
+        !Trimmed(std::string_view(outside).substr(close + 1), " \t\r\n").empty())
       return {{}, "brackets that do not hold one address in From"};
     address = outside.substr(open + 1, close - open - 1);
   }

@@ -9,10 +9,9 @@
 #include <utility>
 #include <vector>
 
-namespace ventari {
+#include "platform/text.h"
 
-// The text with its ASCII letters in lower case (addresses, field names, header words).
-std::string LowerAscii(std::string_view text);
+namespace ventari {
 
 // The top-level fields of a message, in order, names in lower case, values unfolded and
 // otherwise untouched (no decoding). Reading stops at the first empty line.
