@@ -140,15 +140,16 @@ void Generation::TellUnusableJournal(const std::string& problem) {
   const std::string record = GameDir() + "/ventari-journal-told.txt";
   if (TurnRecordHolds(record, problem)) return;
   const std::string& g = m_records.game.gameName;
-  const std::string savedDir = GetCurrentDir();
-  m_mailer.SendEmail(g + " human host", m_records.game.hostAddress, "ERREUR Ventari : jeu " + g,
-                     "journal du tour inutilisable, aucun tour n'est généré" +
-                         std::string(kParagraph) + problem + kParagraph +
-                         "ventari --restore ANNÉE remet la partie comme une sauvegarde la tient ; "
-                         "ou supprimez le journal si le tour était fini." +
-                         kParagraph + "le robot Ventari de service.",
-                     std::nullopt, std::nullopt, std::nullopt);
-  SetCurrentDir(savedDir);
+  KeepingWorkingFolder([&] {
+    m_mailer.SendEmail(
+        g + " human host", m_records.game.hostAddress, "ERREUR Ventari : jeu " + g,
+        "journal du tour inutilisable, aucun tour n'est généré" + std::string(kParagraph) +
+            problem + kParagraph +
+            "ventari --restore ANNÉE remet la partie comme une sauvegarde la tient ; "
+            "ou supprimez le journal si le tour était fini." +
+            kParagraph + "le robot Ventari de service.",
+        std::nullopt, std::nullopt, std::nullopt);
+  });
   try {
     WriteTurnRecord(record, problem);
   } catch (const EInOutError& error) {

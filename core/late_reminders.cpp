@@ -94,7 +94,6 @@ void LateReminders::Remind(const std::vector<int>& lateRows, int turn,
   }
 
   const std::string subject = g + " année " + state.yearText + " : ordres attendus";
-  const std::string savedDir = GetCurrentDir();
   for (int row : due) {
     const PlayerEntry& player = game.player(row);
     std::string body = "vos ordres de l'année " + state.yearText + " ne sont pas arrivés.";
@@ -108,10 +107,11 @@ void LateReminders::Remind(const std::vector<int>& lateRows, int turn,
              "reminder to the late player " + std::to_string(row) + " (" + player.name + ")" +
                  (refused != refusedFiles.end() ? ", whose file does not count: " + refused->second
                                                 : ""));
-    m_mailer.SendEmail(player.name, player.address, subject, body, std::nullopt, std::nullopt,
-                       MailIdentity{g, state.yearText, row, "reminder"});
+    KeepingWorkingFolder([&] {
+      m_mailer.SendEmail(player.name, player.address, subject, body, std::nullopt, std::nullopt,
+                         MailIdentity{g, state.yearText, row, "reminder"});
+    });
   }
-  SetCurrentDir(savedDir);
   if (m_events) {
     std::vector<std::string> names;
     for (int row : due) names.push_back(game.player(row).name);

@@ -427,16 +427,16 @@ void MailedOrders::SendTurnAgain(const std::string& key, int row, const stars::F
                                          : std::string("votre premier fichier .M");
   const MonitorState& state = m_records.monitor;
   LogEvent("info", "orders by mail: turn file " + name + " sent again to " + who);
-  const std::string savedDir = GetCurrentDir();
-  m_mailer.SendEmail(
-      player.name, player.address, subject,
-      file + " est en attachement, envoyé à nouveau à votre demande : il sert à vos ordres de " +
-          "l'année " + yearText + "." + kParagraph +
-          "DL : " + (state.deadlineKnown ? state.deadlineText : std::string("pas encore connue")) +
-          kParagraph + GamePageLink(m_link, game),
-      published, name,
-      MailIdentity{g, yearText, row, "turn-again-" + ContentsHash(key).substr(0, 16), true});
-  SetCurrentDir(savedDir);
+  KeepingWorkingFolder([&] {
+    m_mailer.SendEmail(
+        player.name, player.address, subject,
+        file + " est en attachement, envoyé à nouveau à votre demande : il sert à vos ordres de " +
+            "l'année " + yearText + "." + kParagraph + "DL : " +
+            (state.deadlineKnown ? state.deadlineText : std::string("pas encore connue")) +
+            kParagraph + GamePageLink(m_link, game),
+        published, name,
+        MailIdentity{g, yearText, row, "turn-again-" + ContentsHash(key).substr(0, 16), true});
+  });
 }
 
 std::optional<std::string> MailedOrders::Refusal(int row, int turn) const {

@@ -142,14 +142,15 @@ std::optional<std::string> HostNews::Look() {
   const std::string& g = game.gameName;
   LogEvent("info", "the host's message to the players: " + news->text);
   const std::string body = news->text + kParagraph + m_link.Paragraph(game) + "Ventari Robot";
-  const std::string savedDir = GetCurrentDir();
   for (int n = 1; n <= game.playerCount; ++n) {
     const PlayerEntry& player = game.player(n);
     if (player.isComputer()) continue;
-    m_mailer.SendEmail(player.name, player.address, g + " : message de l'hôte", body, std::nullopt,
-                       std::nullopt, MailIdentity{g, std::to_string(news->id), n, "news"});
+    KeepingWorkingFolder([&] {
+      m_mailer.SendEmail(player.name, player.address, g + " : message de l'hôte", body,
+                         std::nullopt, std::nullopt,
+                         MailIdentity{g, std::to_string(news->id), n, "news"});
+    });
   }
-  SetCurrentDir(savedDir);
   if (m_events) m_events->Send(events::News(g, news->text));
   return news->text;
 }

@@ -148,7 +148,6 @@ void OpeningTurn::MailPlayers(const stars::FileHeader& host, Round& round) {
                            "Prochaine DL dans " + std::to_string(hours) + "heures." + kParagraph +
                            GamePageLink(m_link, game);
   const std::string yearText = std::to_string(host.year());
-  const std::string savedDir = GetCurrentDir();
   for (int n = 1; n <= game.playerCount; ++n) {
     const PlayerEntry& player = game.player(n);
     std::vector<long long>& failed = round.failures[n];
@@ -157,10 +156,12 @@ void OpeningTurn::MailPlayers(const stars::FileHeader& host, Round& round) {
         (!failed.empty() && now < failed.back() + kDefaultMailRetrySeconds))
       continue;
     const std::string name = g + ".m" + std::to_string(n);
-    const int result = m_mailer.SendEmail(
-        player.name, player.address, g + " année " + yearText, body,
-        m_records.host.publicationDir + "\\" + g + "\\" + name, name,
-        MailIdentity{g, yearText, n, "first-turn", false, std::to_string(host.gameId)});
+    const int result = KeepingWorkingFolder([&] {
+      return m_mailer.SendEmail(
+          player.name, player.address, g + " année " + yearText, body,
+          m_records.host.publicationDir + "\\" + g + "\\" + name, name,
+          MailIdentity{g, yearText, n, "first-turn", false, std::to_string(host.gameId)});
+    });
     if (result == 0) {
       round.mailed.insert(n);
       LogEvent("info", "first turn file " + name + " mailed to player " + std::to_string(n) + " (" +
@@ -173,7 +174,6 @@ void OpeningTurn::MailPlayers(const stars::FileHeader& host, Round& round) {
     }
     if (!WriteRound(host.turn, round)) break;
   }
-  SetCurrentDir(savedDir);
 }
 
 }  // namespace ventari

@@ -217,13 +217,13 @@ void OrderReceipts::Send(int row, const std::string& orderFile,
   }
   LogEvent("info",
            "receipt to player " + std::to_string(row) + " (" + player.name + "): " + logged);
-  const std::string savedDir = GetCurrentDir();
-  m_mailer.SendEmail(
-      player.name, player.address, subject, body, std::nullopt, std::nullopt,
-      MailIdentity{g, yearText, row,
-                   "receipt-" + receipt.hash.substr(0, 16) + "-" + std::to_string(receipt.at),
-                   true});
-  SetCurrentDir(savedDir);
+  KeepingWorkingFolder([&] {
+    m_mailer.SendEmail(
+        player.name, player.address, subject, body, std::nullopt, std::nullopt,
+        MailIdentity{g, yearText, row,
+                     "receipt-" + receipt.hash.substr(0, 16) + "-" + std::to_string(receipt.at),
+                     true});
+  });
 }
 
 std::string OrderReceipts::RefusalBody(const std::vector<std::string>& refused,
@@ -256,11 +256,11 @@ void OrderReceipts::SendRefusal(int row, const std::vector<std::string>& refused
     return;
   }
   LogEvent("info", "refusal to player " + std::to_string(row) + " (" + player.name + ")");
-  const std::string savedDir = GetCurrentDir();
-  m_mailer.SendEmail(player.name, player.address, g + " année " + yearText + " : ordres refusés",
-                     RefusalBody(refused, host), std::nullopt, std::nullopt,
-                     MailIdentity{g, yearText, row, "mail-refused-" + key, true});
-  SetCurrentDir(savedDir);
+  KeepingWorkingFolder([&] {
+    m_mailer.SendEmail(player.name, player.address, g + " année " + yearText + " : ordres refusés",
+                       RefusalBody(refused, host), std::nullopt, std::nullopt,
+                       MailIdentity{g, yearText, row, "mail-refused-" + key, true});
+  });
 }
 
 std::optional<std::chrono::milliseconds> OrderReceipts::LookAgainIn() const {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace ventari {
 
@@ -35,6 +36,21 @@ class ScopedWorkingFolder {
   std::string m_saved;
   bool m_inside = true;
 };
+
+// Runs `act` (a mail: a mail client may move the working folder) and goes back to the folder it
+// was run in, raising EInOutError when it cannot; thrown through, it goes back quietly.
+template <class Act>
+decltype(auto) KeepingWorkingFolder(Act&& act) {
+  ScopedWorkingFolder kept(GetCurrentDir(), ".");
+  if constexpr (std::is_void_v<decltype(act())>) {
+    act();
+    kept.Back();
+  } else {
+    auto result = act();
+    kept.Back();
+    return result;
+  }
+}
 
 // Creates one folder; false when it could not be made.
 bool CreateDir(std::string_view path);
