@@ -13,6 +13,7 @@
 #include <tuple>
 #include <utility>
 
+#include "core/daily_quota.h"
 #include "core/forced_turn.h"
 #include "core/order_file_judge.h"
 #include "core/order_receipts.h"
@@ -32,7 +33,6 @@ namespace ventari {
 
 namespace {
 
-constexpr long long kDay = 24 * 60 * 60;
 // Enough of a message too large to read to find its sender.
 constexpr std::size_t kHeadBytes = 64 * 1024;
 
@@ -401,10 +401,7 @@ void MailedOrders::SendTurnAgain(const std::string& key, int row, const stars::F
   const std::string& g = game.gameName;
   const std::string who = "player " + std::to_string(row) + " (" + player.name + ")";
   const long long now = EpochSeconds(m_clock.Now());
-  const std::vector<long long> sent = m_record.TurnsSent(row);
-  const auto today =
-      std::count_if(sent.begin(), sent.end(), [&](long long at) { return at > now - kDay; });
-  if (today >= kTurnRequestsPerDay) {
+  if (NextAllowedAt(m_record.TurnsSent(row), now, kTurnRequestsPerDay)) {
     LogEvent("warning", "orders by mail: the turn file asked for by " + who + " in mail " + key +
                             " not sent: " + std::to_string(kTurnRequestsPerDay) +
                             " went in the last 24 hours");

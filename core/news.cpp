@@ -4,6 +4,7 @@
 #include <charconv>
 #include <ctime>
 
+#include "core/daily_quota.h"
 #include "core/events.h"
 #include "core/game_checks.h"
 #include "core/records.h"
@@ -16,7 +17,6 @@ namespace ventari {
 
 namespace {
 
-constexpr long long kDay = 24 * 3600;
 // The record keeps the last ids only: enough to count a day's and to know the last one.
 constexpr std::size_t kIdsKept = 20;
 
@@ -89,12 +89,9 @@ int NewsCommand(const std::string& text, long long now, std::ostream& out, std::
     }
     // Counted on what was mailed: a message replaced before the robot saw it reached nobody.
     const std::vector<long long> sent = ReadNewsSent(host.repJeu);
-    const long long lately =
-        std::count_if(sent.begin(), sent.end(), [&](long long id) { return id > now - kDay; });
-    if (lately >= kMostNewsPerDay) {
-      const long long oldest = sent[sent.size() - static_cast<std::size_t>(kMostNewsPerDay)];
+    if (const std::optional<long long> next = NextAllowedAt(sent, now, kMostNewsPerDay)) {
       err << "ventari: " << kMostNewsPerDay << " messages went to the players of " << game.gameName
-          << " in the last 24 hours; the next one may go after " << Clock(oldest + kDay) << "\n";
+          << " in the last 24 hours; the next one may go after " << Clock(*next) << "\n";
       return 1;
     }
     // Each message its own id, later than any before, so that the robot mails it once.
