@@ -53,7 +53,7 @@ int RunHeadless(int argc, char** argv) {
   RobotParts parts({s.records, nullptr, dialogs, s.app, s.clock, deadlineMaker, s.yearMaker,
                     s.mailer, s.runner, s.sound, MailLinkFromEnvironment(), GameTimeLimit(),
                     ReminderLeadFromEnvironment(), ReceiptsOnFromEnvironment(),
-                    ForceFromEnvironment(), MaildirFromEnvironment(), s.eventSink()});
+                    ForceFromEnvironment(), MaildirFromEnvironment(), s.eventSink(), s.schedule});
   Robot& robot = parts.robot();
 
   // As the window's handlers do: an error goes to its box and the robot goes on.

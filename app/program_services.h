@@ -35,9 +35,8 @@ struct ProgramServices {
     const GameTimeLimitSetting limit = ReadGameTimeLimit(std::getenv("VENTARI_GAME_TIMEOUT"));
     if (!limit.problem.empty()) LogEvent("warning", limit.problem);
     // A bad value has ended the program before this point.
-    const ScheduleReading schedule = ScheduleFromEnvironment();
-    if (schedule.schedule && !schedule.schedule->fromLeague())
-      scheduleMaker.emplace(records, clock, *schedule.schedule);
+    schedule = ScheduleFromEnvironment().schedule.value_or(Schedule{});
+    if (!schedule.fromLeague()) scheduleMaker.emplace(records, clock, schedule);
     if (const std::optional<std::string> command = EventCommandFromEnvironment())
       events.emplace(*command);
   }
@@ -63,6 +62,8 @@ struct ProgramServices {
   SdlSoundPlayer sound;
   YearTool yearMaker;
   // With a schedule, the deadline cache is written from it and the league is never asked.
+  // How the deadlines are set, read once here and handed down.
+  Schedule schedule;
   std::optional<ScheduleDeadlineMaker> scheduleMaker;
   // The host's event command; at the end, what is queued still runs for a few seconds.
   std::optional<EventCommand> events;

@@ -133,12 +133,12 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
     m_services.deadlineMaker = m_deadlineFetch.get();
   }
 
-  m_parts = std::make_unique<RobotParts>(
-      RobotServices{m_services.records, this, m_services.dialogs, m_services.app, m_services.clock,
-                    *m_services.deadlineMaker, m_services.yearMaker, m_services.mailer,
-                    m_services.runner, m_services.sound, m_services.leagueSite, GameTimeLimit(),
-                    ReminderLeadFromEnvironment(), ReceiptsOnFromEnvironment(),
-                    ForceFromEnvironment(), MaildirFromEnvironment(), m_services.events});
+  m_parts = std::make_unique<RobotParts>(RobotServices{
+      m_services.records, this, m_services.dialogs, m_services.app, m_services.clock,
+      *m_services.deadlineMaker, m_services.yearMaker, m_services.mailer, m_services.runner,
+      m_services.sound, m_services.leagueSite, GameTimeLimit(), ReminderLeadFromEnvironment(),
+      ReceiptsOnFromEnvironment(), ForceFromEnvironment(), MaildirFromEnvironment(),
+      m_services.events, m_services.schedule});
 
   const std::string workingFolder = GetCurrentDir();
   m_reactions = std::make_unique<FileReactions>(FileReactionHooks{

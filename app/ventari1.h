@@ -11,6 +11,7 @@
 
 #include "core/mail_link.h"
 #include "core/monitor_view.h"
+#include "core/schedule.h"
 
 class QLabel;
 class QPushButton;
@@ -48,6 +49,7 @@ struct FormServices {
   SoundPlayer& sound;
   MailLink leagueSite;          // the players' mails' link
   EventSink* events = nullptr;  // the host's event command; null: none
+  Schedule schedule{};          // how the deadlines are set, read once at the start
 };
 
 class TForm1 : public QWidget, public MonitorView {

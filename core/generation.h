@@ -102,6 +102,9 @@ class Generation {
   // The year the last turn done played, as its mails' subjects name it.
   const std::string& LastYearPlayed() const { return m_lastYearPlayed; }
 
+  // How the next deadline is set (the league's, until told): the turn mail's hours.
+  void SetSchedule(const Schedule& schedule) { m_schedule = schedule; }
+
   // Generations that have come to an end, whichever way (the guard against queued clicks).
   unsigned finishedCount() const { return m_finished; }
 
@@ -157,7 +160,7 @@ class Generation {
   std::chrono::seconds m_gameTimeLimit;
   long long m_mailRetrySeconds = MailRetrySecondsFromEnvironment();
   // How the next deadline is set: the turn mail gives the hours to it.
-  Schedule m_schedule = ScheduleFromEnvironment().schedule.value_or(Schedule{});
+  Schedule m_schedule;
   unsigned m_finished = 0;
   Without m_without;
   std::string m_lastYearPlayed;

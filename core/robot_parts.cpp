@@ -19,6 +19,8 @@ RobotParts::RobotParts(const RobotServices& s)
              &m_receipts, &m_status),
       m_robot(s.records, s.app, s.dialogs, m_refresh, m_tick, m_generation) {
   m_tick.SetForce(s.force);
+  m_tick.SetSchedule(s.schedule);
+  m_generation.SetSchedule(s.schedule);
   if (s.maildir) {
     m_mailed.emplace(s.records, s.mailer, m_receipts, s.clock, s.leagueSite, *s.maildir);
     m_tick.SetMailedOrders(&*m_mailed);

@@ -50,6 +50,7 @@ struct RobotServices {
   std::optional<ForceSetting> force;        // nothing: no turn forced past absent players
   std::optional<std::string> maildir;       // orders by mail from it; nothing: none
   EventSink* events = nullptr;              // the host's event command; null: none
+  Schedule schedule{};                      // how the deadlines are set
 };
 
 class RobotParts {

@@ -43,8 +43,7 @@ SurveillanceTick::SurveillanceTick(ProgramRecords& records, MonitorView& view, S
       m_reminders(reminders),
       m_dialogs(dialogs),
       m_receipts(receipts),
-      m_status(status),
-      m_schedule(ScheduleFromEnvironment().schedule) {
+      m_status(status) {
   m_loggedVerdicts.fill({});
 }
 
@@ -117,8 +116,8 @@ void SurveillanceTick::PublishStatus(const char* state, const std::string& note,
   snapshot.stateNote = note;
   snapshot.news = m_newsText;
   // The league's own page says how it sets deadlines; the host's schedule is said here.
-  if (m_schedule && !m_schedule->fromLeague())
-    snapshot.schedule = ScheduleFrench(*m_schedule, m_records.game.hoursToDeadline);
+  if (!m_schedule.fromLeague())
+    snapshot.schedule = ScheduleFrench(m_schedule, m_records.game.hoursToDeadline);
   if (monitor.deadlineKnown && !(hostRead && host.gameOver())) snapshot.deadline = monitor.deadline;
   const std::string hostFile = m_records.host.repJeu + "/" + g + "/" + g + ".hst";
   if (hostRead) snapshot.lastGeneration = StatusPublisher::LastGeneration(hostFile, host.turn);

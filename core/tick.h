@@ -50,6 +50,8 @@ class SurveillanceTick {
                    LateReminders* reminders = nullptr, Dialogs* dialogs = nullptr,
                    OrderReceipts* receipts = nullptr, StatusPublisher* status = nullptr);
 
+  // How the deadlines are set, for the page (the league's, until told).
+  void SetSchedule(const Schedule& schedule) { m_schedule = schedule; }
   // Turns forced past absent players that many hours after the deadline; nothing: never.
   void SetForce(std::optional<ForceSetting> force) { m_force = std::move(force); }
   // Orders by mail, taken at each look before the order files are judged; null: none.
@@ -124,8 +126,8 @@ class SurveillanceTick {
   OpeningTurn* m_opening = nullptr;
   EventSink* m_events = nullptr;
   HostNews* m_news = nullptr;
-  std::string m_newsText;              // for the page
-  std::optional<Schedule> m_schedule;  // how the deadlines are set, for the page
+  std::string m_newsText;  // for the page
+  Schedule m_schedule;     // how the deadlines are set, for the page
   void LogPause(const std::optional<std::string>& pause);
   void RemindHostOfForcedTurn(int turn, const std::string& gameDir);
   // Sends a reminder to the host once per turn (`again`: whatever was sent), recorded in its own
