@@ -40,22 +40,8 @@ std::string EventKind(const std::string& json) {
   return json.substr(start, json.find('"', start) - start);
 }
 
-// The whole object in an anonymous file read from its start: the command sees its end where
-// the object ends.
-UniqueFd EventFile(const std::string& json) {
-  UniqueFd file(::memfd_create("ventari-event", MFD_CLOEXEC));
-  if (!file.valid()) return file;
-  const std::string bytes = json + "\n";
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = ::write(file.get(), bytes.data() + written, bytes.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return UniqueFd();
-    written += static_cast<std::size_t>(n);
-  }
-  if (::lseek(file.get(), 0, SEEK_SET) != 0) return UniqueFd();
-  return file;
-}
+// The whole object, one line, as the command's input: it sees its end where the object ends.
+UniqueFd EventFile(const std::string& json) { return WholeInputFile("ventari-event", json + "\n"); }
 
 }  // namespace
 

@@ -66,20 +66,9 @@ std::optional<std::string> LocateProgram(std::string_view program) {
 
 namespace {
 
-// The whole message in an anonymous file, read from its start: sendmail sees its end only
-// where the message ends, never where a robot killed in mid-write stopped.
+// The whole message as sendmail's input: it sees its end only where the message ends.
 UniqueFd WholeMessageFile(const std::string& bytes) {
-  UniqueFd file(::memfd_create("ventari-mail", MFD_CLOEXEC));
-  if (!file.valid()) return file;
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = ::write(file.get(), bytes.data() + written, bytes.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return UniqueFd();
-    written += static_cast<std::size_t>(n);
-  }
-  if (::lseek(file.get(), 0, SEEK_SET) != 0) return UniqueFd();
-  return file;
+  return WholeInputFile("ventari-mail", bytes);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -255,6 +256,20 @@ std::optional<StartedChild> StartChild(const ChildSettings& settings) {
   gateRead.reset();
   StartedChild child(pid, std::move(gateWrite), std::move(reportRead));
   return child;
+}
+
+UniqueFd WholeInputFile(const char* name, std::string_view bytes) {
+  UniqueFd file(::memfd_create(name, MFD_CLOEXEC));
+  if (!file.valid()) return file;
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(file.get(), bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return UniqueFd();
+    written += static_cast<std::size_t>(n);
+  }
+  if (::lseek(file.get(), 0, SEEK_SET) != 0) return UniqueFd();
+  return file;
 }
 
 }  // namespace ventari

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/unique_fd.h"
@@ -68,6 +69,11 @@ bool PollEnd(const UniqueFd& pidfd, std::chrono::steady_clock::time_point deadli
 // Sleeps `most` at most, and not past `deadline` (at least a millisecond).
 void SleepAtMostUntil(std::chrono::steady_clock::time_point deadline,
                       std::chrono::milliseconds most);
+
+// The whole of `bytes` in an anonymous file (named `name` for /proc) read from its start: a child
+// given it as its input sees its end only where the bytes end, never where a writer killed in
+// mid-write stopped. Invalid when it cannot be made.
+UniqueFd WholeInputFile(const char* name, std::string_view bytes);
 
 // This process's environment as strings.
 std::vector<std::string> CurrentEnvironment();
