@@ -10,6 +10,7 @@
 #include "core/event_command.h"
 #include "core/forced_turn.h"
 #include "core/game_checks.h"
+#include "core/game_store.h"
 #include "core/generation.h"
 #include "core/late_reminders.h"
 #include "core/mail_link.h"
@@ -134,6 +135,9 @@ int CheckCommand(std::ostream& out) {
   const std::string gameDir = host.repJeu + "/" + game.gameName;
   const std::string stem = gameDir + "/" + game.gameName;
   out << "game:            " << game.gameName << " (" << gameDir << ")\n";
+  // Read, never made nor mended here: the robot does nothing on a game whose store it cannot use.
+  const std::optional<std::string> storeProblem =
+      GameStoreProblem(gameDir, GameStore::Access::kRead);
   bool found = false;
   const std::string year = FirstLineOf(YearCachePath(records), found);
   out << "year:            " << (found ? year : "not read yet (no year cache)") << "\n";
@@ -251,7 +255,8 @@ int CheckCommand(std::ostream& out) {
       out << "orders by mail:  " << *unusable << "\n";
       note("VENTARI_MAILDIR=" + *maildir + ": " + *unusable);
     } else {
-      const std::size_t waiting = hostRead ? MailedWaiting(records, *maildir, hostHeader) : 0;
+      const std::size_t waiting =
+          hostRead && !storeProblem ? MailedWaiting(records, *maildir, hostHeader) : 0;
       out << "orders by mail:  " << *maildir << ", " << waiting
           << (waiting == 1 ? " message waits" : " messages wait") << "\n";
     }
@@ -305,6 +310,8 @@ int CheckCommand(std::ostream& out) {
     }
   }
 
+  out << "game store:      " << storeProblem.value_or(GameStorePath(gameDir)) << "\n";
+  if (storeProblem) note(*storeProblem + "; put back a copy of it, or move it away");
   const std::vector<std::string> backups = ListGameBackups(gameDir);
   out << "backups:        ";
   for (const std::string& name : backups) out << " " << name;
@@ -356,13 +363,16 @@ int CheckCommand(std::ostream& out) {
     deadlineSaid = "passed";
   }
   const std::optional<long long> lastGeneration =
-      hostRead ? LastGenerationEnd(gameDir, hostHeader.turn, std::nullopt) : std::nullopt;
+      hostRead && !storeProblem ? LastGenerationEnd(gameDir, hostHeader.turn, std::nullopt)
+                                : std::nullopt;
   if (deadlineTime && DeadlineOfTurnPlayed(*deadlineTime, lastGeneration))
     out << "league date:     the page still gives the deadline of the turn just played ("
         << ForceTimeText(*deadlineTime) << ", generated "
         << ForceTimeText(LocalDateTime(*lastGeneration)) << ")\n";
   if (hostRead && hostHeader.gameOver()) {
     turn = "the game is over";
+  } else if (storeProblem) {
+    turn = "the game store cannot be used: the robot does nothing on the game";
   } else if (FileExists(JournalPath(gameDir))) {
     turn = "an interrupted turn waits: the robot finishes it when it starts";
   } else if (pause) {
