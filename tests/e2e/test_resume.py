@@ -590,6 +590,28 @@ class CheckTest(TurnCase):
         out = self.check(self.msmtp()).stdout.decode()
         self.assertRegex(out, r"turn:            before the deadline \(in \d+ h \d+ min\)\n")
 
+    def test_check_tells_a_game_store_it_cannot_read_and_leaves_it(self):
+        self.prepare()
+        store = self.game.path("ventari.sqlite")
+        junk = b"not a database, a text the host copied over it\n" * 100
+        with open(store, "wb") as f:
+            f.write(junk)
+        run = self.check(self.msmtp())
+        out = run.stdout.decode()
+        self.assertEqual(run.returncode, 1, out)
+        said = "the game store %s cannot be used: file is not a database" % store
+        self.assertIn("game store:      %s\n" % said, out)
+        self.assertIn("set-up:          %s; put back a copy of it, or move it away\n" % said, out)
+        self.assertIn("turn:            the game store cannot be used: the robot does nothing "
+                      "on the game\n", out)
+        self.assertEqual(read_bytes(store), junk)
+
+        # Moved away: nothing in its place until the robot makes a new one.
+        os.remove(store)
+        out = self.check(self.msmtp()).stdout.decode()
+        self.assertIn("game store:      %s\n" % store, out)
+        self.assertFalse(os.path.exists(store))
+
 
 if __name__ == "__main__":
     unittest.main()
