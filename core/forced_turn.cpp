@@ -91,6 +91,9 @@ void WriteForcedTurn(const std::string& gameDir, const ForcedTurn& forced) {
 }
 
 void ForgetForcedTurn(const std::string& gameDir, int turn) {
+  // Written only when there is something to forget: a generation that fails before its backup
+  // leaves the game's folder as it was.
+  if (!ReadForcedTurn(gameDir, turn)) return;
   GameStore store(gameDir, GameStore::Access::kWrite);
   store.Run("DELETE FROM forced_turn WHERE turn = ?", turn);
 }
