@@ -10,6 +10,7 @@
 #include "core/event_command.h"
 #include "core/forced_turn.h"
 #include "core/game_checks.h"
+#include "core/game_store.h"
 #include "core/generation.h"
 #include "core/late_reminders.h"
 #include "core/mail_link.h"
@@ -134,6 +135,7 @@ class CheckReport {
   std::string m_pageLine;
   std::optional<ForceSetting> m_force;
   std::optional<std::string> m_pause;
+  std::optional<std::string> m_storeProblem;  // the game store cannot be used, and why
 };
 
 std::optional<int> CheckReport::LoadSettings() {
@@ -178,6 +180,8 @@ std::optional<int> CheckReport::LoadSettings() {
 
 void CheckReport::GameLines() {
   m_out << "game:            " << m_records.game.gameName << " (" << m_gameDir << ")\n";
+  // Read, never made nor mended here: the robot does nothing on a game whose store it cannot use.
+  m_storeProblem = GameStoreProblem(m_gameDir, GameStore::Access::kRead);
   bool found = false;
   const std::string year = FirstLineOf(YearCachePath(m_records), found);
   m_out << "year:            " << (found ? year : "not read yet (no year cache)") << "\n";
@@ -330,7 +334,8 @@ void CheckReport::MailedOrderLines() {
     m_out << "orders by mail:  " << *unusable << "\n";
     Note("VENTARI_MAILDIR=" + *maildir + ": " + *unusable);
   } else {
-    const std::size_t waiting = m_hostRead ? MailedWaiting(m_records, *maildir, m_hostHeader) : 0;
+    const std::size_t waiting =
+        m_hostRead && !m_storeProblem ? MailedWaiting(m_records, *maildir, m_hostHeader) : 0;
     m_out << "orders by mail:  " << *maildir << ", " << waiting
           << (waiting == 1 ? " message waits" : " messages wait") << "\n";
   }
@@ -363,6 +368,8 @@ void CheckReport::RobotLines() {
            "; ventari --restore YEAR or its deletion lets the robot go on");
     }
   }
+  m_out << "game store:      " << m_storeProblem.value_or(GameStorePath(m_gameDir)) << "\n";
+  if (m_storeProblem) Note(*m_storeProblem + "; put back a copy of it, or move it away");
   const std::vector<std::string> backups = ListGameBackups(m_gameDir);
   m_out << "backups:        ";
   for (const std::string& name : backups) m_out << " " << name;
@@ -410,7 +417,8 @@ int CheckReport::Verdicts() {
   } catch (const EConvertError&) {
   }
   const std::optional<long long> lastGeneration =
-      m_hostRead ? LastGenerationEnd(m_gameDir, m_hostHeader.turn, std::nullopt) : std::nullopt;
+      m_hostRead && !m_storeProblem ? LastGenerationEnd(m_gameDir, m_hostHeader.turn, std::nullopt)
+                                    : std::nullopt;
   if (deadline && DeadlineOfTurnPlayed(*deadline, lastGeneration))
     m_out << "league date:     the page still gives the deadline of the turn just played ("
           << ForceTimeText(*deadline) << ", generated "
@@ -433,6 +441,7 @@ std::string CheckReport::TurnVerdict(const std::optional<TDateTime>& deadline,
     deadlineSaid = "passed";
   }
   if (m_hostRead && m_hostHeader.gameOver()) return "the game is over";
+  if (m_storeProblem) return "the game store cannot be used: the robot does nothing on the game";
   if (FileExists(JournalPath(m_gameDir)))
     return "an interrupted turn waits: the robot finishes it when it starts";
   if (m_pause)

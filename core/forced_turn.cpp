@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "core/game_store.h"
 #include "core/late_reminders.h"
 #include "platform/clock.h"
 #include "platform/datetime.h"
@@ -34,21 +35,28 @@ std::string LastGenerationPath(const std::string& gameDir) {
 }
 
 void WriteLastGeneration(const std::string& gameDir, int turn, long long secondsSinceEpoch) {
-  ReplaceFileContents(LastGenerationPath(gameDir), "turn " + std::to_string(turn) + "\r\n" +
-                                                       std::to_string(secondsSinceEpoch) + "\r\n");
+  GameStore store(gameDir, GameStore::Access::kWrite);
+  store.Run("INSERT OR REPLACE INTO generation(turn, ended_at) VALUES(?, ?)", turn,
+            secondsSinceEpoch);
 }
 
 std::optional<long long> LastGenerationEnd(const std::string& gameDir, int turn,
                                            std::optional<long long> known) {
-  TextFileReader file;
-  if (!file.open(LastGenerationPath(gameDir)) || file.readLine() != "turn " + std::to_string(turn))
-    return known;
-  const std::string seconds = file.readLine();
-  long long recorded = 0;
-  const auto [end, error] =
-      std::from_chars(seconds.data(), seconds.data() + seconds.size(), recorded);
-  if (error != std::errc() || end != seconds.data() + seconds.size()) return known;
+  GameStore store(gameDir, GameStore::Access::kRead);
+  GameStore::Query query = store.Select("SELECT ended_at FROM generation WHERE turn = ?", turn);
+  if (!query.Step()) return known;
+  const long long recorded = query.Int(0);
   return std::max(recorded, known.value_or(recorded));
+}
+
+bool AnyGenerationRecorded(const std::string& gameDir) {
+  GameStore store(gameDir, GameStore::Access::kRead);
+  return store.Select("SELECT 1 FROM generation LIMIT 1").Step();
+}
+
+void ForgetGenerationsFrom(const std::string& gameDir, int turn) {
+  GameStore store(gameDir, GameStore::Access::kWrite);
+  store.Run("DELETE FROM generation WHERE turn >= ?", turn);
 }
 
 long long ForceAt(double deadline, std::optional<long long> lastGeneration, double hours) {
@@ -75,29 +83,28 @@ std::string ForceTimeText(double localDateTime) {
 std::string ForcedTurnPath(const std::string& gameDir) { return gameDir + "/ventari-forced.txt"; }
 
 void WriteForcedTurn(const std::string& gameDir, const ForcedTurn& forced) {
-  std::string text = "turn " + std::to_string(forced.turn) + "\nhours " + forced.hours + "\n";
-  for (int row : forced.rows) text += "row " + std::to_string(row) + "\n";
-  ReplaceFileContents(ForcedTurnPath(gameDir), text);
+  std::string rows;
+  for (int row : forced.rows) rows += (rows.empty() ? "" : " ") + std::to_string(row);
+  GameStore store(gameDir, GameStore::Access::kWrite);
+  store.Run("INSERT OR REPLACE INTO forced_turn(turn, hours, rows) VALUES(?, ?, ?)", forced.turn,
+            forced.hours, rows);
+}
+
+void ForgetForcedTurn(const std::string& gameDir, int turn) {
+  // Written only when there is something to forget: a generation that fails before its backup
+  // leaves the game's folder as it was.
+  if (!ReadForcedTurn(gameDir, turn)) return;
+  GameStore store(gameDir, GameStore::Access::kWrite);
+  store.Run("DELETE FROM forced_turn WHERE turn = ?", turn);
 }
 
 std::optional<ForcedTurn> ReadForcedTurn(const std::string& gameDir, int turn) {
-  TextFileReader file;
-  if (!file.open(ForcedTurnPath(gameDir))) return std::nullopt;
-  ForcedTurn forced;
-  for (std::string line = file.readLine(); !line.empty(); line = file.readLine()) {
-    std::istringstream fields(line);
-    std::string label;
-    fields >> label;
-    if (label == "turn") {
-      fields >> forced.turn;
-    } else if (label == "hours") {
-      fields >> forced.hours;
-    } else if (label == "row") {
-      int row = 0;
-      if (fields >> row) forced.rows.push_back(row);
-    }
-  }
-  if (forced.turn != turn) return std::nullopt;
+  GameStore store(gameDir, GameStore::Access::kRead);
+  GameStore::Query query = store.Select("SELECT hours, rows FROM forced_turn WHERE turn = ?", turn);
+  if (!query.Step()) return std::nullopt;
+  ForcedTurn forced{turn, query.Text(0), {}};
+  std::istringstream fields(query.Text(1));
+  for (int row = 0; fields >> row;) forced.rows.push_back(row);
   return forced;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // A turn forced past absent players, off unless VENTARI_FORCE_AFTER_HOURS is set: in automatic
 // mode, once the deadline has passed by that many hours, the turn is generated without the
-// orders still missing. The players left out are recorded in the per-game folder before the
+// orders still missing. The players left out are recorded in the game's store before the
 // generation starts, so that a generation taken up after a restart still tells them.
 
 #include <optional>
@@ -25,14 +25,20 @@ struct ForcedTurn {
   std::vector<int> rows;  // the human rows left out
 };
 
-// The per-game folder's record of the end of the last generation: the turn it made and when.
+// The store's record of the end of each generation: the turn it made and when. The path is
+// the file an older robot kept it in.
 std::string LastGenerationPath(const std::string& gameDir);
-// Replaces the record; raises EInOutError.
+// Records it, replacing any of the same turn; raises EInOutError.
 void WriteLastGeneration(const std::string& gameDir, int turn, long long secondsSinceEpoch);
 // The end of the generation that made turn `turn`, in seconds since the epoch: the later of the
-// record's (when it is that turn's) and `known`, this run's own; nothing when neither is known.
+// record's and `known`, this run's own; nothing when neither is known.
 std::optional<long long> LastGenerationEnd(const std::string& gameDir, int turn,
                                            std::optional<long long> known);
+// Some generation of this game was recorded.
+bool AnyGenerationRecorded(const std::string& gameDir);
+// Forgets the generations that made turn `turn` and later ones (a restore went back before
+// them); raises EInOutError.
+void ForgetGenerationsFrom(const std::string& gameDir, int turn);
 // When a turn may be forced, in seconds since the epoch: `hours` real hours after the later of
 // the deadline and the last generation.
 long long ForceAt(double deadline, std::optional<long long> lastGeneration, double hours);
@@ -46,9 +52,12 @@ std::string HoursText(const std::string& hours);
 std::string ForceTimeText(double localDateTime);
 
 std::string ForcedTurnPath(const std::string& gameDir);
-// Replaces the record whole; raises EInOutError.
+// Records who the generation of `forced.turn` leaves out, replacing any record of that turn;
+// raises EInOutError.
 void WriteForcedTurn(const std::string& gameDir, const ForcedTurn& forced);
-// The record when it is that of the generation of `turn`; nothing otherwise.
+// Forgets it: the generation of `turn` leaves nobody out. Raises EInOutError.
+void ForgetForcedTurn(const std::string& gameDir, int turn);
+// The record of the generation of `turn`; nothing when it leaves nobody out.
 std::optional<ForcedTurn> ReadForcedTurn(const std::string& gameDir, int turn);
 
 }  // namespace ventari

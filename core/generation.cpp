@@ -9,6 +9,7 @@
 #include "core/cache_makers.h"
 #include "core/forced_turn.h"
 #include "core/game_checks.h"
+#include "core/old_records.h"
 #include "core/records.h"
 #include "core/turn_journal.h"
 #include "core/turn_record.h"
@@ -170,9 +171,11 @@ void Generation::NoteGenerationEnd(int newTurn) {
   try {
     WriteLastGeneration(GameDir(), newTurn, *m_records.monitor.lastGenerationEnd);
   } catch (const EInOutError& error) {
-    LogEvent("error", "generation: " + LastGenerationPath(GameDir()) + " not written: " +
-                          error.what() + "; a robot started again counts from the deadline");
+    LogEvent("error", "generation: its end not recorded: " + std::string(error.what()) +
+                          "; a robot started again counts from the deadline");
   }
+  // The files an older robot kept its records in were kept until now.
+  DropMovedRecords(GameDir());
 }
 
 bool Generation::TriedLately(const TurnJournal& journal, int row) const {
@@ -238,11 +241,10 @@ TurnOutcome Generation::Start(const std::optional<ForcedTurn>& forced) {
       record.turn = before.turn;
       WriteForcedTurn(gameDir, record);
     } else {
-      DeleteFileQuiet(ForcedTurnPath(gameDir));
+      ForgetForcedTurn(gameDir, before.turn);
     }
   } catch (const EInOutError& error) {
-    return Fail("Stars! turn journal not written " + ForcedTurnPath(gameDir) + ": " + error.what() +
-                " !!!");
+    return Fail("Stars! turn journal not written: " + std::string(error.what()) + " !!!");
   }
 
   TurnJournal journal;
@@ -637,11 +639,11 @@ void Generation::MarkDeadlineStale(const std::string& cache) {
   LogEvent("warning", "generation: the deadline cache " + cache +
                           " could not be deleted; it is not acted on until the host deletes it");
   try {
-    ReplaceFileContents(StaleDeadlineMarkPath(m_records), cache + "\r\n");
+    MarkDeadlineCacheStale(m_records, cache);
   } catch (const EInOutError& error) {
     // This run still knows; only a restart would trust the old deadline again.
     LogEvent("error",
-             "generation: " + StaleDeadlineMarkPath(m_records) + " not written: " + error.what());
+             std::string("generation: the stale deadline cache not recorded: ") + error.what());
   }
 }
 

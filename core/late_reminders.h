@@ -1,7 +1,7 @@
 #pragma once
 // Reminders to late players, off unless VENTARI_REMIND_HOURS is set: once per turn, when the
 // deadline is less than that many hours away and a human player's orders are not in, that
-// player gets one mail. The rows reminded are recorded in the per-game folder, so that neither
+// player gets one mail. The rows reminded are recorded in the game's store, so that neither
 // a later tick nor a restart reminds them again for the same turn.
 
 #include <map>
@@ -26,7 +26,7 @@ std::optional<double> ParseReminderLead(std::string_view text);
 // logged once and leaves the reminders off.
 std::optional<double> ReminderLeadFromEnvironment();
 
-// The per-game folder's record of the players reminded this turn.
+// The record of the players reminded this turn, named as its file was before the game store.
 std::string LateReminderRecordPath(const std::string& gameDir);
 
 class LateReminders {

@@ -1,73 +1,83 @@
 #include "core/mail_record.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
 
-#include "platform/errors.h"
-#include "platform/unique_fd.h"
+#include "core/game_store.h"
 
 namespace ventari {
 
 std::string MailRecordPath(const std::string& gameDir) { return gameDir + "/ventari-mail.txt"; }
 
+std::string MailRecord::GameDir() const {
+  return std::filesystem::path(m_path).parent_path().string();
+}
+
 void MailRecord::Load(const std::string& path, long long now, bool mark) {
   *this = MailRecord();
   m_path = path;
-  std::ifstream file(m_path);
-  std::string line;
-  while (std::getline(file, line)) Apply(line);
+  {
+    GameStore store(GameDir(), GameStore::Access::kRead);
+    GameStore::Query since = store.Select("SELECT value FROM note WHERE name = 'mail-since'");
+    if (since.Step()) m_since = std::atoll(since.Text(0).c_str());
+    GameStore::Query steps =
+        store.Select("SELECT message, step, row, at, detail FROM mail_step ORDER BY id");
+    while (steps.Step()) {
+      Step step{steps.Text(0), steps.Text(1), std::nullopt, std::nullopt, steps.Text(4)};
+      if (!steps.IsNull(2)) step.row = static_cast<int>(steps.Int(2));
+      if (!steps.IsNull(3)) step.at = steps.Int(3);
+      Apply(step);
+    }
+  }
   if (m_since == 0 && !mark) m_since = now;
   if (m_since == 0) {
-    Append("#since " + std::to_string(now));
+    GameStore store(GameDir(), GameStore::Access::kWrite);
+    store.Run("INSERT OR REPLACE INTO note(name, value) VALUES('mail-since', ?)",
+              std::to_string(now));
     m_since = now;
   }
 }
 
-void MailRecord::Apply(const std::string& line) {
-  std::istringstream fields(line);
-  std::string key, verb;
-  if (!(fields >> key >> verb)) return;
-  if (key == "#since") {
-    m_since = std::atoll(verb.c_str());
-    return;
-  }
-  MessageSteps& steps = m_steps[key];
-  int row = 0;
-  long long when = 0;
-  if (verb == "id" && fields >> steps.identity) {
-    m_identities.emplace(steps.identity, key);
-  } else if (verb == "place" && fields >> row >> when) {
-    steps.placing[row] = when;
-  } else if (verb == "placed" && fields >> row) {
+void MailRecord::Apply(const Step& step) {
+  MessageSteps& steps = m_steps[step.message];
+  const int row = step.row.value_or(0);
+  if (step.step == "id") {
+    steps.identity = step.detail;
+    m_identities.emplace(steps.identity, step.message);
+  } else if (step.step == "place" && step.row && step.at) {
+    steps.placing[row] = *step.at;
+  } else if (step.step == "placed" && step.row) {
     steps.placed.insert(row);
-    MailedPlacement placement;
-    // A line of an older robot has no time: that file is known by its date in the folder.
-    if (fields >> placement.sentAt >> placement.hash) m_lastPlacement[row] = placement;
-  } else if (verb == "answered") {
+    // A step of an older robot has no time: that file is known by its date in the folder.
+    if (step.at) m_lastPlacement[row] = MailedPlacement{*step.at, step.detail};
+  } else if (step.step == "answered") {
     steps.answered = true;
-  } else if (verb == "turn" && fields >> row >> when) {
+  } else if (step.step == "turn" && step.row && step.at) {
     steps.turnSent.insert(row);
-    m_turnsSent[row].push_back(when);
-  } else if (verb == "done") {
-    std::string flags;
-    fields >> flags;
-    steps.done = flags == "-" ? std::string() : flags;
+    m_turnsSent[row].push_back(*step.at);
+  } else if (step.step == "done") {
+    steps.done = step.detail;
   }
 }
 
-void MailRecord::Append(const std::string& line) {
-  // Appended and on the disk before the act it announces.
-  UniqueFd fd(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
-  const std::string text = line + "\n";
-  if (!fd.valid() ||
-      ::write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
-      ::fsync(fd.get()) != 0)
-    RaiseLastIoError();
-  Apply(line);
+void MailRecord::Append(const Step& step) {
+  // Committed before the act it announces.
+  GameStore store(GameDir(), GameStore::Access::kWrite);
+  GameStore::Query insert =
+      store.Select("INSERT INTO mail_step(message, step, row, at, detail) VALUES(?, ?, ?, ?, ?)");
+  insert.Bind(step.message).Bind(step.step);
+  if (step.row)
+    insert.Bind(*step.row);
+  else
+    insert.Bind(std::nullopt);
+  if (step.at)
+    insert.Bind(*step.at);
+  else
+    insert.Bind(std::nullopt);
+  insert.Bind(step.detail);
+  while (insert.Step()) {
+  }
+  Apply(step);
 }
 
 const MessageSteps* MailRecord::Steps(const std::string& key) const {
@@ -92,26 +102,27 @@ std::vector<long long> MailRecord::TurnsSent(int row) const {
 }
 
 void MailRecord::Begin(const std::string& key, const std::string& identity) {
-  Append(key + " id " + identity);
+  Append({key, "id", std::nullopt, std::nullopt, identity});
 }
 
 void MailRecord::BeginPlacing(const std::string& key, int row, long long now) {
-  Append(key + " place " + std::to_string(row) + " " + std::to_string(now));
+  Append({key, "place", row, now, {}});
 }
 
 void MailRecord::Placed(const std::string& key, int row, const MailedPlacement& placement) {
-  Append(key + " placed " + std::to_string(row) + " " + std::to_string(placement.sentAt) + " " +
-         placement.hash);
+  Append({key, "placed", row, placement.sentAt, placement.hash});
 }
 
-void MailRecord::Answered(const std::string& key) { Append(key + " answered"); }
+void MailRecord::Answered(const std::string& key) {
+  Append({key, "answered", std::nullopt, std::nullopt, {}});
+}
 
 void MailRecord::TurnSent(const std::string& key, int row, long long now) {
-  Append(key + " turn " + std::to_string(row) + " " + std::to_string(now));
+  Append({key, "turn", row, now, {}});
 }
 
 void MailRecord::Done(const std::string& key, const std::string& flags) {
-  Append(key + " done " + (flags.empty() ? std::string("-") : flags));
+  Append({key, "done", std::nullopt, std::nullopt, flags});
 }
 
 }  // namespace ventari

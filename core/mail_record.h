@@ -1,7 +1,7 @@
 #pragma once
-// The per-game record of what the robot did with each message of its game: one line per step,
-// appended and on the disk before the step is done, so that a robot killed in the middle places
-// nothing twice and answers nothing twice. Messages are known by the unique part of their file
+// The game store's record of what the robot did with each message of its game: one row per
+// step, committed before the step is done, so that a robot killed in the middle places nothing
+// twice and answers nothing twice. Messages are known by the unique part of their file
 // name ("key") and by what they are (their Message-ID, or their bytes without one).
 
 #include <map>
@@ -12,7 +12,7 @@
 
 namespace ventari {
 
-// The per-game folder's record of what was done with each message.
+// The file an older robot kept what was done with each message in; the store lies beside it.
 std::string MailRecordPath(const std::string& gameDir);
 
 struct MessageSteps {
@@ -48,7 +48,7 @@ class MailRecord {
   // Messages in cur/ delivered before this (seconds) were there before the robot looked.
   long long since() const { return m_since; }
 
-  // Each raises EInOutError when the line cannot be made durable.
+  // Each raises EInOutError when the step cannot be recorded.
   void Begin(const std::string& key, const std::string& identity);
   void BeginPlacing(const std::string& key, int row, long long now);
   void Placed(const std::string& key, int row, const MailedPlacement& placement);
@@ -57,8 +57,16 @@ class MailRecord {
   void Done(const std::string& key, const std::string& flags);
 
  private:
-  void Append(const std::string& line);
-  void Apply(const std::string& line);
+  struct Step {
+    std::string message;
+    std::string step;  // id, place, placed, answered, turn, done
+    std::optional<int> row;
+    std::optional<long long> at;
+    std::string detail;
+  };
+  void Append(const Step& step);
+  void Apply(const Step& step);
+  std::string GameDir() const;
 
   std::string m_path;
   std::map<std::string, MessageSteps> m_steps;

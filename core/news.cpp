@@ -7,6 +7,7 @@
 #include "core/daily_quota.h"
 #include "core/events.h"
 #include "core/game_checks.h"
+#include "core/game_store.h"
 #include "core/records.h"
 #include "mail/mailer.h"
 #include "platform/errors.h"
@@ -16,9 +17,6 @@
 namespace ventari {
 
 namespace {
-
-// The record keeps the last ids only: enough to count a day's and to know the last one.
-constexpr std::size_t kIdsKept = 20;
 
 std::optional<long long> Number(const std::string& text) {
   long long value = 0;
@@ -46,10 +44,6 @@ std::string Clock(long long seconds) {
 
 std::string NewsPath(const std::string& gamesFolder) { return gamesFolder + "/ventari-news.txt"; }
 
-std::string NewsSentPath(const std::string& gamesFolder) {
-  return gamesFolder + "/ventari-news-sent.txt";
-}
-
 std::optional<HostNewsItem> ReadNews(const std::string& gamesFolder) {
   if (gamesFolder.empty()) return std::nullopt;
   TextFileReader file;
@@ -62,12 +56,11 @@ std::optional<HostNewsItem> ReadNews(const std::string& gamesFolder) {
   return item;
 }
 
-std::vector<long long> ReadNewsSent(const std::string& gamesFolder) {
+std::vector<long long> ReadNewsSent(const std::string& gameDir) {
   std::vector<long long> ids;
-  TextFileReader file;
-  if (gamesFolder.empty() || !file.open(NewsSentPath(gamesFolder))) return ids;
-  for (std::string line = file.readLine(); !line.empty(); line = file.readLine())
-    if (const std::optional<long long> id = Number(line)) ids.push_back(*id);
+  GameStore store(gameDir, GameStore::Access::kRead);
+  GameStore::Query query = store.Select("SELECT id FROM news_sent ORDER BY id");
+  while (query.Step()) ids.push_back(query.Int(0));
   return ids;
 }
 
@@ -88,7 +81,7 @@ int NewsCommand(const std::string& text, long long now, std::ostream& out, std::
       return 0;
     }
     // Counted on what was mailed: a message replaced before the robot saw it reached nobody.
-    const std::vector<long long> sent = ReadNewsSent(host.repJeu);
+    const std::vector<long long> sent = ReadNewsSent(host.repJeu + "/" + game.gameName);
     if (const std::optional<long long> next = NextAllowedAt(sent, now, kMostNewsPerDay)) {
       err << "ventari: " << kMostNewsPerDay << " messages went to the players of " << game.gameName
           << " in the last 24 hours; the next one may go after " << Clock(*next) << "\n";
@@ -116,21 +109,18 @@ std::optional<std::string> HostNews::Look() {
   const std::string& folder = m_records.host.repJeu;
   const std::optional<HostNewsItem> news = ReadNews(folder);
   if (!news) return std::nullopt;
-  std::vector<long long> sent = ReadNewsSent(folder);
+  const std::string gameDir = folder + "/" + m_records.game.gameName;
+  const std::vector<long long> sent = ReadNewsSent(gameDir);
   if (std::find(sent.begin(), sent.end(), news->id) != sent.end()) return news->text;
   if (news->id == m_failedId) return news->text;
 
   // Recorded before the mails: a robot killed while sending leaves a player without it, never
   // mails it twice.
-  sent.push_back(news->id);
-  if (sent.size() > kIdsKept) sent.erase(sent.begin(), sent.end() - kIdsKept);
-  std::string record;
-  for (long long id : sent) record += std::to_string(id) + "\n";
   try {
-    ReplaceFileContents(NewsSentPath(folder), record);
+    GameStore store(gameDir, GameStore::Access::kWrite);
+    store.Run("INSERT OR IGNORE INTO news_sent(id) VALUES(?)", news->id);
   } catch (const EInOutError& error) {
-    LogEvent("error", "the host's message not mailed: " + NewsSentPath(folder) +
-                          " not written: " + error.what());
+    LogEvent("error", std::string("the host's message not mailed: ") + error.what());
     m_failedId = news->id;
     return news->text;
   }

@@ -25,12 +25,11 @@ struct HostNewsItem {
 };
 
 std::string NewsPath(const std::string& gamesFolder);
-// The ids of the messages mailed, oldest first.
-std::string NewsSentPath(const std::string& gamesFolder);
 
 // The host's message; nothing when there is none (or it was cleared).
 std::optional<HostNewsItem> ReadNews(const std::string& gamesFolder);
-std::vector<long long> ReadNewsSent(const std::string& gamesFolder);
+// The ids of the messages mailed, oldest first, from the game's store.
+std::vector<long long> ReadNewsSent(const std::string& gameDir);
 
 // `ventari --news TEXT` in the current folder (where ventari.def is), `now` in seconds since the
 // epoch. An empty text clears the page's message. Exit status 0 when done, 1 with a message on

@@ -1,9 +1,9 @@
 #include "core/opening_turn.h"
 
-#include <sstream>
 #include <vector>
 
 #include "core/forced_turn.h"
+#include "core/game_store.h"
 #include "core/generation.h"
 #include "core/order_receipts.h"
 #include "core/records.h"
@@ -63,7 +63,7 @@ bool OpeningTurn::AtStart(const stars::FileHeader& host) {
   const GameSettings& game = m_records.game;
   const std::string& g = game.gameName;
   // A turn generated, or one under way, was mailed by its generation.
-  if (FileExists(JournalPath(gameDir)) || FileExists(LastGenerationPath(gameDir))) return false;
+  if (FileExists(JournalPath(gameDir)) || AnyGenerationRecorded(gameDir)) return false;
   std::vector<int> humans;
   for (int n = 1; n <= game.playerCount; ++n)
     if (!game.player(n).isComputer()) humans.push_back(n);
@@ -91,42 +91,37 @@ bool OpeningTurn::AtStart(const stars::FileHeader& host) {
 }
 
 std::optional<OpeningTurn::Round> OpeningTurn::ReadRound(int turn) const {
-  std::string text;
-  try {
-    text = ReadWholeFile(OpeningRecordPath(GameDir()));
-  } catch (const EInOutError&) {
-    return std::nullopt;  // no record: no round began
-  }
-  std::istringstream lines(text);
-  std::string word;
-  int recordedTurn = -1;
-  if (!(lines >> word >> recordedTurn) || word != "turn" || recordedTurn != turn)
-    return std::nullopt;
-  Round round;
-  int row = 0;
-  while (lines >> word >> row) {
-    long long at = 0;
-    if (word == "mailed")
-      round.mailed.insert(row);
-    else if (word == "failed" && lines >> at)
-      round.failures[row].push_back(at);
+  GameStore store(GameDir(), GameStore::Access::kRead);
+  GameStore::Query query =
+      store.Select("SELECT row, step, at FROM first_turn WHERE turn = ? ORDER BY rowid", turn);
+  std::optional<Round> round;
+  while (query.Step()) {
+    if (!round) round.emplace();  // a round began when any of it is recorded
+    const int row = static_cast<int>(query.Int(0));
+    const std::string step = query.Text(1);
+    if (step == "mailed")
+      round->mailed.insert(row);
+    else if (step == "failed")
+      round->failures[row].push_back(query.Int(2));
   }
   return round;
 }
 
 bool OpeningTurn::WriteRound(int turn, const Round& round) {
-  std::string text = "turn " + std::to_string(turn) + "\n";
-  for (const int row : round.mailed) text += "mailed " + std::to_string(row) + "\n";
-  for (const auto& [row, times] : round.failures)
-    for (const long long at : times)
-      text += "failed " + std::to_string(row) + " " + std::to_string(at) + "\n";
   try {
-    ReplaceFileContents(OpeningRecordPath(GameDir()), text);
+    GameStore store(GameDir(), GameStore::Access::kWrite);
+    const std::string insert = "INSERT INTO first_turn(turn, row, step, at) VALUES(?, ?, ?, ?)";
+    store.Transaction([&] {
+      store.Run("DELETE FROM first_turn");
+      store.Run(insert, turn, 0, "begun", 0LL);
+      for (const int row : round.mailed) store.Run(insert, turn, row, "mailed", 0LL);
+      for (const auto& [row, times] : round.failures)
+        for (const long long at : times) store.Run(insert, turn, row, "failed", at);
+    });
     return true;
   } catch (const EInOutError& error) {
     // Nothing more goes until it can be written: a mail not recorded would go again.
-    const std::string problem =
-        "first turn files: " + OpeningRecordPath(GameDir()) + " not written: " + error.what();
+    const std::string problem = std::string("first turn files not recorded: ") + error.what();
     if (m_said != problem) LogEvent("error", problem);
     m_said = problem;
     return false;

@@ -2,7 +2,7 @@
 // A game's first turn files. The game leaves them in the per-game folder when it is created, and
 // no generation ever mails them: when the robot first runs a game whose turn files were never
 // published nor mailed, it publishes them and mails each human player his own, once. What went
-// is recorded in the per-game folder, so that a restart sends nothing again.
+// is recorded in the game's store, so that a restart sends nothing again.
 
 #include <map>
 #include <optional>
@@ -19,8 +19,8 @@ class Clock;
 class Mailer;
 struct ProgramRecords;
 
-// The per-game folder's record of the first turn files: "turn <t>", then "mailed <row>" and
-// "failed <row> <seconds>" lines.
+// The file an older robot kept the record of the first turn files in: "turn <t>", then
+// "mailed <row>" and "failed <row> <seconds>" lines.
 std::string OpeningRecordPath(const std::string& gameDir);
 
 class OpeningTurn {

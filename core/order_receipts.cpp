@@ -2,10 +2,10 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <utility>
 
 #include "core/forced_turn.h"
+#include "core/game_store.h"
 #include "core/records.h"
 #include "mail/mail_message.h"
 #include "mail/mail_results.h"
@@ -55,61 +55,24 @@ OrderReceipts::OrderReceipts(ProgramRecords& records, Mailer& mailer, const Cloc
                              MailLink link, bool on)
     : m_records(records), m_mailer(mailer), m_clock(clock), m_link(std::move(link)), m_on(on) {}
 
-namespace {
-
-// A line of the record: "<row> turn <turn> sha256 <hash> at <seconds> in|out". Lines of
-// another shape (an older robot's, keyed on the file's inode and date) match nothing: at most one
-// receipt more; lines without the time say nothing of when.
-struct ReceiptLine {
-  int row = 0;
-  int turn = -1;
-  std::string hash;
-  long long at = 0;
-  bool accepted = false;
-};
-
-std::optional<ReceiptLine> ParseReceiptLine(const std::string& line) {
-  std::istringstream fields(line);
-  ReceiptLine parsed;
-  std::string turnWord, hashWord, atWord, verdict;
-  if (!(fields >> parsed.row >> turnWord >> parsed.turn >> hashWord >> parsed.hash) ||
-      turnWord != "turn" || hashWord != "sha256")
-    return std::nullopt;
-  if (fields >> atWord >> parsed.at >> verdict && atWord == "at") parsed.accepted = verdict == "in";
-  return parsed;
-}
-
-}  // namespace
-
-std::optional<OrderReceipts::Receipt> OrderReceipts::LastReceipt(const std::string& record,
+std::optional<OrderReceipts::Receipt> OrderReceipts::LastReceipt(const std::string& gameDir,
                                                                  int row) const {
-  std::ifstream file(record);
-  std::string line;
-  while (std::getline(file, line)) {
-    const std::optional<ReceiptLine> parsed = ParseReceiptLine(line);
-    if (parsed && parsed->row == row)
-      return Receipt{parsed->turn, parsed->hash, parsed->at, parsed->accepted};
-  }
-  return std::nullopt;
+  GameStore store(gameDir, GameStore::Access::kRead);
+  GameStore::Query query =
+      store.Select("SELECT turn, hash, at, accepted FROM receipt WHERE row = ?", row);
+  if (!query.Step()) return std::nullopt;
+  return Receipt{static_cast<int>(query.Int(0)), query.Text(1), query.Int(2), query.Int(3) != 0};
 }
 
-bool OrderReceipts::Record(const std::string& record, int row, const Receipt& receipt) {
-  std::ifstream file(record);
-  std::string kept, line;
-  while (std::getline(file, line)) {
-    const std::optional<ReceiptLine> parsed = ParseReceiptLine(line);
-    if (parsed && parsed->row != row) kept += line + "\n";
-  }
-  kept += std::to_string(row) + " turn " + std::to_string(receipt.turn) + " sha256 " +
-          receipt.hash + " at " + std::to_string(receipt.at) + (receipt.accepted ? " in" : " out") +
-          "\n";
+bool OrderReceipts::Record(const std::string& gameDir, int row, const Receipt& receipt) {
   try {
-    ReplaceFileContents(record, kept);
+    GameStore store(gameDir, GameStore::Access::kWrite);
+    store.Run("INSERT OR REPLACE INTO receipt(row, turn, hash, at, accepted) VALUES(?, ?, ?, ?, ?)",
+              row, receipt.turn, receipt.hash, receipt.at, receipt.accepted ? 1 : 0);
   } catch (const EInOutError& error) {
     // Unrecorded, the same receipt would go at every look.
-    if (m_failedRecord != record)
-      LogEvent("error", "no receipts: " + record + " not written: " + error.what());
-    m_failedRecord = record;
+    if (m_failedRecord != gameDir) LogEvent("error", std::string("no receipts: ") + error.what());
+    m_failedRecord = gameDir;
     return false;
   }
   m_failedRecord.clear();
@@ -120,7 +83,7 @@ bool OrderReceipts::AddToReceipt(int row, int turn, const std::string& hash,
                                  const std::vector<std::string>& refused) {
   if (!m_on || row < 1 || row >= static_cast<int>(m_notes.size())) return false;
   const std::string gameDir = m_records.host.repJeu + "/" + m_records.game.gameName;
-  const std::optional<Receipt> last = LastReceipt(ReceiptRecordPath(gameDir), row);
+  const std::optional<Receipt> last = LastReceipt(gameDir, row);
   if (last && last->turn == turn && last->hash == hash) return false;
   m_notes[static_cast<std::size_t>(row)] = Notes{turn, hash, refused};
   return true;
@@ -136,9 +99,8 @@ void OrderReceipts::Look(int row, const std::string& orderFile,
   // A file gone sends nothing: the player learns it from the reminder or the turn.
   if (!version || judgement.verdict == stars::OrderVerdict::kMissing) return;
   const std::string gameDir = m_records.host.repJeu + "/" + m_records.game.gameName;
-  const std::string record = ReceiptRecordPath(gameDir);
   // Keyed on the bytes and the turn: a restore or a copy of the same file is the same orders.
-  const std::optional<Receipt> last = LastReceipt(record, row);
+  const std::optional<Receipt> last = LastReceipt(gameDir, row);
   if (last && last->turn == host.turn && last->hash == version->contentsHash) return;
   if (judgement.verdict == stars::OrderVerdict::kIncomplete) {
     // Still arriving, perhaps: refused only once it has stayed as it is.
@@ -153,14 +115,14 @@ void OrderReceipts::Look(int row, const std::string& orderFile,
   const Receipt receipt{host.turn, version->contentsHash, EpochSeconds(m_clock.Now()),
                         judgement.verdict == stars::OrderVerdict::kIn};
   if (!IsPlainAddress(player.address)) {
-    if (Record(record, row, receipt))
+    if (Record(gameDir, row, receipt))
       LogEvent("warning", "no receipt to player " + std::to_string(row) + " (" + player.name +
                               "): the address '" + player.address + "' is no plain address");
     return;
   }
   // Recorded before the mail: a robot killed while sending may leave one receipt unsent, never
   // send one twice.
-  if (!Record(record, row, receipt)) return;
+  if (!Record(gameDir, row, receipt)) return;
   // Orders of this turn that counted and are replaced: the player sees a replacement he did not
   // make.
   const bool replaces =

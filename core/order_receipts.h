@@ -1,7 +1,7 @@
 #pragma once
 // Receipts for the players' order files: each contents of a human player's order file in a turn
 // (the hash of its bytes) gets one mail to that player saying whether it counts, and why not.
-// What was receipted is recorded in the per-game folder, so that a restart, a restore or a copy
+// What was receipted is recorded in the game's store, so that a restart, a restore or a copy
 // of the same file sends nothing twice. An incomplete file is refused only once it has stayed
 // unchanged for a while: an upload in progress is no fault of the player.
 
@@ -29,7 +29,7 @@ std::string GamePageLink(const MailLink& link, const GameSettings& game);
 // VENTARI_RECEIPTS: "0" turns receipts off; unset or anything else leaves them on.
 bool ReceiptsOnFromEnvironment();
 
-// The per-game folder's record of the order file versions receipted.
+// The file an older robot kept the receipted versions in.
 std::string ReceiptRecordPath(const std::string& gameDir);
 
 class OrderReceipts {
@@ -70,8 +70,8 @@ class OrderReceipts {
     long long at = 0;  // when it went, seconds since the epoch; 0 when not recorded
     bool accepted = false;
   };
-  std::optional<Receipt> LastReceipt(const std::string& record, int row) const;
-  bool Record(const std::string& record, int row, const Receipt& receipt);
+  std::optional<Receipt> LastReceipt(const std::string& gameDir, int row) const;
+  bool Record(const std::string& gameDir, int row, const Receipt& receipt);
   std::string RefusalBody(const std::vector<std::string>& refused,
                           const stars::FileHeader& host) const;
   void Send(int row, const std::string& orderFile, const stars::OrderJudgement& judgement,
@@ -85,7 +85,7 @@ class OrderReceipts {
   bool m_on;
   // Per row, when an incomplete file becomes old enough to refuse.
   std::array<std::optional<std::chrono::system_clock::time_point>, 13> m_refuseAt{};
-  std::string m_failedRecord;  // the record whose write failure was logged
+  std::string m_failedRecord;  // the game whose receipt could not be recorded, logged
   struct Notes {
     int turn = -1;
     std::string hash;

@@ -40,10 +40,12 @@ struct ProgramRecords {
 // "/curyear.txt" (the year).
 std::string DeadlineCachePath(const ProgramRecords& records);
 std::string YearCachePath(const ProgramRecords& records);
-// Written beside them when a generation could not delete the deadline cache, so that a robot
-// started again does not take the old turn's deadline for the new one; deleted once the new
-// page has been fetched.
-std::string StaleDeadlineMarkPath(const ProgramRecords& records);
+// Noted in the game's store when a generation could not delete the deadline cache, so that a
+// robot started again does not take the old turn's deadline for the new one; forgotten once the
+// new page has been fetched. Each raises EInOutError.
+void MarkDeadlineCacheStale(const ProgramRecords& records, const std::string& cache);
+bool DeadlineCacheMarkedStale(const ProgramRecords& records);
+void ForgetStaleDeadlineCache(const ProgramRecords& records);
 
 // The one instance of the running program. Components take the records by reference, so tests
 // give them their own.

@@ -157,9 +157,9 @@ void RefreshCycle::RunSteps(SettingsProblems& problems, bool& said) {
   if (!cache.open(DeadlineCachePath(m_records))) {
     if (!m_deadlineMaker.FetchDeadlineCache()) return;
     state.deadlineCacheTrusted = true;
-    DeleteFileQuiet(StaleDeadlineMarkPath(m_records));
+    ForgetStaleDeadlineCache(m_records);
     if (!cache.open(DeadlineCachePath(m_records))) throw EInOutError(cache.errorCode());
-  } else if (FileExists(StaleDeadlineMarkPath(m_records))) {
+  } else if (DeadlineCacheMarkedStale(m_records)) {
     state.deadlineCacheTrusted = false;  // left behind by a generation before this start
   }
   state.deadlineText = cache.readLine();

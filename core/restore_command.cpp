@@ -56,11 +56,17 @@ int RestoreCommand(const std::string& year, std::ostream& out, std::ostream& err
           << ": an order file changed since the backup was taken\n";
     // What belonged to the turn left behind goes with it.
     for (const std::string& file :
-         {DeadlineCachePath(records), YearCachePath(records), JournalPath(gameDir),
-          ReminderRecordPath(gameDir), LateReminderRecordPath(gameDir),
-          ForcedReminderRecordPath(gameDir), LastGenerationPath(gameDir),
-          StaleDeadlineMarkPath(records)})
+         {DeadlineCachePath(records), YearCachePath(records), JournalPath(gameDir)})
       DeleteFileQuiet(file);
+    for (const std::string& record : {ReminderRecordPath(gameDir), LateReminderRecordPath(gameDir),
+                                      ForcedReminderRecordPath(gameDir)})
+      DropTurnRecord(record);
+    stars::FileHeader restored;
+    ForgetGenerationsFrom(gameDir,
+                          stars::ReadHostHeader(gameDir + "/" + game.gameName + ".hst", restored)
+                              ? restored.turn
+                              : 0);
+    ForgetStaleDeadlineCache(records);
     out << "caches deleted: the next start fetches the deadline and reads the year anew\n";
     // The orders are back and the deadline may well have passed: no turn until the host says.
     WritePause(host.repJeu, "restauration de l'année " + year);

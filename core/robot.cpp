@@ -5,6 +5,7 @@
 #include "core/generation.h"
 #include "core/records.h"
 #include "core/refresh.h"
+#include "core/store_guard.h"
 #include "core/tick.h"
 #include "platform/app_control.h"
 #include "platform/errors.h"
@@ -42,7 +43,7 @@ bool Robot::HoldGameLock() {
   const std::string& game = m_records.game.gameName;
   if (game.empty()) return true;  // no game read yet: nothing can act on one
   const std::string folder = m_records.host.repJeu + "/" + game;
-  if (m_lock.held() && m_lock.folder() == folder) return true;
+  if (m_lock.held() && m_lock.folder() == folder) return !m_storeGuard || m_storeGuard->Usable();
   FolderLock::Held holder;
   FolderLock lock;
   try {
@@ -63,7 +64,7 @@ bool Robot::HoldGameLock() {
   }
   m_lock = std::move(lock);
   LogEvent("info", "game folder locked: " + LockFilePath(folder));
-  return true;
+  return !m_storeGuard || m_storeGuard->Usable();
 }
 
 bool Robot::ResumeTurn() {

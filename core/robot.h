@@ -16,6 +16,7 @@ class Dialogs;
 class EventSink;
 class Generation;
 class RefreshCycle;
+class StoreGuard;
 class SurveillanceTick;
 struct ProgramRecords;
 struct TurnOutcome;
@@ -45,6 +46,8 @@ class Robot {
 
   // Hears of each turn and of each failure that ends the robot; null: nobody.
   void SetEvents(EventSink* events) { m_events = events; }
+  // Says whether the game's store can be used; no entry acts on a game whose store cannot.
+  void SetStoreGuard(StoreGuard* guard) { m_storeGuard = guard; }
 
   // Lets the game folder go, as the end of the process would.
   void ReleaseGameLock() { m_lock = FolderLock(); }
@@ -69,7 +72,7 @@ class Robot {
   };
 
   // Holds the lock on the current game's folder; false (the application ending) when another
-  // robot holds it.
+  // robot holds it, and false while the game's store cannot be used.
   bool HoldGameLock();
   // A turn left in the journal is taken up; false when there is none or it cannot be used.
   bool ResumeTurn();
@@ -89,6 +92,7 @@ class Robot {
   Generation& m_generation;
   FolderLock m_lock;
   EventSink* m_events = nullptr;
+  StoreGuard* m_storeGuard = nullptr;
   bool m_busy = false;
   std::optional<EventTime> m_lastGenerationEnd;
 };

@@ -15,6 +15,7 @@ RobotParts::RobotParts(const RobotServices& s)
       m_news(s.records, s.mailer, s.leagueSite),
       m_opening(s.records, s.mailer, s.clock, s.leagueSite),
       m_status(s.records),
+      m_storeGuard(s.records, s.mailer, s.dialogs),
       m_tick(s.records, m_view, s.sound, s.clock, s.mailer, m_refresh, &m_reminders, &s.dialogs,
              &m_receipts, &m_status),
       m_robot(s.records, s.app, s.dialogs, m_refresh, m_tick, m_generation) {
@@ -28,6 +29,7 @@ RobotParts::RobotParts(const RobotServices& s)
   m_tick.SetEvents(s.events);
   m_reminders.SetEvents(s.events);
   m_robot.SetEvents(s.events);
+  m_robot.SetStoreGuard(&m_storeGuard);
   m_news.SetEvents(s.events);
   m_tick.SetNews(&m_news);
   m_tick.SetOpening(&m_opening);

@@ -17,6 +17,7 @@
 #include "core/refresh.h"
 #include "core/robot.h"
 #include "core/status_publisher.h"
+#include "core/store_guard.h"
 #include "core/tick.h"
 
 namespace ventari {
@@ -74,6 +75,7 @@ class RobotParts {
   HostNews m_news;
   OpeningTurn m_opening;
   StatusPublisher m_status;
+  StoreGuard m_storeGuard;
   SurveillanceTick m_tick;
   Robot m_robot;
 };

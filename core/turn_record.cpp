@@ -1,10 +1,26 @@
 #include "core/turn_record.h"
 
-#include <charconv>
+#include <filesystem>
+#include <sstream>
 
-#include "platform/files.h"
+#include "core/game_store.h"
 
 namespace ventari {
+
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  return std::filesystem::path(path).parent_path().string();
+}
+
+std::string NameOf(const std::string& path) {
+  std::string name = std::filesystem::path(path).filename().string();
+  if (name.starts_with("ventari-")) name.erase(0, 8);
+  if (name.ends_with(".txt")) name.erase(name.size() - 4);
+  return name;
+}
+
+}  // namespace
 
 std::string ReminderRecordPath(const std::string& gameDir) {
   return gameDir + "/ventari-reminder.txt";
@@ -15,8 +31,10 @@ std::string ForcedReminderRecordPath(const std::string& gameDir) {
 }
 
 bool TurnRecordHolds(const std::string& path, const std::string& turnKey) {
-  TextFileReader file;
-  return file.open(path) && file.readLine() == turnKey;
+  GameStore store(FolderOf(path), GameStore::Access::kRead);
+  return store
+      .Select("SELECT 1 FROM turn_note WHERE name = ? AND turn_key = ?", NameOf(path), turnKey)
+      .Step();
 }
 
 void WriteTurnRecord(const std::string& path, const std::string& turnKey) {
@@ -25,21 +43,27 @@ void WriteTurnRecord(const std::string& path, const std::string& turnKey) {
 
 std::vector<int> TurnRecordRows(const std::string& path, const std::string& turnKey) {
   std::vector<int> rows;
-  TextFileReader file;
-  if (!file.open(path) || file.readLine() != turnKey) return rows;
-  for (std::string line = file.readLine(); !line.empty(); line = file.readLine()) {
-    int row = 0;
-    const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), row);
-    if (error == std::errc() && end == line.data() + line.size()) rows.push_back(row);
-  }
+  GameStore store(FolderOf(path), GameStore::Access::kRead);
+  GameStore::Query query = store.Select(
+      "SELECT rows FROM turn_note WHERE name = ? AND turn_key = ?", NameOf(path), turnKey);
+  if (!query.Step()) return rows;
+  std::istringstream fields(query.Text(0));
+  for (int row = 0; fields >> row;) rows.push_back(row);
   return rows;
 }
 
 void WriteTurnRecord(const std::string& path, const std::string& turnKey,
                      const std::vector<int>& rows) {
-  std::string text = turnKey + "\r\n";
-  for (int row : rows) text += std::to_string(row) + "\r\n";
-  ReplaceFileContents(path, text);
+  std::string text;
+  for (int row : rows) text += (text.empty() ? "" : " ") + std::to_string(row);
+  GameStore store(FolderOf(path), GameStore::Access::kWrite);
+  store.Run("INSERT OR REPLACE INTO turn_note(name, turn_key, rows) VALUES(?, ?, ?)", NameOf(path),
+            turnKey, text);
+}
+
+void DropTurnRecord(const std::string& path) {
+  GameStore store(FolderOf(path), GameStore::Access::kWrite);
+  store.Run("DELETE FROM turn_note WHERE name = ?", NameOf(path));
 }
 
 }  // namespace ventari

@@ -28,6 +28,8 @@ class ERangeError : public Exception {
 class EInOutError : public Exception {
  public:
   explicit EInOutError(int code);
+  // A failure whose own words say more than the error number's message.
+  EInOutError(int code, const std::string& message) : Exception(message), m_code(code) {}
   int code() const { return m_code; }
 
  private:

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libgmime-3.0-dev libsdl2-dev libjpeg-dev
+  libgmime-3.0-dev libsdl2-dev libjpeg-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox xdotool x11-apps x11-utils imagemagick fonts-dejavu-core fonts-liberation
   msmtp python3 python3-aiosmtpd curl locales dovecot-imapd getmail6

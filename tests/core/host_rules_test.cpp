@@ -252,9 +252,8 @@ TEST_F(HostRulesTest, AHostReminderWhoseRecordCannotBeWrittenGoesOnceAndTheLookG
                            /*autoGenerate=*/false);
   tick.SetForce(ForceSetting{1, "1"});
   Start();
-  // Folders where the records go: every write of them fails.
-  for (const char* record : {"/ventari-forced-reminder.txt", "/ventari-reminder.txt"})
-    std::filesystem::create_directories(folder.gameDir() + record + "/in-the-way");
+  // Every write of the reminders' records fails.
+  test::FailStoreWrites(folder.gameDir(), "turn_note");
   Orders({1});
   At(13, 1);
   test::CapturedStderr log;

@@ -15,6 +15,7 @@
 #include "tests/support/fakes.h"
 #include "tests/support/fixed_caches.h"
 #include "tests/support/game_folder.h"
+#include "tests/support/game_store_rows.h"
 #include "tests/support/stars_game.h"
 
 namespace ventari {
@@ -61,6 +62,11 @@ class LateRemindersTest : public ::testing::Test {
   void At(int hour, int minute = 0) { At(2026, 12, 7, hour, minute); }
   std::string stem() const { return folder.gameDir() + "/alpha"; }
   std::string record() const { return LateReminderRecordPath(folder.gameDir()); }
+  // The turn and the rows reminded, as the store holds them.
+  std::vector<std::string> reminded() const {
+    return test::StoreRows(folder.gameDir(),
+                           "SELECT turn_key, rows FROM turn_note WHERE name = 'late-players'");
+  }
 
   test::GameFolder folder;
   test::ScopedCurrentDir cwd{folder.root()};
@@ -95,7 +101,7 @@ TEST_F(LateRemindersTest, EachLatePlayerIsRemindedOncePerTurnAsTheDeadlineNears)
             "12:00:00\n\r\n\rConsultez http://league.test/ligue/travail/"
             "ventari.php?jeu=alpha\n\r\n\rVentari Robot");
   EXPECT_FALSE(bob.attachmentPath);
-  EXPECT_EQ(ReadFile(record()), "turn 5\r\n2\r\n4\r\n");
+  EXPECT_EQ(reminded(), std::vector<std::string>{"turn 5|2 4"});
 
   // Neither a later tick, nor orders that come and go, nor a restart remind again; nor does
   // the deadline passing.
@@ -124,7 +130,7 @@ TEST_F(LateRemindersTest, EachLatePlayerIsRemindedOncePerTurnAsTheDeadlineNears)
   EXPECT_EQ(std::vector<std::string>(sent.begin() + 6, sent.end()),
             (std::vector<std::string>{"ann@x", "bob@x", "zoe@x"}));
   EXPECT_EQ(mailer.mails.back().subject, "alpha année 2406 : ordres attendus");
-  EXPECT_EQ(ReadFile(record()), "turn 6\r\n1\r\n2\r\n4\r\n");
+  EXPECT_EQ(reminded(), std::vector<std::string>{"turn 6|1 2 4"});
 }
 
 TEST_F(LateRemindersTest, NoReminderWhenOffWhenTheTurnIsUnknownOrWhenItCannotBeRecorded) {
@@ -132,7 +138,7 @@ TEST_F(LateRemindersTest, NoReminderWhenOffWhenTheTurnIsUnknownOrWhenItCannotBeR
   At(11, 59);
   Tick();
   EXPECT_TRUE(mailer.mails.empty());
-  EXPECT_FALSE(std::filesystem::exists(record()));
+  EXPECT_TRUE(reminded().empty());
 
   // No host file to tell the turn: no orders count, and nobody is reminded of them.
   std::filesystem::rename(stem() + ".hst", stem() + ".hst.away");
@@ -148,8 +154,7 @@ TEST_F(LateRemindersTest, NoReminderWhenOffWhenTheTurnIsUnknownOrWhenItCannotBeR
 
   // The record cannot be written: no mail that could go again, said once in the log, and the
   // tick goes on to generate the turn once it is due.
-  std::filesystem::create_directory(record());
-  std::filesystem::create_directory(record() + "/in-the-way");
+  test::FailStoreWrites(folder.gameDir(), "turn_note");
   test::CapturedStderr log;
   Tick();
   Tick();

@@ -248,8 +248,7 @@ TEST_F(MailedOrdersTest, EachMessageIsTakenLeftOrAnsweredAsAMailSystemWould) {
     for (const char* sub : {"/new", "/cur"})
       fs::remove_all(maildir + sub), fs::create_directories(maildir + sub);
     for (const std::string file : {".x1", ".x3"}) fs::remove(stem() + file);
-    fs::remove(MailRecordPath(folder.gameDir()));
-    fs::remove(ReceiptRecordPath(folder.gameDir()));
+    test::DropGameStore(folder.gameDir());
     const std::string name = Deliver(c.message);
     {
       MailRobot robot(*this, c.authserv);

@@ -86,9 +86,7 @@ TEST_F(OpeningTurnTest, AGameThatHadItsFilesGetsNothing) {
          test::WriteFile(t.folder.pubGameDir() + "/alpha.m1", "old");
        }},
       {"a generation recorded",
-       [](OpeningTurnTest& t) {
-         test::WriteFile(LastGenerationPath(t.folder.gameDir()), "1 1765000000\r\n");
-       }},
+       [](OpeningTurnTest& t) { WriteLastGeneration(t.folder.gameDir(), 1, 1765000000); }},
       {"a turn file of another turn",
        [](OpeningTurnTest& t) {
          test::WriteGameFile(t.stem() + ".m3", test::GameHeader(stars::kTurnFile, 4, 2));
@@ -97,7 +95,7 @@ TEST_F(OpeningTurnTest, AGameThatHadItsFilesGetsNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     std::filesystem::remove_all(folder.pubGameDir());
-    std::filesystem::remove(LastGenerationPath(folder.gameDir()));
+    ForgetGenerationsFrom(folder.gameDir(), 0);
     for (int n = 1; n <= 3; ++n)
       test::WriteGameFile(stem() + ".m" + std::to_string(n),
                           test::GameHeader(stars::kTurnFile, 0, n - 1), "first turn");
@@ -109,7 +107,7 @@ TEST_F(OpeningTurnTest, AGameThatHadItsFilesGetsNothing) {
     Start();
     robot.Timer1Timer();
     EXPECT_TRUE(FirstFilesTo(mailer).empty());
-    EXPECT_FALSE(std::filesystem::exists(OpeningRecordPath(folder.gameDir())));
+    EXPECT_TRUE(test::StoreRows(folder.gameDir(), "SELECT * FROM first_turn").empty());
   }
 }
 

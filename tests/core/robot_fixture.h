@@ -13,6 +13,7 @@
 #include "core/records.h"
 #include "core/refresh.h"
 #include "core/robot.h"
+#include "core/store_guard.h"
 #include "core/tick.h"
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -20,6 +21,7 @@
 #include "tests/support/fixed_caches.h"
 #include "tests/support/fs_faults.h"
 #include "tests/support/game_folder.h"
+#include "tests/support/game_store_rows.h"
 #include "tests/support/stars_game.h"
 
 namespace ventari::test {
@@ -43,6 +45,7 @@ class RobotTest : public ::testing::Test {
       test::GenerateTurn(stem(), 3);
       return true;
     };
+    robot.SetStoreGuard(&storeGuard);
   }
 
   std::string stem() const { return folder.gameDir() + "/alpha"; }
@@ -75,6 +78,7 @@ class RobotTest : public ::testing::Test {
   Generation generation{records, runner, mailer, dialogs, app, clock, "http://league.test/"};
   SurveillanceTick tick{records, view, sound, clock, mailer, refresh, nullptr, &dialogs};
   Robot robot{records, app, dialogs, refresh, tick, generation};
+  StoreGuard storeGuard{records, mailer, dialogs};
 };
 
 // A second robot started on the fixture's folder, with records, boxes and mails of its own;
@@ -85,7 +89,9 @@ struct RestartedRobot {
                 first.clock, first.caches, first.caches, &mailer},
         generation{records, first.runner, mailer, dialogs, first.app, first.clock, "http://x/"},
         tick{records, first.view, first.sound, first.clock, mailer, refresh},
-        robot{records, first.app, dialogs, refresh, tick, generation} {
+        robot{records, first.app, dialogs, refresh, tick, generation},
+        storeGuard{records, mailer, dialogs} {
+    robot.SetStoreGuard(&storeGuard);
     first.robot.ReleaseGameLock();  // the first robot is gone
     robot.FormCreate();
     robot.Timer1Timer();
@@ -97,6 +103,7 @@ struct RestartedRobot {
   Generation generation;
   SurveillanceTick tick;
   Robot robot;
+  StoreGuard storeGuard;
 };
 
 }  // namespace ventari::test

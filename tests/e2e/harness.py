@@ -13,6 +13,7 @@ import email.policy
 import os
 import shutil
 import signal
+import sqlite3
 import struct
 import subprocess
 import sys
@@ -389,8 +390,9 @@ class GameFolder:
         subprocess.run([os.path.join(BIN_DIR, "starsgen"), "--new", game + ".hst", "--players",
                         str(len(self.players))], cwd=self.dir, check=True)
         if first_files_sent:
-            # A game under way: its first turn files went out, as the robot records it. Only the
-            # tests of a game's start leave it to the robot.
+            # A game under way: its first turn files went out, as a robot before the game store
+            # recorded it; the robot takes that file over at its start. Only the tests of a
+            # game's start leave it to the robot.
             self.write(self.path("ventari-first-turn.txt"), "turn 0\n" + "".join(
                 "mailed %d\n" % n for n in self.humans()))
 
@@ -433,6 +435,19 @@ class GameFolder:
 
     def host_turn(self):
         return stars_turn(self.path(self.game + ".hst"))
+
+    def store(self, sql, *args):
+        """The rows of `sql` over the game's store (ventari.sqlite), as tuples; a statement that
+        changes it is committed. No rows while the robot has not made it."""
+        path = self.path("ventari.sqlite")
+        if not os.path.exists(path):
+            return []
+        db = sqlite3.connect(path, timeout=30)
+        try:
+            with db:
+                return db.execute(sql, args).fetchall()
+        finally:
+            db.close()
 
     def snapshot(self):
         """Name and bytes of every file of the per-game folder."""

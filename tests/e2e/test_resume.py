@@ -362,8 +362,11 @@ class RestoreTest(TurnCase):
         self.assertIn(b"2400", missing.stderr, "the backups there are")
 
         # The records of who was reminded belong to the turn left behind.
-        for record in ("ventari-reminder.txt", "ventari-late-players.txt"):
-            self.game.write(self.game.path(record), "turn 1\r\n")
+        for record in ("reminder", "late-players"):
+            self.game.store("INSERT OR REPLACE INTO turn_note(name, turn_key, rows) "
+                            "VALUES(?, 'turn 1', '')", record)
+        self.assertEqual(len(self.game.store("SELECT * FROM turn_note WHERE name IN "
+                                             "('reminder', 'late-players')")), 2)
         done = self.restore("2400")
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertIn(b"restored " + self.game.path("alpha.hst").encode(), done.stdout)
@@ -372,8 +375,8 @@ class RestoreTest(TurnCase):
         self.assertEqual(now, before, "the files of turn 0, orders included, byte for byte")
         self.assertFalse(os.path.exists(self.game.path("nextdl.txt")))
         self.assertFalse(os.path.exists(self.game.path("curyear.txt")))
-        self.assertFalse(os.path.exists(self.game.path("ventari-reminder.txt")))
-        self.assertFalse(os.path.exists(self.game.path("ventari-late-players.txt")))
+        self.assertEqual(self.game.store("SELECT * FROM turn_note WHERE name IN "
+                                         "('reminder', 'late-players')"), [])
         # The files it replaced were kept first, and can be put back in their turn.
         back = self.restore("2401")
         self.assertEqual(back.returncode, 0, back.stderr)
@@ -489,8 +492,8 @@ class HeadlessTest(TurnCase):
                              "vos ordres de l'année 2400 ne sont pas arrivés.\n\n%s"
                              "DL : %s\n\nConsultez http://ligue.test/ligue/travail/ventari.php"
                              "?jeu=alpha\n\nVentari Robot\n" % (why[address(mail)], deadline))
-        self.assertEqual(read_bytes(self.game.path("ventari-late-players.txt")),
-                         b"turn 0\r\n1\r\n2\r\n")
+        self.assertEqual(self.game.store("SELECT turn_key, rows FROM turn_note "
+                                         "WHERE name = 'late-players'"), [("turn 0", "1 2")])
         log = self.log_text()
         self.assertIn("warning orders refused: player 1 (Ann): %s: other player"
                       % self.game.path("alpha.x1"), log)
@@ -507,7 +510,7 @@ class HeadlessTest(TurnCase):
         self.assertNotIn("reminder", self.log_text())
 
         # Without the variable nobody is reminded, whatever the deadline.
-        os.remove(self.game.path("ventari-late-players.txt"))
+        self.game.store("DELETE FROM turn_note WHERE name = 'late-players'")
         robot = self.start_headless(self.league)
         wait_for("the tick's state", lambda: "info state: incomplet" in self.log_text())
         os.kill(robot.pid, signal.SIGTERM)
@@ -586,6 +589,28 @@ class CheckTest(TurnCase):
         self.game.set_deadline(NEXT)
         out = self.check(self.msmtp()).stdout.decode()
         self.assertRegex(out, r"turn:            before the deadline \(in \d+ h \d+ min\)\n")
+
+    def test_check_tells_a_game_store_it_cannot_read_and_leaves_it(self):
+        self.prepare()
+        store = self.game.path("ventari.sqlite")
+        junk = b"not a database, a text the host copied over it\n" * 100
+        with open(store, "wb") as f:
+            f.write(junk)
+        run = self.check(self.msmtp())
+        out = run.stdout.decode()
+        self.assertEqual(run.returncode, 1, out)
+        said = "the game store %s cannot be used: file is not a database" % store
+        self.assertIn("game store:      %s\n" % said, out)
+        self.assertIn("set-up:          %s; put back a copy of it, or move it away\n" % said, out)
+        self.assertIn("turn:            the game store cannot be used: the robot does nothing "
+                      "on the game\n", out)
+        self.assertEqual(read_bytes(store), junk)
+
+        # Moved away: nothing in its place until the robot makes a new one.
+        os.remove(store)
+        out = self.check(self.msmtp()).stdout.decode()
+        self.assertIn("game store:      %s\n" % store, out)
+        self.assertFalse(os.path.exists(store))
 
 
 if __name__ == "__main__":
