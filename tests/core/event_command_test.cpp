@@ -16,6 +16,7 @@
 #include "core/events.h"
 #include "tests/support/captured_stderr.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 
 namespace ventari {
 namespace {
@@ -119,9 +120,8 @@ TEST(EventCommandTest, AHangingCommandIsEndedWithItsGroupAndTheNextEventStillRun
   const int sleeper = test::PidFromFile(pids);
   ASSERT_GT(sleeper, 0);
   // Killed with the group; gone once its new parent has reaped it.
-  const Clock::time_point killed = Clock::now();
-  while (::kill(sleeper, 0) == 0 && Clock::now() - killed < 5s) std::this_thread::sleep_for(10ms);
-  EXPECT_NE(::kill(sleeper, 0), 0) << "the command's background child outlived it";
+  EXPECT_TRUE(test::WaitUntil([sleeper] { return ::kill(sleeper, 0) != 0; }))
+      << "the command's background child outlived it";
   const std::string said = log.TakeLines();
   EXPECT_NE(said.find("notify: the command for the turn event ran past"), std::string::npos)
       << said;
@@ -159,9 +159,8 @@ TEST(EventCommandTest, AtTheRobotsEndAQuickCommandHearsTheLastEventsAndASlowOneI
   EXPECT_EQ(said.find("ran past"), std::string::npos) << said;
   const int sleeper = test::PidFromFile(pids);
   ASSERT_GT(sleeper, 0);
-  const Clock::time_point killed = Clock::now();
-  while (::kill(sleeper, 0) == 0 && Clock::now() - killed < 5s) std::this_thread::sleep_for(10ms);
-  EXPECT_NE(::kill(sleeper, 0), 0) << "the command's child outlived the stop";
+  EXPECT_TRUE(test::WaitUntil([sleeper] { return ::kill(sleeper, 0) != 0; }))
+      << "the command's child outlived the stop";
 }
 
 TEST(EventCommandTest, AFailureIsLoggedOnceAndALotOfOutputIsCutShort) {

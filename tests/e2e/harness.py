@@ -32,8 +32,21 @@ MAIN_TITLE = "Ventari surveillance"
 SANITIZER_REPORTS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:")
 # The window's year line (its client position and a size that holds the text).
 YEAR_LINE = (72, 32, 52, 13)
+# Every bound of a wait on the robot is its time on an idle machine times this one factor, which
+# the sanitizer build sets (tests/CMakeLists.txt): a slow build on a busy machine needs longer.
+TIME_SCALE = max(1.0, float(os.environ.get("VENTARI_TEST_TIME_SCALE") or 1))
+
+
+def patience(seconds):
+    """The bound of a wait that takes at most `seconds` on an idle machine, for this build."""
+    return seconds * TIME_SCALE
+
+
 # Generous bounds for things that happen within a second or two on an idle machine.
-WAIT = 60
+WAIT = patience(60)
+# A reaction to a file is meant to take about a second; this stays under the minute's tick,
+# which would otherwise be what answers.
+SOON = patience(15)
 
 
 # A deadline long past and one far ahead, as the league's page and the deadline cache give them.
@@ -120,7 +133,7 @@ class ProcessGroup:
             self._signal(process, signal.SIGTERM)
         for process in reversed(self.processes):
             try:
-                process.wait(timeout=5)
+                process.wait(timeout=patience(5))
             except subprocess.TimeoutExpired:
                 self._signal(process, signal.SIGKILL)
                 process.wait()
@@ -189,7 +202,7 @@ class Display:
 
     def _run(self, args, check=False):
         result = subprocess.run(args, env=self.env(), stdout=subprocess.PIPE,
-                                stderr=subprocess.DEVNULL, timeout=30)
+                                stderr=subprocess.DEVNULL, timeout=WAIT)
         if check and result.returncode != 0:
             raise AssertionError(" ".join(args) + " failed")
         return result.stdout
@@ -238,13 +251,13 @@ class Display:
     def screenshot(self, path):
         os.makedirs(os.path.dirname(path), exist_ok=True)
         subprocess.run(["import", "-window", "root", path], env=self.env(),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=WAIT)
 
     def window_pixels(self, window):
         """The window's picture as (width, height, rgb bytes)."""
         data = subprocess.run(["import", "-window", str(window), "-depth", "8", "ppm:-"],
                               env=self.env(), stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL, timeout=30, check=True).stdout
+                              stderr=subprocess.DEVNULL, timeout=WAIT, check=True).stdout
         return parse_ppm(data)
 
 

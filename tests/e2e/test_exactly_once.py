@@ -9,7 +9,7 @@ import signal
 import subprocess
 import unittest
 
-from harness import (BIN_DIR, NEXT, SANITIZER_REPORTS, address, plain_text, read_bytes,
+from harness import (BIN_DIR, NEXT, SANITIZER_REPORTS, WAIT, address, plain_text, read_bytes,
                      stars_turn, wait_for)
 from test_resume import TurnCase
 
@@ -85,7 +85,7 @@ class ExactlyOnceCase(TurnCase):
             env.pop(var, None)
         return subprocess.run([os.path.join(BIN_DIR, "ventari"), *args], cwd=self.game.root,
                               env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=120)
+                              stderr=subprocess.PIPE, timeout=2 * WAIT)
 
     def robot_line(self):
         """The line of `ventari --check` about the robot on the game."""
@@ -148,7 +148,7 @@ class OneRobotPerGameTest(ExactlyOnceCase):
 
         # So does a headless one, at once.
         third, log = self.headless("robot-3.log")
-        self.assertEqual(third.wait(timeout=120), 1)
+        self.assertEqual(third.wait(timeout=2 * WAIT), 1)
         self.assertIn(self.refusal(first.pid), events(log))
         self.assertIn("info end: after the failure shown, exit status 1", events(log))
 
@@ -196,7 +196,7 @@ class OneRobotPerGameTest(ExactlyOnceCase):
         self.assertRegex(self.robot_line(), r"^robot: +running, process %d\b" % second.pid)
         # And it holds the game in turn against a newcomer.
         third, log = self.headless("robot-3.log")
-        self.assertEqual(third.wait(timeout=120), 1)
+        self.assertEqual(third.wait(timeout=2 * WAIT), 1)
         self.assertIn(self.refusal(second.pid), events(log))
         self.assertTrue(second.running())
 

@@ -11,7 +11,7 @@ import threading
 import time
 import unittest
 
-from harness import PAST, SOURCE_DIR, address, wait_for
+from harness import PAST, SOURCE_DIR, WAIT, address, wait_for
 from test_host_rules import SOON, HostCase, logged
 
 # Beyond any test: only the robot's limit (or its death) ends it.
@@ -107,7 +107,7 @@ class NotifyTest(HostCase):
         self.game.hand_in_orders([2])
         self.wait_events(4)
         self.game.set_deadline(PAST)
-        heard = self.wait_events(6, timeout=60)
+        heard = self.wait_events(6, timeout=WAIT)
         self.assertEqual(heard[1:4], [
             {"event": "pause", "game": "alpha", "text": "Bob est malade"},
             {"event": "resume", "game": "alpha", "text": "Bob est malade"},
@@ -135,7 +135,7 @@ class NotifyTest(HostCase):
         self.game_script("exit 0")  # the game never generates
         robot = self.headless(env={"VENTARI_NOTIFY": "cat >> '%s'" % self.heard,
                                    "VENTARI_SCHEDULE": "hours"})
-        self.assertEqual(robot.wait(timeout=60), 1)
+        self.assertEqual(robot.wait(timeout=WAIT), 1)
         self.assertEqual(self.events(), [{"event": "failure", "game": "alpha",
                                           "text": "Stars! turn not generated !!!"}])
         self.assertEqual([m["Subject"] for m in self.sink.messages()],
@@ -159,7 +159,7 @@ class NotifyTest(HostCase):
         [_, second] = self.sleepers(2)
         self.assertTrue(alive(second))
         os.kill(robot.pid, signal.SIGKILL)
-        robot.wait(timeout=30)
+        robot.wait(timeout=WAIT)
         wait_for("the command to die with the robot", lambda: not alive(second), 10)
 
 
