@@ -36,18 +36,21 @@ class NoMaker : public DeadlineCacheMaker, public YearCacheMaker {
   bool RunYearTool() override { return false; }
 };
 
-void BM_TickWithRefresh(benchmark::State& state) {
-  test::GameFolder folder;
-  test::ScopedCurrentDir cwd(folder.root());
-  folder.WriteHostSettings();
+// A game of twelve players in year 2405, its next deadline far ahead; the stem of its files.
+std::string TwelvePlayerGame(test::GameFolder& folder) {
   std::vector<test::PlayerLine> players;
   for (int n = 1; n <= 12; ++n)
     players.push_back({"Player" + std::to_string(n), "p" + std::to_string(n) + "@x.org"});
-  folder.WriteGameSettings(players);
-  folder.WriteDeadlineCache("2030-07-30 18:00:00");
-  folder.WriteYearCache("2405");
+  folder.WriteGame(players, "2030-07-30 18:00:00", "2405");
   const std::string stem = folder.gameDir() + "/alpha";
   test::WriteHostFile(stem, 5, std::string(4096, 'h'));
+  return stem;
+}
+
+void BM_TickWithRefresh(benchmark::State& state) {
+  test::GameFolder folder;
+  test::ScopedCurrentDir cwd(folder.root());
+  const std::string stem = TwelvePlayerGame(folder);
   const int ordersIn = static_cast<int>(state.range(0));
   const bool changing = state.range(1) != 0;
   std::vector<std::string> orderFiles;
@@ -99,15 +102,7 @@ void BM_TickWithMail(benchmark::State& state) {
   namespace fs = std::filesystem;
   test::GameFolder folder;
   test::ScopedCurrentDir cwd(folder.root());
-  folder.WriteHostSettings();
-  std::vector<test::PlayerLine> players;
-  for (int n = 1; n <= 12; ++n)
-    players.push_back({"Player" + std::to_string(n), "p" + std::to_string(n) + "@x.org"});
-  folder.WriteGameSettings(players);
-  folder.WriteDeadlineCache("2030-07-30 18:00:00");
-  folder.WriteYearCache("2405");
-  const std::string stem = folder.gameDir() + "/alpha";
-  test::WriteHostFile(stem, 5, std::string(4096, 'h'));
+  const std::string stem = TwelvePlayerGame(folder);
   const std::string maildir = folder.root() + "/Maildir";
   for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(maildir + "/" + sub);
   // The host's own mail of a couple of kilobytes, and another game's orders: none of them

@@ -7,6 +7,7 @@ server that stores what it receives (msmtp is the robot's sendmail), and the rob
 Every process is started in its own session and its whole group is ended on every path.
 """
 
+import argparse
 import ctypes
 import email
 import email.policy
@@ -62,6 +63,17 @@ PAST = "2002-07-30 18:00:00"
 NEXT = "2031-05-06 07:08:09"
 
 
+def bench_runs(doc, runs_help):
+    """The --runs of a bench script's command line (its doc's first line describes it); ends
+    the script with a word while the robot is not built."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    parser.add_argument("--runs", type=int, default=10, help=runs_help)
+    options = parser.parse_args()
+    if not os.path.exists(os.path.join(BIN_DIR, "ventari")):
+        raise SystemExit("build the robot first (build/bin/ventari)")
+    return options.runs
+
+
 def address(message):
     """The address a mail went to."""
     return message["To"].addresses[0].addr_spec
@@ -109,6 +121,17 @@ def stars_turn(path):
     if len(header) < 18 or header[2:6] != b"J3J3":
         raise AssertionError(path + " is not a Stars! file")
     return struct.unpack_from("<H", header, 12)[0]
+
+
+def sanitizer_report(log):
+    """A program's output file from the first sanitizer report on, or None (also while there
+    is no such file)."""
+    try:
+        text = read_bytes(log).decode("utf-8", "replace")
+    except FileNotFoundError:
+        return None
+    found = [text.find(mark) for mark in SANITIZER_REPORTS if mark in text]
+    return text[min(found):] if found else None
 
 
 def _end_with_parent():
@@ -477,10 +500,7 @@ class Robot:
 
     def sanitizer_report(self):
         """The program's output from the first sanitizer report on, or None."""
-        with open(self.log, "rb") as f:
-            text = f.read().decode("utf-8", "replace")
-        found = [text.find(mark) for mark in SANITIZER_REPORTS if mark in text]
-        return text[min(found):] if found else None
+        return sanitizer_report(self.log)
 
     @property
     def pid(self):
@@ -527,7 +547,9 @@ class Robot:
 
 class RobotTestCase(unittest.TestCase):
     """One display per class; per test a temporary folder, its processes and, on failure, a
-    screenshot and the robot's output kept under the artifacts folder."""
+    screenshot and the robot's output kept under the artifacts folder. A test that runs more
+    programs of the robot adds their output files to self.logs: those are kept on failure too,
+    and looked through for the sanitizers' reports."""
 
     display = None
 
@@ -560,6 +582,7 @@ class RobotTestCase(unittest.TestCase):
         self.addCleanup(self.group.stop)
         self.addCleanup(self._keep_on_failure)
         self.robot = None
+        self.logs = []
         self._problems = self._problem_count()
         # What an earlier run of this test left would be taken for this run's.
         prefix = os.path.basename(self.artifact(""))
@@ -579,6 +602,11 @@ class RobotTestCase(unittest.TestCase):
             with open(self.artifact("sanitizer.txt"), "w", encoding="utf-8") as f:
                 f.write(report)
             self.fail("the program's sanitizers found a fault:\n" + report[:4000])
+        for log in self.logs:
+            report = sanitizer_report(log)
+            if report:
+                self.fail("the program's sanitizers found a fault (%s):\n%s"
+                          % (os.path.basename(log), report[:4000]))
 
     def artifact(self, name):
         return os.path.join(ARTIFACTS_DIR, self.id().split(".", 1)[-1] + "-" + name)
@@ -590,6 +618,10 @@ class RobotTestCase(unittest.TestCase):
         self.display.screenshot(self.artifact("failure.png"))
         if self.robot and os.path.exists(self.robot.log):
             shutil.copy(self.robot.log, self.artifact("ventari.log"))
+        # The other programs' output lives in the temporary folder, gone after the test.
+        for log in self.logs:
+            if os.path.exists(log):
+                shutil.copy(log, self.artifact(os.path.basename(log)))
         listing = []
         for folder, _, files in os.walk(self.tmp):
             listing += [os.path.join(folder, f) for f in sorted(files)]

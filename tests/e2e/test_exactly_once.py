@@ -9,8 +9,7 @@ import signal
 import subprocess
 import unittest
 
-from harness import (BIN_DIR, NEXT, SANITIZER_REPORTS, WAIT, address, plain_text, read_bytes,
-                     stars_turn, wait_for)
+from harness import BIN_DIR, NEXT, WAIT, address, plain_text, read_bytes, stars_turn, wait_for
 from test_resume import TurnCase
 
 
@@ -33,33 +32,9 @@ def events(log_path):
 
 class ExactlyOnceCase(TurnCase):
 
-    def setUp(self):
-        super().setUp()
-        self.others = []
-        # Before the processes are ended (cleanups run last-in first-out).
-        self.addCleanup(self._keep_other_logs)
-
-    def _keep_other_logs(self):
-        if self._problem_count() == self._problems:
-            return
-        os.makedirs(os.path.dirname(self.artifact("x")), exist_ok=True)
-        for log in self.others:
-            if os.path.exists(log):
-                with open(self.artifact(os.path.basename(log)), "wb") as f:
-                    f.write(read_bytes(log))
-
-    def _check_sanitizers(self):
-        super()._check_sanitizers()
-        for log in self.others:
-            text = read_bytes(log).decode("utf-8", "replace") if os.path.exists(log) else ""
-            found = [text.find(mark) for mark in SANITIZER_REPORTS if mark in text]
-            if found:
-                self.fail("the program's sanitizers found a fault (%s):\n%s"
-                          % (os.path.basename(log), text[min(found):][:4000]))
-
     def log_path(self, name):
         path = os.path.join(self.tmp, name)
-        self.others.append(path)
+        self.logs.append(path)
         return path
 
     def windowed(self, name):

@@ -5,16 +5,15 @@ check that something did not happen first waits for a look of the robot that cam
 
 import json
 import os
-import shutil
 import signal
 import subprocess
 import sys
 import time
 import unittest
 
-from harness import (ARTIFACTS_DIR, BIN_DIR, NEXT, PAST, SANITIZER_REPORTS, SOON, SOURCE_DIR, WAIT,
-                     GameFolder, LeagueServer, address, msmtp_command, plain_text, read_bytes, stars_turn,
-                     turn_files, wait_for)
+from harness import (BIN_DIR, NEXT, PAST, SOON, SOURCE_DIR, WAIT, GameFolder, LeagueServer,
+                     address, msmtp_command, plain_text, read_bytes, stars_turn, turn_files,
+                     wait_for)
 from test_exactly_once import events
 from test_resume import TurnCase
 
@@ -46,30 +45,6 @@ def paragraphs(mail):
 
 class HostCase(TurnCase):
     """Headless robots and command-line actions on one game or more, their output kept."""
-
-    def setUp(self):
-        super().setUp()
-        self.logs = []
-        # Before the processes are ended (cleanups run last-in first-out).
-        self.addCleanup(self._keep_logs_on_failure)
-
-    def _keep_logs_on_failure(self):
-        # The headless robots' output lives in the temporary folder, gone after the test.
-        if self._problem_count() == self._problems:
-            return
-        os.makedirs(ARTIFACTS_DIR, exist_ok=True)
-        for log in self.logs:
-            if os.path.exists(log):
-                shutil.copy(log, self.artifact(os.path.basename(log)))
-
-    def _check_sanitizers(self):
-        super()._check_sanitizers()
-        for log in self.logs:
-            text = read_bytes(log).decode("utf-8", "replace") if os.path.exists(log) else ""
-            found = [text.find(mark) for mark in SANITIZER_REPORTS if mark in text]
-            if found:
-                self.fail("the program's sanitizers found a fault (%s):\n%s"
-                          % (os.path.basename(log), text[min(found):][:4000]))
 
     def env_for(self, game, extra=None, receipts=False):
         env = {k: v for k, v in os.environ.items() if k not in OWN_VARIABLES + NO_DISPLAY}
