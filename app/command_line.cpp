@@ -65,6 +65,9 @@ std::vector<OptionSpec> RobotOptions() {
       {{QStringLiteral("folder")},
        QStringLiteral("DIR"),
        QStringLiteral("work in DIR, where ventari.def and pret.wav are (default: here)")},
+      {{QStringLiteral("env-file")},
+       QStringLiteral("FILE"),
+       QStringLiteral("first read NAME=value lines from FILE, as the service does")},
       {{QStringLiteral("check")},
        {},
        QStringLiteral("print what the robot sees (orders, programs, mail, league) and exit")},
@@ -114,6 +117,7 @@ StartRequest ParseCommandLine(const QStringList& arguments) {
     if (parser.isSet(name))
       request.given[name] = spec.valueName.isEmpty() ? QString() : parser.value(name);
   }
+  request.envFiles = parser.values(QStringLiteral("env-file"));
   // The pause's text: the words after it, as a shell would have split them.
   if (request.has(QStringLiteral("pause")))
     request.given[QStringLiteral("pause")] = parser.positionalArguments().join(QLatin1Char(' '));
@@ -125,14 +129,17 @@ std::string UsageText() {
   QString synopsis = QStringLiteral("Usage: ventari");
   for (const OptionSpec& spec : options) {
     // The host's message has a line of its own: the synopsis stays within a terminal's width.
-    if (spec.names.back() == QStringLiteral("news")) continue;
+    if (spec.names.back() == QStringLiteral("news") ||
+        spec.names.back() == QStringLiteral("env-file"))
+      continue;
     synopsis += QStringLiteral(" [--") + spec.names.back() +
                 (spec.valueName.isEmpty() ? QString() : QLatin1Char(' ') + spec.valueName) +
                 QLatin1Char(']');
   }
   synopsis += QStringLiteral(
       "\n       ventari --help | --version"
-      "\n       ventari [--folder DIR] --news TEXT\n\n");
+      "\n       ventari [--folder DIR] --news TEXT"
+      "\n       ventari --env-file FILE [--env-file FILE]... [any of the above]\n\n");
   options.push_back(HelpOption());
   options.push_back(VersionOption());
 

@@ -31,6 +31,7 @@ struct StartRequest {
   QString error;  // for kBadUsage: what was not understood
   // Each robot option given, by its long name, with its value ("" for a switch).
   std::map<QString, QString> given;
+  QStringList envFiles;  // every --env-file, in the order given
 
   bool has(const QString& name) const { return given.count(name) != 0; }
   QString value(const QString& name) const;

@@ -33,6 +33,7 @@
 #include "core/restore_command.h"
 #include "core/schedule.h"
 #include "mail/sendmail_mailer.h"
+#include "platform/env_file.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -73,6 +74,20 @@ int BeforeRun(const StartRequest& request, int argc, char** argv) {
       return kBadUsage;
     case StartRequest::Action::kRun:
       break;
+  }
+  // The files' settings first, read before anything reads the environment; a path is taken from
+  // where the robot was started.
+  for (const QString& file : request.envFiles) {
+    std::string problem;
+    std::vector<std::string> ignored;
+    if (!LoadEnvironmentFile(file.toLocal8Bit().toStdString(), problem, &ignored)) {
+      std::fprintf(stderr, "ventari: %s\n", problem.c_str());
+      return 1;
+    }
+    for (const std::string& line : ignored)
+      LogEvent("warning",
+               "the environment file " + file.toStdString() +
+                   " has a line that sets nothing, as the service would also skip: " + line);
   }
   // Everything after this reads ventari.def and pret.wav from the working folder.
   if (request.has(QStringLiteral("folder"))) {

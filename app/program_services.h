@@ -50,7 +50,7 @@ struct ProgramServices {
     // The last events (a failure that ends the robot) reach a quick command before the end's
     // line; a slow one is not let hold the stop up.
     if (events) events->Stop();
-    StatusPublisher(records).PublishEnd(app.EndNote());
+    StatusPublisher(records).PublishEnd(app.EndNote(), clock.Now());
     LogEnd(app, status);
   }
 

@@ -57,10 +57,11 @@ std::string WithoutPaths(const std::string& text) {
 
 }  // namespace
 
-std::string Turn(const std::string& game, const std::string& year,
+std::string Turn(const std::string& game, const std::string& played, const std::string& year,
                  const std::optional<std::string>& deadline, const std::vector<std::string>& forced,
                  const std::vector<std::string>& late) {
   QJsonObject object = Event("turn", game);
+  object.insert(QStringLiteral("played"), Text(played));
   object.insert(QStringLiteral("year"), Text(year));
   object.insert(QStringLiteral("deadline"), deadline ? QJsonValue(Text(*deadline)) : QJsonValue());
   object.insert(QStringLiteral("forced"), Names(forced));
@@ -69,11 +70,12 @@ std::string Turn(const std::string& game, const std::string& year,
 }
 
 std::string Orders(const std::string& game, const std::string& year, const std::string& name,
-                   int row) {
+                   int row, bool correction) {
   QJsonObject object = Event("orders", game);
   object.insert(QStringLiteral("year"), Text(year));
   object.insert(QStringLiteral("name"), Text(name));
   object.insert(QStringLiteral("row"), row);
+  object.insert(QStringLiteral("correction"), correction);
   return Json(object);
 }
 

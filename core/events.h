@@ -17,11 +17,13 @@ class EventSink {
 
 namespace events {
 
-std::string Turn(const std::string& game, const std::string& year,
+// `played`: the year generated, as the turn mails' subjects name it; `year`: the one now played.
+std::string Turn(const std::string& game, const std::string& played, const std::string& year,
                  const std::optional<std::string>& deadline, const std::vector<std::string>& forced,
                  const std::vector<std::string>& late);
+// `correction`: these orders replace others of the same player that counted in this turn.
 std::string Orders(const std::string& game, const std::string& year, const std::string& name,
-                   int row);
+                   int row, bool correction = false);
 std::string Reminder(const std::string& game, const std::string& year, const std::string& deadline,
                      const std::vector<std::string>& late);
 std::string Pause(const std::string& game, const std::string& text);

@@ -27,8 +27,6 @@ namespace ventari {
 
 namespace {
 
-constexpr char kParagraph[] = "\n\r\n\r";
-
 // The game generated the turn: the host file went one turn on, in the same game, and every
 // human player's turn file is his, of that game, that turn and that generation; each of them
 // whole. The game's exit status says nothing reliable; its files do.
@@ -388,6 +386,7 @@ TurnOutcome Generation::Drive(TurnJournal& journal, Origin origin) {
   }
   NoteGenerationEnd(journal.oldTurn + 1);
   LogEvent("info", "generation: year " + journal.yearText + " done");
+  m_lastYearPlayed = journal.yearText;
   NameThoseWithout(journal);
   return {Kind::kDone, {}};
 }
@@ -475,11 +474,11 @@ std::optional<std::string> Generation::Restore(TurnJournal& journal) {
   return std::nullopt;
 }
 
-std::optional<std::string> Generation::Publish() {
-  const HostSettings& host = m_records.host;
-  const GameSettings& game = m_records.game;
+std::optional<std::string> PublishTurnFiles(const ProgramRecords& records) {
+  const HostSettings& host = records.host;
+  const GameSettings& game = records.game;
   const std::string& g = game.gameName;
-  const std::string source = GameDir() + "/" + g;
+  const std::string source = host.repJeu + "/" + g + "/" + g;
   const std::string published = host.publicationDir + "/" + g + "/" + g;
   std::vector<std::string> suffixes;
   for (int n = 1; n <= game.playerCount; ++n) {
@@ -506,14 +505,18 @@ std::optional<std::string> Generation::Publish() {
   return std::nullopt;
 }
 
+std::optional<std::string> Generation::Publish() { return PublishTurnFiles(m_records); }
+
 Generation::MailRound Generation::MailPlayers(TurnJournal& journal) {
   const HostSettings& host = m_records.host;
   const GameSettings& game = m_records.game;
   const std::string& g = game.gameName;
   const std::string link = LinkLine();
+  // The hours to the deadline this turn will get: a weekly slot may be days away.
+  const int hours = HoursToNextDeadline(m_schedule, NowSeconds(), game.hoursToDeadline);
   const std::string body = "génération faite, votre fichier .M est en attachement." +
-                           std::string(kParagraph) + "Prochaine DL dans " +
-                           std::to_string(game.hoursToDeadline) + "heures." + kParagraph + link;
+                           std::string(kParagraph) + "Prochaine DL dans " + std::to_string(hours) +
+                           "heures." + kParagraph + link;
   const std::string subject = g + " année " + journal.yearText;
   const std::optional<ForcedTurn> forced = ReadForcedTurn(GameDir(), journal.oldTurn);
   MailRound round = MailRound::kServed;

@@ -12,6 +12,7 @@
 
 #include "core/forced_turn.h"
 #include "core/mail_link.h"
+#include "core/schedule.h"
 
 namespace ventari {
 
@@ -67,6 +68,10 @@ std::chrono::seconds GameTimeLimit();
 // when set, else the program's own.
 std::string LeagueSiteAddress();
 
+// Copies every turn file (a computer player's when the game wrote one) and the host file to the
+// publication folder, each read back; the failure's text in French, or nothing.
+std::optional<std::string> PublishTurnFiles(const ProgramRecords& records);
+
 class Generation {
  public:
   // `clock` spaces the tries of a failed mail.
@@ -94,6 +99,8 @@ class Generation {
     std::vector<std::string> late;
   };
   const Without& LastTurnWithout() const { return m_without; }
+  // The year the last turn done played, as its mails' subjects name it.
+  const std::string& LastYearPlayed() const { return m_lastYearPlayed; }
 
   // Generations that have come to an end, whichever way (the guard against queued clicks).
   unsigned finishedCount() const { return m_finished; }
@@ -149,8 +156,11 @@ class Generation {
   MailLink m_link;
   std::chrono::seconds m_gameTimeLimit;
   long long m_mailRetrySeconds = MailRetrySecondsFromEnvironment();
+  // How the next deadline is set: the turn mail gives the hours to it.
+  Schedule m_schedule = ScheduleFromEnvironment().schedule.value_or(Schedule{});
   unsigned m_finished = 0;
   Without m_without;
+  std::string m_lastYearPlayed;
   std::string m_journalProblemShown;  // the unusable journal's problem, shown once
   std::string m_takenUpLogged;        // the last take-up logged
   bool m_journalWriteLogged = false;

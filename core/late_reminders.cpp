@@ -17,7 +17,6 @@ namespace ventari {
 
 namespace {
 
-constexpr char kParagraph[] = "\n\r\n\r";
 constexpr double kHoursPerDay = 24.0;
 
 }  // namespace

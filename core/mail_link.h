@@ -10,6 +10,10 @@ namespace ventari {
 
 struct GameSettings;
 
+// Between two paragraphs of a mail: line feed, carriage return, twice (bytes 0A 0D 0A 0D), as
+// the players' mail programs have always received it.
+inline constexpr char kParagraph[] = "\n\r\n\r";
+
 struct MailLink {
   MailLink() = default;
   // A league site, ending in "/".

@@ -31,7 +31,6 @@ namespace ventari {
 
 namespace {
 
-constexpr char kParagraph[] = "\n\r\n\r";
 constexpr long long kDay = 24 * 60 * 60;
 // Enough of a message too large to read to find its sender.
 constexpr std::size_t kHeadBytes = 64 * 1024;
@@ -310,7 +309,8 @@ void MailedOrders::Act(const MaildirEntry& entry, const Read& read, const stars:
   const MailedMessage& message = read.message;
   const std::vector<int> rows = SenderRows(message.sender);
   std::vector<std::string> refused;
-  std::map<int, std::string> placedNow;  // row -> hash of the file this message gives it
+  std::optional<std::string> firstReason;  // the sender's page shows it while nothing counts
+  std::map<int, std::string> placedNow;    // row -> hash of the file this message gives it
   for (const auto& [index, file] : read.gameFiles) {
     const MailedFile& mailed = message.files[index];
     const int fileRow = file.header.playerIndex() + 1;
@@ -319,10 +319,14 @@ void MailedOrders::Act(const MaildirEntry& entry, const Read& read, const stars:
     const std::string label = "le fichier " + ShownLabel(mailed) + " ne compte pas : ";
     std::optional<std::string> newer;
     if (judgement.verdict != stars::OrderVerdict::kIn) {
-      refused.push_back(label + RefusalReason(file, judgement.verdict) + ".");
+      const std::string reason = RefusalReason(file, judgement.verdict);
+      refused.push_back(label + reason + ".");
+      if (!firstReason) firstReason = reason;
     } else if (std::find(rows.begin(), rows.end(), fileRow) == rows.end()) {
-      refused.push_back(label + "c'est le fichier du joueur " + std::to_string(fileRow) +
-                        ", pas le vôtre.");
+      const std::string reason =
+          "c'est le fichier du joueur " + std::to_string(fileRow) + ", pas le vôtre";
+      refused.push_back(label + reason + ".");
+      if (!firstReason) firstReason = reason;
     } else if (placedNow.count(fileRow) != 0) {
       if (placedNow[fileRow] != hash)
         refused.push_back(label + "un autre fichier du joueur " + std::to_string(fileRow) +
@@ -347,6 +351,10 @@ void MailedOrders::Act(const MaildirEntry& entry, const Read& read, const stars:
       m_receipts.SendRefusal(rows.front(), refused, host, ContentsHash(key).substr(0, 16));
   }
   const int row = rows.front();
+  if (placedNow.count(row) != 0)
+    m_refusals.erase(row);
+  else if (firstReason)
+    m_refusals[row] = {host.turn, *firstReason};
   std::string what = "mail " + key + " from " + message.sender + " (player " + std::to_string(row) +
                      " (" + m_records.game.player(row).name +
                      ")): " + std::to_string(placedNow.size()) + " file(s) placed, " +
@@ -425,21 +433,30 @@ void MailedOrders::SendTurnAgain(const std::string& key, int row, const stars::F
   }
   m_record.TurnSent(key, row, now);
   const std::string yearText = std::to_string(host.year());
-  // The subject of the turn mail that brought this file: it names the year played.
-  const std::string subject =
-      g + " année " + std::to_string(host.turn > 0 ? host.year() - 1 : host.year());
+  // The subject of the turn mail that brought this file names the year played; the receipts
+  // name the year the orders are for. The text says both, as those mails do.
+  const std::string played = std::to_string(host.turn > 0 ? host.year() - 1 : host.year());
+  const std::string subject = g + " année " + played;
+  const std::string file = host.turn > 0 ? "votre fichier .M de la génération année " + played
+                                         : std::string("votre premier fichier .M");
   const MonitorState& state = m_records.monitor;
   LogEvent("info", "orders by mail: turn file " + name + " sent again to " + who);
   const std::string savedDir = GetCurrentDir();
   m_mailer.SendEmail(
       player.name, player.address, subject,
-      "votre fichier .M de l'année " + yearText +
-          " est en attachement, envoyé à nouveau à votre demande." + kParagraph +
+      file + " est en attachement, envoyé à nouveau à votre demande : il sert à vos ordres de " +
+          "l'année " + yearText + "." + kParagraph +
           "DL : " + (state.deadlineKnown ? state.deadlineText : std::string("pas encore connue")) +
           kParagraph + GamePageLink(m_link, game),
       published, name,
       MailIdentity{g, yearText, row, "turn-again-" + ContentsHash(key).substr(0, 16), true});
   SetCurrentDir(savedDir);
+}
+
+std::optional<std::string> MailedOrders::Refusal(int row, int turn) const {
+  const auto found = m_refusals.find(row);
+  if (found == m_refusals.end() || found->second.turn != turn) return std::nullopt;
+  return found->second.reason;
 }
 
 void MailedOrders::Finish(const MaildirEntry& entry, const std::string& why) {

@@ -63,6 +63,12 @@ class MailedOrders {
   // The messages the robot would act on now (for --check); nothing is moved or recorded.
   std::size_t Waiting(const stars::FileHeader& host);
 
+  // Why the last file mailed by `row`'s player in `turn` did not count, while no good file of
+  // his has come since; nothing otherwise. For the status page.
+  std::optional<std::string> Refusal(int row, int turn) const;
+  // A good file of `row` is in: his earlier refusal no longer shows.
+  void GoodFileIn(int row) { m_refusals.erase(row); }
+
  private:
   struct Read;
   // A message is read again only when it comes into another folder, or when the players
@@ -104,6 +110,11 @@ class MailedOrders {
   std::string m_gameSeen;     // the game (folder and id) the settled messages were judged for
   std::string m_playersSeen;  // the players' addresses when they were
   std::map<std::string, Settled> m_settled;  // key -> where it was left
+  struct RowRefusal {
+    int turn = 0;
+    std::string reason;
+  };
+  std::map<int, RowRefusal> m_refusals;  // row -> his last mailed file's refusal
   std::string m_loggedProblem;
   bool m_problemSeen = false;  // in the look running
 };

@@ -16,7 +16,6 @@ namespace ventari {
 
 namespace {
 
-constexpr char kParagraph[] = "\n\r\n\r";
 constexpr long long kDay = 24 * 3600;
 // The record keeps the last ids only: enough to count a day's and to know the last one.
 constexpr std::size_t kIdsKept = 20;

@@ -19,8 +19,6 @@ namespace ventari {
 
 namespace {
 
-constexpr char kParagraph[] = "\n\r\n\r";
-
 std::chrono::system_clock::time_point FromNs(std::int64_t ns) {
   return std::chrono::system_clock::time_point(
       std::chrono::duration_cast<std::chrono::system_clock::duration>(
@@ -246,9 +244,15 @@ std::string OrderReceipts::RefusalBody(const std::vector<std::string>& refused,
   std::string body;
   for (const std::string& sentence : refused) body += sentence + "\n";
   if (!body.empty()) body.pop_back();
-  return body + kParagraph + "renvoyez vos ordres de l'année " + std::to_string(host.year()) +
-         " avant la date limite (DL : " + deadline + ")." + kParagraph +
-         GamePageLink(m_link, m_records.game);
+  // Past the deadline, asking for them "before" it would be false: the turn waits for them.
+  const bool passed = state.deadlineKnown && m_clock.Now() > state.deadline;
+  const std::string again =
+      passed ? "la date limite est passée (DL : " + deadline +
+                   ") et le tour attend vos ordres : renvoyez vos ordres de l'année " +
+                   std::to_string(host.year()) + " au plus vite."
+             : "renvoyez vos ordres de l'année " + std::to_string(host.year()) +
+                   " avant la date limite (DL : " + deadline + ").";
+  return body + kParagraph + again + kParagraph + GamePageLink(m_link, m_records.game);
 }
 
 void OrderReceipts::SendRefusal(int row, const std::vector<std::string>& refused,

@@ -86,7 +86,7 @@ void Robot::Follow(const TurnOutcome& outcome) {
       if (outcome.kind == TurnOutcome::Kind::kDone && m_events) {
         const MonitorState& monitor = m_records.monitor;
         m_events->Send(events::Turn(
-            m_records.game.gameName, monitor.yearText,
+            m_records.game.gameName, m_generation.LastYearPlayed(), monitor.yearText,
             monitor.deadlineKnown ? std::optional<std::string>(monitor.deadlineText) : std::nullopt,
             m_generation.LastTurnWithout().forced, m_generation.LastTurnWithout().late));
       }

@@ -13,6 +13,7 @@ RobotParts::RobotParts(const RobotServices& s)
       m_reminders(s.records, s.mailer, s.clock, s.leagueSite, s.reminderLeadHours),
       m_receipts(s.records, s.mailer, s.clock, s.leagueSite, s.receipts),
       m_news(s.records, s.mailer, s.leagueSite),
+      m_opening(s.records, s.mailer, s.clock, s.leagueSite),
       m_status(s.records),
       m_tick(s.records, m_view, s.sound, s.clock, s.mailer, m_refresh, &m_reminders, &s.dialogs,
              &m_receipts, &m_status),
@@ -27,6 +28,7 @@ RobotParts::RobotParts(const RobotServices& s)
   m_robot.SetEvents(s.events);
   m_news.SetEvents(s.events);
   m_tick.SetNews(&m_news);
+  m_tick.SetOpening(&m_opening);
 }
 
 std::optional<std::chrono::milliseconds> RobotParts::LookAgainIn() const {

@@ -12,6 +12,7 @@
 #include "core/logged_view.h"
 #include "core/mailed_orders.h"
 #include "core/news.h"
+#include "core/opening_turn.h"
 #include "core/order_receipts.h"
 #include "core/refresh.h"
 #include "core/robot.h"
@@ -70,6 +71,7 @@ class RobotParts {
   OrderReceipts m_receipts;
   std::optional<MailedOrders> m_mailed;
   HostNews m_news;
+  OpeningTurn m_opening;
   StatusPublisher m_status;
   SurveillanceTick m_tick;
   Robot m_robot;

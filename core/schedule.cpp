@@ -171,6 +171,12 @@ long long ScheduledDeadline(const Schedule& schedule, long long from, int hours)
   return (earliest + 59) / 60 * 60;  // no day in the mask: unreachable once read
 }
 
+int HoursToNextDeadline(const Schedule& schedule, long long now, int hours) {
+  if (schedule.fromLeague()) return hours;
+  const long long seconds = ScheduledDeadline(schedule, now, hours) - now;
+  return static_cast<int>((seconds + 1800) / 3600);
+}
+
 std::string DeadlineLine(long long secondsSinceEpoch) {
   const time_t seconds = static_cast<time_t>(secondsSinceEpoch);
   std::tm local{};

@@ -43,6 +43,11 @@ std::string ScheduleText(const Schedule& schedule, int hours);
 // local time, whatever the daylight-saving change between) at least that many hours later.
 long long ScheduledDeadline(const Schedule& schedule, long long from, int hours);
 
+// The whole hours (to the nearest) from `now` to the deadline the schedule gives a turn generated
+// then: what the players' turn mail announces. `hours` with the league's page, which sets its
+// own deadline once it sees the new turn.
+int HoursToNextDeadline(const Schedule& schedule, long long now, int hours);
+
 // The same for the players' page, in French.
 std::string ScheduleFrench(const Schedule& schedule, int hours);
 

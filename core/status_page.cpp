@@ -69,7 +69,8 @@ std::string FrenchDate(const LocalInstant& at) {
 // Whole seconds from the last look to the deadline, by the instants rather than the local
 // readings, so that a daylight-saving change in between counts. Negative once passed.
 std::optional<long long> TimeLeftSeconds(const StatusSnapshot& s) {
-  if (!s.deadline) return std::nullopt;
+  // A stopped robot's count would freeze at its end.
+  if (!s.deadline || s.stoppedSince) return std::nullopt;
   const long long ms = ResolveLocal(*s.deadline).epochMs - ResolveLocal(s.updated).epochMs;
   return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
 }
@@ -276,6 +277,8 @@ const char* StateMeaning(const std::string& state) {
       {"génération forcée", "le tour est joué sans les ordres qui manquent."},
       {"en pause", "l'hôte a mis la partie en pause : aucun tour n'est joué."},
       {"partie terminée", "la partie est finie : plus aucun tour ne sera joué."},
+      {kStoppedState,
+       "le robot ne surveille plus la partie : aucun tour n'est joué avant qu'il reparte."},
   };
   for (const auto& [name, meaning] : kMeanings)
     if (state == name) return meaning;
@@ -294,6 +297,9 @@ std::string StatusJson(const StatusSnapshot& s) {
          (s.deadline ? JsonString(IsoLocalWithOffset(*s.deadline)) : std::string("null")) + ",\n";
   out += "  \"time_left_s\": " + (left ? std::to_string(*left) : std::string("null")) + ",\n";
   out += "  \"updated\": " + JsonString(IsoLocalWithOffset(s.updated)) + ",\n";
+  out += "  \"stopped_since\": " +
+         (s.stoppedSince ? JsonString(IsoLocalWithOffset(*s.stoppedSince)) : std::string("null")) +
+         ",\n";
   out +=
       "  \"last_generation\": " +
       (s.lastGeneration ? JsonString(IsoLocalWithOffset(*s.lastGeneration)) : std::string("null")) +
@@ -329,13 +335,16 @@ std::string StatusHtml(const StatusSnapshot& s) {
   if (const char* meaning = StateMeaning(s.state))
     out += std::string("<p id=\"state-meaning\">") + meaning + "</p>\n";
   if (!s.stateNote.empty()) out += "<p id=\"note\">" + Html(s.stateNote) + "</p>\n";
+  if (s.stoppedSince)
+    out +=
+        "<p id=\"stopped-since\">depuis le " + FrenchDate(ResolveLocal(*s.stoppedSince)) + "</p>\n";
   if (s.deadline) {
     const LocalInstant at = ResolveLocal(*s.deadline);
     out += "<p>échéance : <time id=\"deadline\" datetime=\"" + Iso(at) + "\">" + FrenchDate(at) +
            "</time></p>\n";
-    const long long left = *TimeLeftSeconds(s);
-    out += std::string("<p id=\"time-left\"") + (left > 0 ? "" : " class=\"passed\"") + ">" +
-           FrenchTimeLeft(left) + "</p>\n";
+    if (const std::optional<long long> left = TimeLeftSeconds(s))
+      out += std::string("<p id=\"time-left\"") + (*left > 0 ? "" : " class=\"passed\"") + ">" +
+             FrenchTimeLeft(*left) + "</p>\n";
   } else {
     out += "<p>échéance : <span id=\"deadline\">inconnue</span></p>\n";
   }

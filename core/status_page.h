@@ -11,6 +11,9 @@
 
 namespace ventari {
 
+// The state of the page a robot leaves when it ends.
+inline constexpr const char* kStoppedState = "robot arrêté";
+
 enum class PlayerOrders { kIn, kLate, kRefused, kComputer };
 
 struct StatusPlayer {
@@ -31,6 +34,8 @@ struct StatusSnapshot {
   std::optional<TDateTime> deadline;
   std::optional<TDateTime> lastGeneration;
   TDateTime updated{};  // the robot's last look
+  // Set once the robot has ended: the page then counts no time down.
+  std::optional<TDateTime> stoppedSince;
   std::vector<StatusPlayer> players;
 };
 

@@ -40,10 +40,14 @@ void StatusPublisher::Publish(const StatusSnapshot& snapshot, const std::string&
   }
 }
 
-void StatusPublisher::PublishEnd(const std::string& why) {
+void StatusPublisher::PublishEnd(const std::string& why, TDateTime at) {
   if (!m_records.monitor.publishedStatus) return;
   StatusSnapshot ended = *m_records.monitor.publishedStatus;
+  // What the last look said of the turn (waiting, ready, due) is no longer what happens.
+  ended.state = kStoppedState;
   ended.stateNote = why.empty() ? "robot arrêté" : "robot arrêté : " + why;
+  ended.stoppedSince = at;
+  ended.updated = at;
   Publish(ended, "end");
 }
 

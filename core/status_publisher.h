@@ -24,10 +24,10 @@ class StatusPublisher {
   // for the failure's log line. The snapshot is kept in the records for the robot's end.
   void Publish(const StatusSnapshot& snapshot, const std::string& turnKey);
 
-  // The last page this robot published, its note replaced by "robot arrêté" and `why` when
-  // given. Nothing when it published none (a robot that never held the game leaves the page of
-  // the one that does).
-  void PublishEnd(const std::string& why);
+  // The last page this robot published, made a stopped robot's at `at`: state "robot arrêté",
+  // note "robot arrêté" and `why` when given, no time left counted down. Nothing when it
+  // published none (a robot that never held the game leaves the page of the one that does).
+  void PublishEnd(const std::string& why, TDateTime at);
 
   // The local time of the host file's last change, the game's last generation; nothing for a
   // game at its first turn or a file that cannot be looked at.

@@ -11,6 +11,7 @@
 #include "core/mailed_orders.h"
 #include "core/monitor_view.h"
 #include "core/news.h"
+#include "core/opening_turn.h"
 #include "core/order_receipts.h"
 #include "core/pause.h"
 #include "core/records.h"
@@ -47,12 +48,10 @@ SurveillanceTick::SurveillanceTick(ProgramRecords& records, MonitorView& view, S
   m_loggedVerdicts.fill({});
 }
 
-bool SurveillanceTick::LogVerdict(int row, const std::string& orderFile,
+void SurveillanceTick::LogVerdict(int row, const std::string& orderFile,
                                   const stars::OrderJudgement& judgement) {
   stars::OrderJudgement& logged = m_loggedVerdicts[static_cast<std::size_t>(row)];
-  if (judgement.verdict == logged.verdict && judgement.savedOnly == logged.savedOnly) return false;
-  const bool cameIn =
-      judgement.verdict == stars::OrderVerdict::kIn && logged.verdict != stars::OrderVerdict::kIn;
+  if (judgement.verdict == logged.verdict && judgement.savedOnly == logged.savedOnly) return;
   logged = judgement;
   const stars::OrderVerdict verdict = judgement.verdict;
   const std::string player =
@@ -66,7 +65,6 @@ bool SurveillanceTick::LogVerdict(int row, const std::string& orderFile,
   else
     LogEvent("warning",
              "orders refused: " + player + orderFile + ": " + stars::OrderVerdictText(verdict));
-  return cameIn;
 }
 
 void SurveillanceTick::PlayReadySound(const std::string& turn) {
@@ -187,47 +185,40 @@ std::optional<std::chrono::milliseconds> SurveillanceTick::DueIn() const {
   return std::max(wait, std::chrono::milliseconds(0));
 }
 
-std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
+SurveillanceTick::TurnLook SurveillanceTick::LookAtTurn() {
   const HostSettings& host = m_records.host;
-  const GameSettings& game = m_records.game;
-  MonitorState& state = m_records.monitor;
-  const std::string& g = game.gameName;
-  m_dueAt.reset();
-  CheckGameSettings(game);
-  if (m_news) m_newsText = m_news->Look().value_or(std::string());
-
-  state.lateText.clear();
-  bool allIn = true;
-  // An order file counts only when it is this turn's, of this game and of this player: last
-  // turn's file or a cut-off upload would otherwise have the turn generated without him.
-  const std::string gameDir = host.repJeu + "/" + g;
-  const std::string stem = gameDir + "/" + g;
-  stars::FileHeader hostHeader;
-  const bool hostRead = stars::ReadCompleteHostHeader(stem + ".hst", hostHeader);
+  const std::string& g = m_records.game.gameName;
+  TurnLook look;
+  look.gameDir = host.repJeu + "/" + g;
+  const std::string stem = look.gameDir + "/" + g;
+  look.hostRead = stars::ReadCompleteHostHeader(stem + ".hst", look.host);
   // A new turn (or another game) starts with no order file seen.
-  const std::string turnSeen =
-      hostRead ? stem + " turn " + std::to_string(hostHeader.turn) : std::string();
+  look.turnSeen = look.hostRead ? stem + " turn " + std::to_string(look.host.turn) : std::string();
   // What the first look of this run finds was there before it: no news for the event command.
-  const bool news = m_loggedTurn.has_value();
-  if (turnSeen != m_loggedTurn) {
-    m_loggedTurn = turnSeen;
+  look.news = m_loggedTurn.has_value();
+  if (look.turnSeen != m_loggedTurn) {
+    m_loggedTurn = look.turnSeen;
     m_loggedVerdicts.fill({});
-    if (!hostRead) {
+    m_acceptedHash.fill({});
+    if (!look.hostRead) {
       LogEvent("warning", "no whole host file can be read at " + stem + ".hst: no orders count");
-    } else if (hostHeader.gameOver()) {
+    } else if (look.host.gameOver()) {
       LogEvent("info", "game over: the host file " + stem + ".hst says so; no turn is generated");
-      if (m_events && news) m_events->Send(events::GameOver(g, state.yearText));
+      if (m_events && look.news) m_events->Send(events::GameOver(g, m_records.monitor.yearText));
     }
   }
-  // A mailed order file is placed first, so that this look judges and receipts it.
-  if (m_mailed && hostRead) m_mailed->Look(hostHeader);
-  std::vector<int> lateRows;
-  std::map<int, std::string> refusedFiles;  // row -> why the file there does not count
-  std::vector<StatusPlayer> players;        // as the status page shows them
-  std::string lateWhy;                      // the late rows and why, for the log
+  return look;
+}
+
+void SurveillanceTick::JudgeOrders(TurnLook& look) {
+  const GameSettings& game = m_records.game;
+  MonitorState& state = m_records.monitor;
+  state.lateText.clear();
+  look.allIn = true;
+  const std::string stem = look.gameDir + "/" + game.gameName;
   for (int n = 1; n <= game.playerCount; ++n) {
     const PlayerEntry& player = game.player(n);  // row 13 raises the range error
-    StatusPlayer& shown = players.emplace_back();
+    StatusPlayer& shown = look.players.emplace_back();
     shown.row = n;
     shown.name = player.name;
     if (player.isComputer()) {
@@ -235,124 +226,138 @@ std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
       continue;
     }
     const char* why = "missing";
-    if (hostRead) {
+    // An order file counts only when it is this turn's, of this game and of this player: last
+    // turn's file or a cut-off upload would otherwise have the turn generated without him.
+    if (look.hostRead) {
       const std::string orderFile = stem + ".x" + std::to_string(n);
-      const stars::OrderJudgement judgement = m_judge.Judge(orderFile, hostHeader, n);
-      const bool cameIn = LogVerdict(n, orderFile, judgement);
-      if (m_receipts)
-        m_receipts->Look(n, orderFile, m_judge.JudgedVersion(n), judgement, hostHeader);
-      // After the receipt went.
-      if (cameIn && news && m_events)
-        m_events->Send(events::Orders(g, state.yearText, player.name, n));
+      const stars::OrderJudgement judgement = m_judge.Judge(orderFile, look.host, n);
+      LogVerdict(n, orderFile, judgement);
+      const std::optional<FileVersion> version = m_judge.JudgedVersion(n);
+      if (m_receipts) m_receipts->Look(n, orderFile, version, judgement, look.host);
+      TellOrdersIn(n, judgement, version, look.news);  // after the receipt went
       if (judgement.verdict == stars::OrderVerdict::kIn) {
+        if (m_mailed) m_mailed->GoodFileIn(n);
         shown.orders = PlayerOrders::kIn;
         continue;
       }
       if (judgement.verdict != stars::OrderVerdict::kMissing) {
-        refusedFiles[n] = OrderVerdictFrench(judgement.verdict);
+        look.refusedFiles[n] = OrderVerdictFrench(judgement.verdict);
         shown.orders = PlayerOrders::kRefused;
-        shown.reason = refusedFiles[n];
+        shown.reason = look.refusedFiles[n];
         why = stars::OrderVerdictText(judgement.verdict);
+      } else if (const std::optional<std::string> mailed =
+                     m_mailed ? m_mailed->Refusal(n, look.host.turn) : std::nullopt) {
+        // Nothing in the folder, but the file he mailed did not count: he is told why here too.
+        shown.orders = PlayerOrders::kRefused;
+        shown.reason = *mailed;
       }
     }
-    allIn = false;
-    lateRows.push_back(n);
-    lateWhy += std::string(lateWhy.empty() ? "" : ", ") + std::to_string(n) + " (" + player.name +
-               "): " + why;
+    look.allIn = false;
+    look.lateRows.push_back(n);
+    look.lateWhy += std::string(look.lateWhy.empty() ? "" : ", ") + std::to_string(n) + " (" +
+                    player.name + "): " + why;
     state.lateText += std::to_string(n) + "(" + player.name + ")";
   }
-  if (hostRead && hostHeader.gameOver()) {
-    // The game has ended: nothing more to generate, nobody to remind.
-    m_view.SetColour(WindowColour::ButtonFace);
-    m_view.SetLine(WindowLine::State, "partie terminée");
-    LogState("partie terminée");
-    PublishStatus("partie terminée", "", players, hostRead, hostHeader);
-    m_refresh.Run();
-    return std::nullopt;
-  }
-  const std::optional<std::string> pause = ReadPause(host.repJeu);
-  LogPause(pause);
-  state.pauseText = pause;
-  if (m_reminders && hostRead && !pause)
-    m_reminders->Remind(lateRows, hostHeader.turn, refusedFiles);
+}
 
-  if (allIn) {
+void SurveillanceTick::TellOrdersIn(int row, const stars::OrderJudgement& judgement,
+                                    const std::optional<FileVersion>& version, bool news) {
+  // Each new set of orders that counts is news, a correction said so.
+  std::string& accepted = m_acceptedHash[static_cast<std::size_t>(row)];
+  if (judgement.verdict != stars::OrderVerdict::kIn || !version ||
+      version->contentsHash == accepted)
+    return;
+  const bool correction = !accepted.empty();
+  accepted = version->contentsHash;
+  if (news && m_events)
+    m_events->Send(events::Orders(m_records.game.gameName, m_records.monitor.yearText,
+                                  m_records.game.player(row).name, row, correction));
+}
+
+void SurveillanceTick::ShowReadiness(const TurnLook& look) {
+  if (look.allIn) {
     m_view.SetColour(WindowColour::InfoBackground);
     m_view.SetLine(WindowLine::State, "prêt à générer");
-    PlayReadySound(turnSeen);
+    PlayReadySound(look.turnSeen);
   } else {
     m_view.SetColour(WindowColour::ButtonFace);
     m_view.SetLine(WindowLine::State, "incomplet");
   }
+}
 
+SurveillanceTick::TurnTiming SurveillanceTick::TimeTurn(const TurnLook& look, bool paused) {
+  const MonitorState& state = m_records.monitor;
+  TurnTiming timing;
   // Equal is not passed. A deadline never converted (or that of a turn already generated) is
   // no deadline: the zero of the scale would otherwise count as long past.
   const TDateTime now = m_clock.Now();
-  const bool passed = state.deadlineKnown && now > state.deadline;
+  timing.passed = state.deadlineKnown && now > state.deadline;
   const std::optional<long long> lastGeneration =
-      hostRead ? LastGenerationEnd(gameDir, hostHeader.turn, state.lastGenerationEnd)
-               : std::nullopt;
-  const std::string staleNote = StaleDeadlineNote(hostHeader.turn, lastGeneration);
+      look.hostRead ? LastGenerationEnd(look.gameDir, look.host.turn, state.lastGenerationEnd)
+                    : std::nullopt;
+  timing.staleNote = StaleDeadlineNote(look.host.turn, lastGeneration);
   // When the turn would go without the late players' orders, in real seconds: the hours count
   // from the later of the deadline and the last generation, so a league page that has not moved
   // its date gives one forced turn, then the players have the hours again.
-  std::optional<long long> forceAt;
-  if (m_force && !allIn && hostRead && state.deadlineKnown)
-    forceAt = ForceAt(state.deadline, lastGeneration, m_force->hours);
-  std::string forceNote =
-      forceAt && !pause ? (game.autoGenerate ? "génération forcée le " : "tour dû sans eux le ") +
-                              ForceTimeText(LocalDateTime(*forceAt))
-                        : std::string();
-  if (!staleNote.empty()) forceNote = staleNote + (forceNote.empty() ? "" : " ; " + forceNote);
+  if (m_force && !look.allIn && look.hostRead && state.deadlineKnown)
+    timing.forceAt = ForceAt(state.deadline, lastGeneration, m_force->hours);
+  timing.forceNote =
+      timing.forceAt && !paused
+          ? (m_records.game.autoGenerate ? "génération forcée le " : "tour dû sans eux le ") +
+                ForceTimeText(LocalDateTime(*timing.forceAt))
+          : std::string();
+  if (!timing.staleNote.empty())
+    timing.forceNote =
+        timing.staleNote + (timing.forceNote.empty() ? "" : " ; " + timing.forceNote);
+  timing.forcedNow = timing.forceAt && EpochSeconds(now) > *timing.forceAt;
   // The instant the turn falls due with no file changing (equal is not passed: the second
   // after): the robot looks then rather than at the next minute.
-  if (!pause && allIn && !passed && state.deadlineKnown)
+  if (!paused && look.allIn && !timing.passed && state.deadlineKnown)
     m_dueAt = EpochSeconds(state.deadline) + 1;
-  else if (!pause && forceAt && EpochSeconds(now) <= *forceAt)
-    m_dueAt = *forceAt + 1;
-  if (pause) {
-    // The orders are still judged and receipted; nothing is generated by the ticks.
-    m_view.SetLine(WindowLine::State, "en pause");
-    LogState("en pause");
-    PublishStatus("en pause", *pause, players, hostRead, hostHeader);
-    m_refresh.Run();
-    return std::nullopt;
-  }
-  if (!passed) {
-    LogState(allIn ? "prêt à générer" : "incomplet");
-    PublishStatus(allIn ? "prêt à générer" : "incomplet", forceNote, players, hostRead, hostHeader);
-    m_refresh.Run();
-    return std::nullopt;
-  }
+  else if (!paused && timing.forceAt && !timing.forcedNow)
+    m_dueAt = *timing.forceAt + 1;
+  return timing;
+}
 
-  if (!allIn) {
-    if (forceAt && EpochSeconds(now) > *forceAt) {
-      if (game.autoGenerate) {
-        m_view.SetLine(WindowLine::State, "génération forcée");
-        LogState("génération forcée");
-        LogEvent("warning", "forced generation: the deadline passed by more than " +
-                                HoursText(m_force->text) + "; left out: " + lateWhy);
-        PublishStatus("génération forcée", "", players, hostRead, hostHeader);
-        return GenerationDue{ForcedTurn{-1, m_force->text, lateRows}};
-      }
-      RemindHostOfForcedTurn(hostHeader.turn, gameDir);
+std::optional<GenerationDue> SurveillanceTick::Settle(const char* state, const std::string& note,
+                                                      const TurnLook& look) {
+  LogState(state);
+  PublishStatus(state, note, look.players, look.hostRead, look.host);
+  m_refresh.Run();
+  return std::nullopt;
+}
+
+std::optional<GenerationDue> SurveillanceTick::LateTurn(const TurnLook& look,
+                                                        const TurnTiming& timing) {
+  if (timing.forcedNow) {
+    if (m_records.game.autoGenerate) {
+      m_view.SetLine(WindowLine::State, "génération forcée");
+      LogState("génération forcée");
+      LogEvent("warning", "forced generation: the deadline passed by more than " +
+                              HoursText(m_force->text) + "; left out: " + look.lateWhy);
+      PublishStatus("génération forcée", "", look.players, look.hostRead, look.host);
+      return GenerationDue{ForcedTurn{-1, m_force->text, look.lateRows}};
     }
-    m_view.SetLine(WindowLine::State, "en retard");
-    LogState("en retard");
-    PublishStatus("en retard", forceNote, players, hostRead, hostHeader);
-    m_refresh.Run();
-    return std::nullopt;
+    RemindHostOfForcedTurn(look.host.turn, look.gameDir);
   }
+  m_view.SetLine(WindowLine::State, "en retard");
+  return Settle("en retard", timing.forceNote, look);
+}
 
+std::optional<GenerationDue> SurveillanceTick::DueTurn(const TurnLook& look,
+                                                       const TurnTiming& timing, bool hostAsked) {
+  const GameSettings& game = m_records.game;
+  const MonitorState& state = m_records.monitor;
+  const std::string& g = game.gameName;
   m_view.SetLine(WindowLine::State, "devrait générer");
   LogState("devrait générer");
-  PublishStatus("devrait générer", staleNote, players, hostRead, hostHeader);
+  PublishStatus("devrait générer", timing.staleNote, look.players, look.hostRead, look.host);
   if (game.autoGenerate) return GenerationDue{};
   // Once per turn (every box closed re-activates the window and runs a tick), and again
   // whenever the host asks with "rafraîchit".
   const std::string turnKey =
-      hostRead ? "turn " + std::to_string(hostHeader.turn) : "year " + state.yearText;
-  RemindHostOnce(ReminderRecordPath(gameDir), turnKey, hostAsked, [&] {
+      look.hostRead ? "turn " + std::to_string(look.host.turn) : "year " + state.yearText;
+  RemindHostOnce(ReminderRecordPath(look.gameDir), turnKey, hostAsked, [&] {
     m_mailer.SendEmail(
         g + " human host", game.hostAddress, "Ventari : jeu " + g + " année " + state.yearText,
         "génération année " + state.yearText +
@@ -363,6 +368,41 @@ std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
   });
   m_refresh.Run();
   return std::nullopt;
+}
+
+std::optional<GenerationDue> SurveillanceTick::Run(bool hostAsked) {
+  MonitorState& state = m_records.monitor;
+  m_dueAt.reset();
+  CheckGameSettings(m_records.game);
+  if (m_news) m_newsText = m_news->Look().value_or(std::string());
+  TurnLook look = LookAtTurn();
+  // The players have their first turn files before anything else is said to them.
+  if (m_opening && look.hostRead && !look.host.gameOver()) m_opening->Look(look.host);
+  // A mailed order file is placed first, so that this look judges and receipts it.
+  if (m_mailed && look.hostRead) m_mailed->Look(look.host);
+  JudgeOrders(look);
+  if (look.hostRead && look.host.gameOver()) {
+    // The game has ended: nothing more to generate, nobody to remind.
+    m_view.SetColour(WindowColour::ButtonFace);
+    m_view.SetLine(WindowLine::State, "partie terminée");
+    return Settle("partie terminée", "", look);
+  }
+  const std::optional<std::string> pause = ReadPause(m_records.host.repJeu);
+  LogPause(pause);
+  state.pauseText = pause;
+  if (m_reminders && look.hostRead && !pause)
+    m_reminders->Remind(look.lateRows, look.host.turn, look.refusedFiles);
+  ShowReadiness(look);
+  const TurnTiming timing = TimeTurn(look, pause.has_value());
+  if (pause) {
+    // The orders are still judged and receipted; nothing is generated by the ticks.
+    m_view.SetLine(WindowLine::State, "en pause");
+    return Settle("en pause", *pause, look);
+  }
+  if (!timing.passed)
+    return Settle(look.allIn ? "prêt à générer" : "incomplet", timing.forceNote, look);
+  if (!look.allIn) return LateTurn(look, timing);
+  return DueTurn(look, timing, hostAsked);
 }
 
 }  // namespace ventari

@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -26,6 +27,7 @@ class EventSink;
 class HostNews;
 class LateReminders;
 class MailedOrders;
+class OpeningTurn;
 class Mailer;
 class MonitorView;
 class OrderReceipts;
@@ -52,6 +54,8 @@ class SurveillanceTick {
   void SetForce(std::optional<ForceSetting> force) { m_force = std::move(force); }
   // Orders by mail, taken at each look before the order files are judged; null: none.
   void SetMailedOrders(MailedOrders* mailed) { m_mailed = mailed; }
+  // The first turn files, mailed at the first look of a game that never had them.
+  void SetOpening(OpeningTurn* opening) { m_opening = opening; }
   // Hears of orders in, a pause set or lifted and the game's end, as this run sees them change;
   // null: nobody.
   void SetEvents(EventSink* events) { m_events = events; }
@@ -77,6 +81,39 @@ class SurveillanceTick {
   Dialogs* m_dialogs;
   OrderReceipts* m_receipts;
   StatusPublisher* m_status;
+  // What one look found of the turn: the host file, each player's orders.
+  struct TurnLook {
+    std::string gameDir;
+    stars::FileHeader host;
+    bool hostRead = false;
+    std::string turnSeen;  // the game and turn, empty when the host file cannot be read
+    bool news = false;     // not the run's first look: what changed is news
+    bool allIn = false;
+    std::vector<StatusPlayer> players;        // as the status page shows them
+    std::vector<int> lateRows;                // the human rows whose orders are not in
+    std::map<int, std::string> refusedFiles;  // row -> why the file there does not count
+    std::string lateWhy;                      // the late rows and why, for the log
+  };
+  // When the turn falls due, and what the page says of it.
+  struct TurnTiming {
+    bool passed = false;               // the deadline has passed
+    std::optional<long long> forceAt;  // when it goes without the late players
+    bool forcedNow = false;            // that time has come
+    std::string staleNote, forceNote;  // for the page
+  };
+  TurnLook LookAtTurn();
+  void JudgeOrders(TurnLook& look);
+  // The event command hears of each new set of orders that counts.
+  void TellOrdersIn(int row, const stars::OrderJudgement& judgement,
+                    const std::optional<FileVersion>& version, bool news);
+  void ShowReadiness(const TurnLook& look);  // colour, state line, ready sound
+  TurnTiming TimeTurn(const TurnLook& look, bool paused);
+  // A look that ends without a generation: the state logged and published, the refresh run.
+  std::optional<GenerationDue> Settle(const char* state, const std::string& note,
+                                      const TurnLook& look);
+  std::optional<GenerationDue> LateTurn(const TurnLook& look, const TurnTiming& timing);
+  std::optional<GenerationDue> DueTurn(const TurnLook& look, const TurnTiming& timing,
+                                       bool hostAsked);
   // The players' status page for the state just shown.
   void PublishStatus(const char* state, const std::string& note,
                      const std::vector<StatusPlayer>& players, bool hostRead,
@@ -84,6 +121,7 @@ class SurveillanceTick {
   std::optional<ForceSetting> m_force;
   std::optional<long long> m_dueAt;  // seconds since the epoch, from the last tick
   MailedOrders* m_mailed = nullptr;
+  OpeningTurn* m_opening = nullptr;
   EventSink* m_events = nullptr;
   HostNews* m_news = nullptr;
   std::string m_newsText;              // for the page
@@ -104,11 +142,12 @@ class SurveillanceTick {
   std::optional<std::string> m_soundErrorTurn;  // the turn whose sound error was shown
 
   // What the log last said, so that it says only what changed.
-  // True when the orders have just come in.
-  bool LogVerdict(int row, const std::string& orderFile, const stars::OrderJudgement& judgement);
+  void LogVerdict(int row, const std::string& orderFile, const stars::OrderJudgement& judgement);
   void LogState(const char* state);         // with the late players
   std::optional<std::string> m_loggedTurn;  // nothing before the first tick
   std::array<stars::OrderJudgement, 13> m_loggedVerdicts{};
+  // Per row, the hash of the last orders of this turn that counted: a new one is news.
+  std::array<std::string, 13> m_acceptedHash{};
   std::string m_loggedState;
   OrderFileJudge m_judge;
 };

@@ -245,7 +245,7 @@ for _ in $(seq 1800); do
   kill -0 $robot 2>/dev/null || break
   mails=("$outbox"/*.eml)
   if [ "$(first_line "$game/curyear.txt")" = 2401 ] && [ -s "$game/nextdl.txt" ] &&
-    [ ${#mails[@]} -ge 5 ]; then
+    [ ${#mails[@]} -ge 7 ]; then
     done_turn=1
     break
   fi
@@ -258,16 +258,19 @@ wait $robot || status=$?
 [ $status -eq 0 ] || { cat "$out/headless.log" >&2; fail "the headless robot ended with status $status on TERM"; }
 own_lines "$out/headless.log"
 mails=("$outbox"/*.eml)
-# Each player's receipt, each player's turn, the host's report.
-[ ${#mails[@]} -eq 5 ] || fail "${#mails[@]} mails, not 5"
+# Each player's first turn file (the game was never mailed), receipt and turn; the host's report.
+[ ${#mails[@]} -eq 7 ] || fail "${#mails[@]} mails, not 7"
 for to in ann@localhost bob@localhost host@localhost; do
   grep -l -i "^To:.*$to" "${mails[@]}" >/dev/null || fail "no mail to $to"
 done
-python3 - "${mails[@]}" <<'EOF_RECEIPTS' || fail "not two receipts"
+python3 - "${mails[@]}" <<'EOF_RECEIPTS' || fail "not two first files and two receipts"
 import email, email.policy, sys
-subjects = [email.message_from_binary_file(open(f, "rb"), policy=email.policy.default)["Subject"]
-            for f in sys.argv[1:]]
-sys.exit(0 if sum("ordres reçus" in s for s in subjects) == 2 else 1)
+mails = [email.message_from_binary_file(open(f, "rb"), policy=email.policy.default)
+         for f in sys.argv[1:]]
+receipts = sum("ordres reçus" in m["Subject"] for m in mails)
+first = sum(m.get_body(("plain",)).get_content().startswith("la partie alpha commence")
+            for m in mails)
+sys.exit(0 if receipts == 2 and first == 2 else 1)
 EOF_RECEIPTS
 grep -Eqx '[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}' <<<"$(first_line "$game/nextdl.txt")" ||
   fail "nextdl.txt: $(first_line "$game/nextdl.txt")"

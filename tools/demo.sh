@@ -33,7 +33,7 @@ printf 'jeu\t%s\r\nweb\tligue\r\nhote\thost@localhost\r\nreserve\t0\r\nauto\t1\r
   "$game" >"$demo/jeux/ventari.pla"
 (cd "$demo/jeux/$game" && "$top/build/bin/starsgen" --new "$game.hst" --players 3)
 # The two human players submit their orders, as their game clients would.
-for n in 1 2; do (cd "$demo/jeux/$game" && "$top/build/bin/starsgen" --orders "$game.hst" --player "$n"); done
+for n in 1 2; do (cd "$demo/jeux/$game" && "$top/build/bin/starsgen" --orders "$game.m$n"); done
 printf '2002-07-30 18:00:00\r\n' >"$demo/jeux/$game/nextdl.txt"
 
 # The league's deadline page, on a free loopback port.
@@ -45,12 +45,18 @@ cleanup() { kill "${pids[@]}" 2>/dev/null || true; }
 trap cleanup EXIT
 for _ in $(seq 100); do [ -s "$demo/league.port" ] && break; sleep 0.1; done
 
+# The demo sets every switch it relies on: the host's own settings (his mailbox, his chat
+# room's event command, receipts off...) are not the demo game's. Only a sendmail of his stays.
+for variable in $(compgen -e | grep '^VENTARI_' || true); do
+  [ "$variable" = VENTARI_SENDMAIL ] || unset "$variable"
+done
+export VENTARI_RECEIPTS=1
 export VENTARI_LEAGUE_SERVER="http://127.0.0.1:$(cat "$demo/league.port")/"
 # The mails go to the demo's outbox, unless VENTARI_SENDMAIL names a real sendmail.
 mails_expected=0
 if [ -z "${VENTARI_SENDMAIL:-}" ]; then
   export VENTARI_SENDMAIL="$top/tools/demo_sendmail.py $demo/outbox"
-  mails_expected=5  # two receipts, two turn mails, the report
+  mails_expected=7  # two first turn files, two receipts, two turn mails, the report
 fi
 # A machine without a sound card plays the ready sound into SDL's silent device.
 if [ -z "${SDL_AUDIODRIVER:-}" ] && ! ls /dev/snd/pcm* >/dev/null 2>&1; then

@@ -3,8 +3,10 @@
 //
 //   starsgen -g <game>.hst [--players N]          generate the next turn
 //   starsgen --new <game>.hst --players N         create a game at turn 0
-//   starsgen --orders <game>.hst --player N [--saved]
+//   starsgen --orders <game>.hst --player N [--saved] [--text T]
 //                                                 player N submits (or only saves) his orders
+//   starsgen --orders <game>.m<n> [--saved] [--text T]
+//                                                 the same from the player's own turn file
 //
 // Every file is a real block chain: the header block, a data block, the footer block (no data in
 // an order file, two bytes in the host and turn files). Generating adds one to the host file's
@@ -50,6 +52,7 @@ struct Options {
   std::optional<int> players;
   std::optional<int> player;
   bool saved = false;
+  std::string text = "orders";  // the orders' data: another text is another set of orders
 };
 
 // Any bytes stand for the game's encrypted data.
@@ -66,24 +69,26 @@ int Fail(const std::string& message) {
   return 1;
 }
 
+// The same forms in --help and in every usage error.
+constexpr const char* kUsage =
+    "usage: starsgen --new <game>.hst --players N\n"
+    "       starsgen --orders <game>.hst --player N [--saved] [--text T]\n"
+    "       starsgen --orders <game>.m<n> [--saved] [--text T]\n"
+    "       starsgen -g <game>.hst [--players N]\n";
+
 int Usage(const std::string& message) {
-  std::fprintf(stderr,
-               "starsgen: %s (usage: starsgen -g <game>.hst [--players N] | "
-               "starsgen --new <game>.hst --players N | "
-               "starsgen --orders <game>.hst --player N [--saved])\n",
-               message.c_str());
+  std::fprintf(stderr, "starsgen: %s\n%s", message.c_str(), kUsage);
   return 2;
 }
 
 constexpr const char* kHelp =
-    "usage: starsgen --new <game>.hst --players N\n"
-    "       starsgen --orders <game>.hst --player N [--saved]\n"
-    "       starsgen -g <game>.hst\n"
     "A stand-in for the Stars! game executable, run in the per-game folder.\n"
     "  --new        create a game of N players (1 to 16): <game>.hst at turn 0 (year 2400)\n"
     "               and each player's turn file <game>.m<n>\n"
     "  --orders     write player N's order file <game>.x<n> for the current turn, as his\n"
-    "               game does when he submits his orders; --saved: only saved, not submitted\n"
+    "               game does when he submits his orders; --saved: only saved, not submitted;\n"
+    "               from his turn file <game>.m<n>, as a player does at home, the order file\n"
+    "               is written beside it; --text T: other orders (the data block holds T)\n"
     "  -g           generate the next turn: the host file one turn further, a new turn file\n"
     "               for each player, the order files used deleted\n"
     "Environment: STARSGEN_CUT=<n> writes player n's turn file cut short,\n"
@@ -190,22 +195,58 @@ bool ReadHost(const std::string& hostFile, std::string& bytes, FileHeader& heade
   return true;
 }
 
+// Player n's order file for the game state in `header` (a host file's, or his turn file's).
+int WriteOrders(const Options& options, const std::string& stem, FileHeader orders, int player) {
+  const int generation = orders.generation();
+  orders.fileType = kOrderFile;
+  orders.flags = options.saved ? 0 : kSubmittedFlag;
+  orders.setGeneration(generation);
+  orders.setPlayerIndex(player - 1);
+  std::string error;
+  const std::string path = OrderFile(stem, player);
+  if (!WriteFileAtomically(path, GameFileBytes(orders, options.text), error))
+    return Fail(path + ": " + error);
+  return 0;
+}
+
 int SubmitOrders(const Options& options, const std::string& stem) {
   if (!options.player) return Usage("--orders needs --player N");
   std::string bytes;
   FileHeader header;
   int status = 0;
   if (!ReadHost(options.hostFile, bytes, header, status)) return status;
-  FileHeader orders = header;
-  orders.fileType = kOrderFile;
-  orders.flags = options.saved ? 0 : kSubmittedFlag;
-  orders.setGeneration(header.generation());
-  orders.setPlayerIndex(*options.player - 1);
+  return WriteOrders(options, stem, header, *options.player);
+}
+
+// <stem>.m<n> (any case): the player's turn file; nothing for another name.
+std::optional<std::pair<std::string, int>> TurnFileName(const std::string& path) {
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || dot == 0 || path[dot - 1] == '/' ||
+      path.find('/', dot) != std::string::npos)
+    return std::nullopt;
+  const std::string_view extension = std::string_view(path).substr(dot + 1);
+  if (extension.size() < 2 || std::tolower(static_cast<unsigned char>(extension[0])) != 'm')
+    return std::nullopt;
+  const std::optional<int> player = ParsePlayers(extension.substr(1));
+  if (!player) return std::nullopt;
+  return std::make_pair(path.substr(0, dot), *player);
+}
+
+int SubmitOrdersFromTurnFile(const Options& options, const std::string& stem, int player) {
+  if (options.player && *options.player != player)
+    return Usage("--player " + std::to_string(*options.player) + " is not the player of " +
+                 options.hostFile);
+  std::string bytes;
   std::string error;
-  const std::string path = OrderFile(stem, *options.player);
-  if (!WriteFileAtomically(path, GameFileBytes(orders, "orders"), error))
-    return Fail(path + ": " + error);
-  return 0;
+  if (!ReadFileStart(options.hostFile, kHeaderBlockBytes, bytes, error))
+    return Fail(options.hostFile + ": " + error);
+  FileHeader header;
+  const HeaderError headerError = ParseFileHeader(bytes, header);
+  if (headerError != HeaderError::kNone)
+    return Fail(options.hostFile + ": " + HeaderErrorText(headerError));
+  if (header.fileType != kTurnFile || header.playerIndex() != player - 1)
+    return Fail(options.hostFile + ": not player " + std::to_string(player) + "'s turn file");
+  return WriteOrders(options, stem, header, player);
 }
 
 int Generate(const Options& options, const std::string& stem) {
@@ -243,6 +284,7 @@ int Run(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
       std::fputs(kHelp, stdout);
       return 0;
     } else if (arg == "-g" || arg == "-G" || arg == "/g" || arg == "/G") {
@@ -253,6 +295,13 @@ int Run(int argc, char** argv) {
       options.orders = true;
     } else if (arg == "--saved") {
       options.saved = true;
+    } else if (OptionName(arg) == "--text") {
+      if (arg == "--text") {
+        if (i + 1 >= argc) return Usage("--text needs the orders' text");
+        options.text = argv[++i];
+      } else {
+        options.text = std::string(arg.substr(7));
+      }
     } else if (const std::string_view name = OptionName(arg);
                name == "--players" || name == "--player") {
       std::string_view value;
@@ -274,8 +323,14 @@ int Run(int argc, char** argv) {
   if (options.generate + options.create + options.orders != 1)
     return Usage("give one of -g, --new and --orders");
   if (options.hostFile.empty()) return Usage("no host file given");
+  if (options.orders) {
+    if (const auto turnFile = TurnFileName(options.hostFile))
+      return SubmitOrdersFromTurnFile(options, turnFile->first, turnFile->second);
+  }
   const std::optional<std::string> stem = GameStem(options.hostFile);
-  if (!stem) return Usage("the host file's name must end in .hst");
+  if (!stem)
+    return Usage(options.orders ? "the file's name must end in .hst or .m<n>"
+                                : "the host file's name must end in .hst");
   if (options.create) return Create(options, *stem);
   if (options.orders) return SubmitOrders(options, *stem);
   return Generate(options, *stem);

@@ -14,7 +14,7 @@ VERSION = os.environ["VENTARI_VERSION"]
 PROGRAM = os.path.join(BIN_DIR, "ventari")
 # What the usage must show, listed here rather than read from the program's own table: an option
 # or a variable that goes missing fails the test.
-OPTIONS = ("--folder DIR", "--headless", "--check", "--restore YEAR", "-h, --help",
+OPTIONS = ("--folder DIR", "--env-file FILE", "--headless", "--check", "--restore YEAR", "-h, --help",
            "-v, --version")
 VARIABLES = ("VENTARI_SENDMAIL", "VENTARI_MAIL_TIMEOUT", "VENTARI_MAIL_RETRY_SECONDS",
              "VENTARI_LEAGUE_SERVER",
@@ -113,6 +113,32 @@ class CommandLineTest(unittest.TestCase):
                 self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
                 self.assertIn(folder, result.stderr)
         self.assertFalse(os.path.exists(missing))
+
+    def test_env_files_give_the_settings_the_service_would(self):
+        # The README's own lines for a chat room, and a schedule quoted as systemd takes it.
+        with open(os.path.join(SOURCE_DIR, "README.md"), encoding="utf-8") as f:
+            notify = re.findall(r"^VENTARI_NOTIFY=.*$", f.read(), re.MULTILINE)
+        self.assertEqual(len(notify), 2, "the README's two chat examples")
+        shared = os.path.join(self.dir, "ventari.env")
+        game = os.path.join(self.dir, "game.env")
+        with open(shared, "w", encoding="utf-8") as f:
+            f.write("# shared\nVENTARI_SCHEDULE=\"mon,thu 18:00\"\n" + notify[0] + "\n")
+        with open(game, "w", encoding="utf-8") as f:
+            f.write(notify[1] + "\n")
+        with open(os.path.join(self.dir, "ventari.def"), "w", encoding="ascii") as f:
+            f.write("binaires\t%s\nexecutable\tstars.exe\npublication\t%s\njeux\t%s\n"
+                    % (self.dir, self.dir, self.dir))
+        with open(os.path.join(self.dir, "ventari.pla"), "w", encoding="ascii") as f:
+            f.write("jeu\talpha\nweb\tligue\nhote\th@example.org\nreserve\t0\nauto\t1\n"
+                    "heures\t48\njoueurs\t1\nJ1\tAnn,ann@example.org\n")
+        result = run(["--env-file", shared, "--env-file", game, "--check", "--folder", self.dir],
+                     env=no_display_env(VENTARI_SCHEDULE="hours"))
+        self.assertIn("\nschedule:        mon,thu 18:00: ", result.stdout)
+        self.assertIn("\nevent command:   " + notify[1][len("VENTARI_NOTIFY="):] + "\n",
+                      result.stdout)
+        result = run(["--env-file", os.path.join(self.dir, "none.env"), "--check"], cwd=self.dir)
+        self.assertEqual((result.returncode, result.stdout), (1, ""))
+        self.assertIn("none.env", result.stderr)
 
 
 if __name__ == "__main__":

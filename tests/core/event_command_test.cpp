@@ -47,14 +47,19 @@ TEST(EventCommandTest, EachEventReachesTheCommandAsOneJsonObjectInOrder) {
     const char* expected;  // the object, as JSON
   };
   const Case cases[] = {
-      {events::Turn("alpha", "2401", std::string("2026-12-10 18:00:00"), {"Bob"}, {"Zoé \"Z\""}),
-       R"({"event": "turn", "game": "alpha", "year": "2401", "deadline": "2026-12-10 18:00:00",
-           "forced": ["Bob"], "late": ["Zoé \"Z\""]})"},
-      {events::Turn("alpha", "2402", std::nullopt, {}, {}),
-       R"({"event": "turn", "game": "alpha", "year": "2402", "deadline": null, "forced": [],
-           "late": []})"},
+      {events::Turn("alpha", "2400", "2401", std::string("2026-12-10 18:00:00"), {"Bob"},
+                    {"Zoé \"Z\""}),
+       R"({"event": "turn", "game": "alpha", "played": "2400", "year": "2401",
+           "deadline": "2026-12-10 18:00:00", "forced": ["Bob"], "late": ["Zoé \"Z\""]})"},
+      {events::Turn("alpha", "2401", "2402", std::nullopt, {}, {}),
+       R"({"event": "turn", "game": "alpha", "played": "2401", "year": "2402", "deadline": null,
+           "forced": [], "late": []})"},
       {events::Orders("alpha", "2401", "Ann", 1),
-       R"({"event": "orders", "game": "alpha", "year": "2401", "name": "Ann", "row": 1})"},
+       R"({"event": "orders", "game": "alpha", "year": "2401", "name": "Ann", "row": 1,
+           "correction": false})"},
+      {events::Orders("alpha", "2401", "Ann", 1, true),
+       R"({"event": "orders", "game": "alpha", "year": "2401", "name": "Ann", "row": 1,
+           "correction": true})"},
       {events::Reminder("alpha", "2401", "2026-12-10 18:00:00", {"Ann", "Bob"}),
        R"({"event": "reminder", "game": "alpha", "year": "2401",
            "deadline": "2026-12-10 18:00:00", "late": ["Ann", "Bob"]})"},
@@ -110,7 +115,7 @@ TEST(EventCommandTest, AHangingCommandIsEndedWithItsGroupAndTheNextEventStillRun
                            "'; wait;; *) echo \"second: $event\";; esac",
                        500ms);
   const Clock::time_point start = Clock::now();
-  command.Send(events::Turn("alpha", "2401", std::nullopt, {}, {}));
+  command.Send(events::Turn("alpha", "2400", "2401", std::nullopt, {}, {}));
   command.Send(events::Resume("alpha", "x"));
   EXPECT_LT(Clock::now() - start, 300ms) << "Send waited for the command";
   EXPECT_FALSE(command.Idle());
@@ -145,7 +150,7 @@ TEST(EventCommandTest, AtTheRobotsEndAQuickCommandHearsTheLastEventsAndASlowOneI
   const std::string pids = dir.file("pids");
   {
     EventCommand slow("trap '' TERM; sleep 300 & echo $! >> '" + pids + "'; wait");
-    slow.Send(events::Turn("alpha", "2401", std::nullopt, {}, {}));
+    slow.Send(events::Turn("alpha", "2400", "2401", std::nullopt, {}, {}));
     slow.Send(events::Orders("alpha", "2402", "Ann", 1));
     slow.Send(events::Failure("alpha", "Stars! turn not generated !!!"));
   }

@@ -338,8 +338,9 @@ TEST_F(MailedOrdersTest, ATurnFileIsSentAgainOnRequestAFewTimesADay) {
     EXPECT_EQ(mail.subject, "alpha année 2404") << "the turn mail's, which names the year played";
     EXPECT_EQ(mail.attachmentName, "alpha.m3");
     EXPECT_EQ(ReadFile(*mail.attachmentPath), "bob's turn");
-    EXPECT_EQ(mail.body->find("votre fichier .M de l'année 2405 est en attachement, envoyé à "
-                              "nouveau à votre demande."),
+    EXPECT_EQ(mail.body->find("votre fichier .M de la génération année 2404 est en attachement, "
+                              "envoyé à nouveau à votre demande : il sert à vos ordres de l'année "
+                              "2405."),
               0u);
   }
   EXPECT_NE(mailer.mails[0].messageId, mailer.mails[1].messageId);

@@ -191,6 +191,18 @@ TEST_F(ReceiptsTest, AFileThatDoesNotCountIsRefusedWithItsReasonAndACutOneOnlyOn
   EXPECT_FALSE(full.receipts.LookAgainIn());
   full.robot.Timer1Timer();
   EXPECT_EQ(mailer.mails.size(), 1u);
+
+  // Past the deadline, "before the deadline" would be false: the turn waits for his orders.
+  At(13);
+  test::WriteGameFile(stem() + ".x1", test::GameHeader(stars::kOrderFile, 3, 0));
+  full.robot.Timer1Timer();
+  ASSERT_EQ(mailer.mails.size(), 2u);
+  EXPECT_NE(mailer.mails[1].body->find("la date limite est passée (DL : 2026-12-07 12:00:00) et "
+                                       "le tour attend vos ordres : renvoyez vos ordres de "
+                                       "l'année 2405 au plus vite."),
+            std::string::npos)
+      << *mailer.mails[1].body;
+  EXPECT_EQ(mailer.mails[1].body->find("avant la date limite"), std::string::npos);
 }
 
 TEST_F(ReceiptsTest, NoReceiptToAComputerRowOrAnAddressTheMailCheckRefuses) {

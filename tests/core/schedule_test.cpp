@@ -118,6 +118,14 @@ TEST(ScheduleTest, HoursAreRealHoursAndSlotsKeepTheirLocalTimeAcrossDaylightSavi
   // Thursday 19:00 to Monday 18:00 across the autumn change: 95 hours of the clock, 96 real.
   EXPECT_EQ(ScheduledDeadline(monThu, Local(2026, 10, 22, 19, 0), 24) - Local(2026, 10, 22, 19, 0),
             96 * 3600LL);
+  // What the turn mail announces: the hours to that deadline, not the game's hours.
+  const Schedule league = *ReadSchedule("league").schedule;
+  EXPECT_EQ(HoursToNextDeadline(hours, Local(2026, 12, 8, 12, 0) + 1, 48), 48);
+  EXPECT_EQ(HoursToNextDeadline(hours, Local(2026, 12, 8, 12, 0), 0), 0);
+  EXPECT_EQ(HoursToNextDeadline(monThu, Local(2026, 12, 8, 12, 0), 48), 54);
+  EXPECT_EQ(HoursToNextDeadline(monThu, Local(2026, 12, 9, 19, 0), 48), 119);
+  EXPECT_EQ(HoursToNextDeadline(monThu, Local(2026, 10, 22, 19, 0), 24), 96);
+  EXPECT_EQ(HoursToNextDeadline(league, Local(2026, 12, 9, 19, 0), 48), 48);
 }
 
 TEST(ScheduleTest, TheTextsSayTheHoursTheDeadlinesCount) {

@@ -312,7 +312,8 @@ TEST(StatusPageJson, CarriesEveryFieldWithNullsForTheUnknown) {
   bare.state = "en pause";
   bare.updated = At(2026, 7, 1, 10, 0);
   const Json empty = ParseOrFail(StatusJson(bare));
-  for (const char* field : {"year", "note", "news", "deadline", "time_left_s", "last_generation"})
+  for (const char* field :
+       {"year", "note", "news", "deadline", "time_left_s", "last_generation", "stopped_since"})
     EXPECT_TRUE(empty[field].IsNull()) << field;
   EXPECT_EQ(empty["updated"].text, "2026-07-01T10:00:00+02:00");
   EXPECT_EQ(empty["players"].kind, Json::kArray);
@@ -320,9 +321,9 @@ TEST(StatusPageJson, CarriesEveryFieldWithNullsForTheUnknown) {
   // Those fields and no others.
   std::vector<std::string> names;
   for (const auto& [name, value] : empty.fields) names.push_back(name);
-  EXPECT_EQ(names,
-            (std::vector<std::string>{"deadline", "game", "last_generation", "news", "note",
-                                      "players", "state", "time_left_s", "updated", "year"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"deadline", "game", "last_generation", "news", "note",
+                                             "players", "state", "stopped_since", "time_left_s",
+                                             "updated", "year"}));
 }
 
 TEST(StatusPageJson, TimeLeftCountsRealSecondsAndTurnsNegativeOncePassed) {
@@ -585,24 +586,33 @@ TEST(StatusPublisher, PutsThePageAloneInItsFolderAndWritesTheRobotsEndOnItsLastP
   // Another robot on the same publication (one that never held the game) leaves it alone.
   ProgramRecords other;
   other.host.publicationDir = dir.file("pub");
-  StatusPublisher(other).PublishEnd("erreur");
+  const TDateTime stop = s.updated + 1.0 / 24;
+  StatusPublisher(other).PublishEnd("erreur", stop);
   EXPECT_EQ(test::ReadFile(page + "/status.json"), StatusJson(s));
 
-  // The program ends with a publisher of its own over the robot's records: the last page, its
-  // state kept, its note replaced.
+  // The program ends with a publisher of its own over the robot's records: the last page made a
+  // stopped robot's, which says since when and counts no time down.
   StatusSnapshot ended = s;
+  ended.state = "robot arrêté";
   ended.stateNote = "robot arrêté : erreur";
-  StatusPublisher(records).PublishEnd("erreur");
+  ended.stoppedSince = ended.updated = stop;
+  StatusPublisher(records).PublishEnd("erreur", stop);
   EXPECT_EQ(test::ReadFile(page + "/status.json"), StatusJson(ended));
-  EXPECT_EQ(test::ReadFile(page + "/index.html"), StatusHtml(ended));
+  const std::string html = test::ReadFile(page + "/index.html");
+  EXPECT_EQ(html, StatusHtml(ended));
   const Json json = ParseOrFail(test::ReadFile(page + "/status.json"));
-  EXPECT_EQ(json["state"].text, "en retard");
+  EXPECT_EQ(json["state"].text, "robot arrêté");
   EXPECT_EQ(json["note"].text, "robot arrêté : erreur");
+  EXPECT_TRUE(json["time_left_s"].IsNull());
+  EXPECT_EQ(json["stopped_since"].text, IsoLocalWithOffset(stop));
+  EXPECT_EQ(html.find("id=\"time-left\""), std::string::npos);
+  EXPECT_NE(html.find("aucun tour n'est joué avant qu'il reparte"), std::string::npos);
+  EXPECT_EQ(html.find("le robot les attend"), std::string::npos);
 
   // Without a why, the bare words; a page with no note before gets one.
   s.stateNote.clear();
   publisher.Publish(s, "turn 5");
-  publisher.PublishEnd("");
+  publisher.PublishEnd("", stop);
   ended.stateNote = "robot arrêté";
   EXPECT_EQ(test::ReadFile(page + "/status.json"), StatusJson(ended));
   EXPECT_EQ(Names(test::FolderFiles(page)),

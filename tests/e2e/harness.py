@@ -397,7 +397,8 @@ class GameFolder:
     def __init__(self, root, game="alpha", players=(("Ann", "ann@localhost"),
                                                     ("Bob", "bob@localhost"),
                                                     ("Robot", "COMPUTER")),
-                 host="host@localhost", auto=True, hours=48, executable="starsgen"):
+                 host="host@localhost", auto=True, hours=48, executable="starsgen",
+                 first_files_sent=True):
         self.root = root
         self.game = game
         self.players = list(players)
@@ -424,6 +425,11 @@ class GameFolder:
         self.write(os.path.join(self.jeux, "ventari.pla"), "\r\n".join(lines) + "\r\n")
         subprocess.run([os.path.join(BIN_DIR, "starsgen"), "--new", game + ".hst", "--players",
                         str(len(self.players))], cwd=self.dir, check=True)
+        if first_files_sent:
+            # A game under way: its first turn files went out, as the robot records it. Only the
+            # tests of a game's start leave it to the robot.
+            self.write(self.path("ventari-first-turn.txt"), "turn 0\n" + "".join(
+                "mailed %d\n" % n for n in self.humans()))
 
     @staticmethod
     def write(path, text):
@@ -443,6 +449,11 @@ class GameFolder:
         for n in rows if rows is not None else self.humans():
             subprocess.run([os.path.join(BIN_DIR, "starsgen"), "--orders", self.game + ".hst",
                             "--player", str(n)], cwd=self.dir, check=True)
+
+    def correct_orders(self, row, text):
+        """Player `row` plays his turn file again and saves other orders over his first ones."""
+        subprocess.run([os.path.join(BIN_DIR, "starsgen"), "--orders",
+                        "%s.m%d" % (self.game, row), "--text", text], cwd=self.dir, check=True)
 
     def set_deadline(self, text):
         self.write(self.path("nextdl.txt"), text + "\r\n")

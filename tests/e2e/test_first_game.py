@@ -6,12 +6,13 @@ needed: the deadlines come from the robot's schedule."""
 import os
 import re
 import shutil
+import struct
 import subprocess
 import time
 import unittest
 
-from harness import (BIN_DIR, SOURCE_DIR, WAIT, RobotTestCase, SANITIZER_REPORTS, address, read_bytes,
-                     stars_turn, wait_for)
+from harness import (BIN_DIR, SOURCE_DIR, WAIT, RobotTestCase, SANITIZER_REPORTS, address,
+                     plain_text, read_bytes, stars_turn, wait_for)
 
 VALUES = re.compile(r"^SMTP_HOST=\S+ SMTP_PORT=\d+ HOST_MAIL=\S+$")
 
@@ -24,6 +25,12 @@ def guide_blocks():
     end = text.index("\n## ", start + 1)
     return [block.strip("\n") for block in
             re.findall(r"^```sh\n(.*?)^```$", text[start:end], re.S | re.M)]
+
+
+def stars_turn_of(message):
+    """The turn in the header of the Stars! file a mail carries."""
+    [part] = list(message.iter_attachments())
+    return struct.unpack_from("<H", part.get_content(), 12)[0]
 
 
 class FirstGameTest(RobotTestCase):
@@ -63,7 +70,7 @@ class FirstGameTest(RobotTestCase):
             sent = {address(m) for m in sink.messages()}
             host_file = os.path.join(game, "alpha.hst")
             return (os.path.exists(host_file) and stars_turn(host_file) == 1
-                    and humans | {"host@example.org"} <= sent and len(sink.messages()) >= 5)
+                    and humans | {"host@example.org"} <= sent and len(sink.messages()) >= 7)
         wait_for("the turn generated and mailed", turn_done, timeout=2 * WAIT)
 
         output = read_bytes(log).decode("utf-8", "replace")
@@ -74,10 +81,15 @@ class FirstGameTest(RobotTestCase):
         for n in (1, 2, 3):
             self.assertEqual(stars_turn(os.path.join(home, "ventari", "alpha", "pub", "alpha",
                                                      "alpha.m%d" % n)), 1)
-        # Each player got the receipt of his orders, then his turn.
+        # Each player got his first turn file, once, the receipt of his orders, then his turn.
         for player in humans:
-            self.assertEqual([m["Subject"] for m in sink.messages() if address(m) == player],
-                             ["alpha année 2400 : ordres reçus", "alpha année 2400"])
+            mails = [m for m in sink.messages() if address(m) == player]
+            self.assertEqual([m["Subject"] for m in mails],
+                             ["alpha année 2400", "alpha année 2400 : ordres reçus",
+                              "alpha année 2400"])
+            self.assertTrue(plain_text(mails[0]).startswith("la partie alpha commence"))
+            self.assertEqual(stars_turn_of(mails[0]), 0)
+            self.assertEqual(stars_turn_of(mails[2]), 1)
         # Each from the game's host, envelope and all, though the shared settings name no sender;
         # the receipts are answers, the rest automatic.
         self.assertEqual(set(sink.envelope_senders()), {"host@example.org"})

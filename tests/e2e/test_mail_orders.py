@@ -4,6 +4,7 @@ mail and a stranger's, fetched by getmail6 (IMAP IDLE) into the one Maildir both
 and the receipts and turns go out through msmtp into the SMTP sink, each game's from its own
 host. Both games are played for two turns with every order file arriving by mail."""
 
+import json
 import os
 import shutil
 import subprocess
@@ -103,7 +104,10 @@ class MailOrdersTest(HostCase):
         self.server.deliver(order_mail("Ann <mallory@localhost>", "ordres",
                                        [("alpha.x1", self.player_orders(alpha, 1))]),
                             "mallory@localhost")
+        cid_last_year = self.player_orders(alpha, 3)
         for turn in (1, 2):
+            if turn == 2:
+                self.mail_last_years_file("cid@localhost", cid_last_year)
             self.play_a_turn(alpha, ALPHA, turn)
             self.play_a_turn(beta, BETA, turn)
             self.assert_turn_mailed(alpha, ALPHA, turn)
@@ -121,7 +125,7 @@ class MailOrdersTest(HostCase):
         self.assertEqual(stars_turn(alpha.path("alpha.m2")), 2)
         # Every order of the two turns, each game's second delivery and the request, filed
         # seen; the host's own mail and the stranger's left unread in new/ as they came.
-        taken = (len(ALPHA) + len(BETA)) * 2 + 2 + 1
+        taken = (len(ALPHA) + len(BETA)) * 2 + 2 + 1 + 1
         wait_for("every message of the games filed", lambda: len(self.folder("cur")) == taken,
                  SOON)
         for game in self.games.values():
@@ -132,16 +136,27 @@ class MailOrdersTest(HostCase):
         for game in self.games.values():
             self.assertIn("orders by mail:  %s, 0 messages wait\n" % self.maildir,
                           self.check_with(game, env))
-        # Receipts, turns, the reports and Bob's turn again, each from its game's host.
+        # Receipts, turns, the reports, Cid's refusal and Bob's turn again, each from its game's
+        # host.
         mails = self.sink.messages()
         players = len(ALPHA) + len(BETA)
-        self.assertEqual(len(mails), players * 2 + players * 2 + 2 * 2 + 1,
+        self.assertEqual(len(mails), players * 2 + players * 2 + 2 * 2 + 1 + 1,
                          [(address(m), m["Subject"]) for m in mails])
         for mail in mails:
             game = "alpha" if "alpha" in mail["Subject"] else "beta"
             self.assertEqual(mail["From"].addresses[0].addr_spec, HOSTS[game], mail["Subject"])
         for robot in robots:
             self.stop(robot)
+
+    def mail_last_years_file(self, who, orders):
+        """Last year's file, mailed: refused, and the page says why until a good one comes."""
+        self.server.deliver(order_mail(who, "ordres", [("alpha.x3", orders)]), who)
+        wait_for("the refusal", lambda: self.mails_to(who, "ordres refusés"), SOON)
+        status_path = os.path.join(self.game.status_dir, "status.json")
+        cid = wait_for("Cid refused on the page", lambda: [
+            p for p in json.loads(read_bytes(status_path))["players"]
+            if p["row"] == 3 and p["orders"] == "refused"], SOON)
+        self.assertEqual(cid[0]["reason"], "fait pour l'année 2400")
 
     def check_with(self, game, env):
         check = subprocess.run([os.path.join(BIN_DIR, "ventari"), "--check"], cwd=game.root,

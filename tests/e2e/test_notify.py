@@ -7,6 +7,7 @@ import json
 import os
 import re
 import signal
+import subprocess
 import threading
 import time
 import unittest
@@ -106,27 +107,31 @@ class NotifyTest(HostCase):
         self.wait_events(3)
         self.game.hand_in_orders([2])
         self.wait_events(4)
+        self.game.correct_orders(2, "second thoughts")
+        self.wait_events(5)
         self.game.set_deadline(PAST)
-        heard = self.wait_events(6, timeout=WAIT)
-        self.assertEqual(heard[1:4], [
+        heard = self.wait_events(7, timeout=WAIT)
+        bob = {"event": "orders", "game": "alpha", "year": "2400", "name": "Bob", "row": 2}
+        self.assertEqual(heard[1:5], [
             {"event": "pause", "game": "alpha", "text": "Bob est malade"},
             {"event": "resume", "game": "alpha", "text": "Bob est malade"},
-            {"event": "orders", "game": "alpha", "year": "2400", "name": "Bob", "row": 2}])
+            dict(bob, correction=False), dict(bob, correction=True)])
         # The turn once its mails went, with the deadline the schedule gave the new turn.
         self.assertEqual(len(self.sink.messages()), 4)
-        self.assertEqual(heard[4], {"event": "turn", "game": "alpha", "year": "2401",
+        self.assertEqual(heard[5], {"event": "turn", "game": "alpha", "played": "2400",
+                                    "year": "2401",
                                     "deadline": self.game.line("nextdl.txt"), "forced": [],
                                     "late": []})
-        self.assertEqual(heard[5], {"event": "game-over", "game": "alpha", "year": "2401"})
+        self.assertEqual(heard[6], {"event": "game-over", "game": "alpha", "year": "2401"})
         with open(self.heard, encoding="utf-8") as f:
             text = f.read()
         self.assertNotIn("@", text)
         self.assertNotIn(self.tmp, text)
         # Its output in the log, as the robot's own lines.
         wait_for("the command's words in the log",
-                 lambda: len(logged(robot.log, "notify: heard it")) == 6)
+                 lambda: len(logged(robot.log, "notify: heard it")) == 7)
         self.stop(robot)
-        self.assertEqual(len(self.events()), 6)
+        self.assertEqual(len(self.events()), 7)
 
     def test_a_failure_reaches_the_command_before_the_robot_ends(self):
         self.prepare_game(PAST)
@@ -199,6 +204,21 @@ class NotifyTest(HostCase):
             self.assertIn("resume", json.dumps(Chat.received.pop()[4]))
             self.stop(robot)
             self.assertEqual(logged(robot.log, "notify: the command"), [])
+        # A turn and a correction read in the room as the mails name their years.
+        turn = {"event": "turn", "game": "alpha", "played": "2400", "year": "2401",
+                "deadline": "2026-12-12 18:00:00", "forced": [], "late": []}
+        orders = {"event": "orders", "game": "alpha", "year": "2401", "name": "Ann", "row": 1,
+                  "correction": True}
+        said = {"Discord": "content", "Matrix": "body"}
+        for chat, settings in examples.items():
+            program = settings["VENTARI_NOTIFY"].split(" | curl ")[0]
+            for event, text in ((turn, "alpha** turn : année 2400 générée, année 2401 à jouer, "
+                                       "échéance 2026-12-12 18:00:00"),
+                                (orders, "alpha** orders année 2401 : Ann (correction)")):
+                result = subprocess.run(["/bin/sh", "-c", program], input=json.dumps(event),
+                                        capture_output=True, text=True, check=True)
+                message = json.loads(result.stdout)[said[chat]]
+                self.assertEqual(message.replace("**", ""), text.replace("**", ""), chat)
 
 
 if __name__ == "__main__":

@@ -545,12 +545,18 @@ class StatusPageTest(PlayersCase):
         # The host stops the robot: the page says so, and shows the turn as it last saw it.
         self.stop(robot)
         ended = self.status()
-        self.assertEqual(ended["note"], "robot arrêté : arrêt demandé")
+        # Only what is true once it has ended: stopped, since when, no time counted down.
+        self.assertEqual((ended["state"], ended["note"], ended["time_left_s"]),
+                         ("robot arrêté", "robot arrêté : arrêt demandé", None))
+        self.assertEqual(ended["stopped_since"], ended["updated"])
+        self.assertGreaterEqual(ended["stopped_since"], status["updated"])
         # A look may have come since: only what it would not change.
-        kept = ("game", "year", "state", "deadline", "last_generation", "players")
+        kept = ("game", "year", "deadline", "last_generation", "players")
         self.assertEqual({k: ended[k] for k in kept}, {k: status[k] for k in kept})
         page = parse_page(read_bytes(self.status_path("index.html")).decode("utf-8"))
         self.assertEqual(page.texts.get("note"), "robot arrêté : arrêt demandé")
+        self.assertNotIn("time-left", page.texts)
+        self.assertIn("aucun tour n'est joué avant qu'il reparte", page.texts["state-meaning"])
 
     def test_a_new_setting_shows_within_seconds(self):
         self.begin()

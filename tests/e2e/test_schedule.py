@@ -100,9 +100,12 @@ class ScheduleTest(HostCase):
         # The status page's public address is the link of the players' mails.
         turn_mails = [m for m in self.wait_mails(self.sink, 3) if address(m) != "host@localhost"]
         self.assertEqual(len(turn_mails), 2)
+        # The hours to that slot, days away perhaps, not the game's 48.
+        hours = {round((parse_deadline(line) - t) / 3600) for t in (generated, ended)}
         for mail in turn_mails:
             self.assertEqual(paragraphs(mail)[-2:], ["Consultez https://jeux.example.org/alpha/",
                                                      "Ventari Robot"])
+            self.assertIn(paragraphs(mail)[1], {"Prochaine DL dans %dheures." % h for h in hours})
         # The page says how the deadlines are set.
         html = read_bytes(os.path.join(self.game.status_dir, "index.html")).decode("utf-8")
         self.assertIn("le premier lundi, jeudi à 18h00 au moins 48 heures après sa génération",

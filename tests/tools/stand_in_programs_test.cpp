@@ -354,5 +354,42 @@ TEST(StarsGen, FailuresChangeNothingAndKeepTheOrders) {
   EXPECT_EQ(ReadFile(dir.file("alpha.hst")), existing);
 }
 
+// A player at home: his order file made from his own turn file, the robot's judge taking it,
+// and other orders (--text) making other bytes, as a correction does.
+TEST(StarsGen, APlayerWritesHisOrdersFromHisTurnFile) {
+  TempDir dir;
+  ASSERT_EQ(StarsGen(dir, {"--new", "orion.hst", "--players", "2"}).status, 0);
+  ASSERT_EQ(StarsGen(dir, {"-g", "orion.hst"}).status, 0);
+  const FileHeader host = HeaderOf(dir.file("orion.hst"));
+
+  Outcome run = StarsGen(dir, {"--orders", "orion.m2"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string first = ReadFile(dir.file("orion.x2"));
+  EXPECT_EQ(JudgeOrderFile(dir.file("orion.x2"), host, 2).verdict, OrderVerdict::kIn);
+  ASSERT_EQ(StarsGen(dir, {"--orders", "orion.m2", "--text=move fleet 3"}).status, 0);
+  EXPECT_NE(ReadFile(dir.file("orion.x2")), first);
+  EXPECT_EQ(JudgeOrderFile(dir.file("orion.x2"), host, 2).verdict, OrderVerdict::kIn);
+  ASSERT_EQ(StarsGen(dir, {"--orders", "orion.hst", "--player", "1", "--text", "x"}).status, 0);
+  EXPECT_EQ(JudgeOrderFile(dir.file("orion.x1"), host, 1).verdict, OrderVerdict::kIn);
+
+  // Every usage error shows the lines --help begins with.
+  const std::string help = StarsGen(dir, {"--help"}).out;
+  const std::string usage = help.substr(0, help.find("A stand-in"));
+  ASSERT_TRUE(usage.starts_with("usage: starsgen --new")) << help;
+  const std::vector<std::vector<std::string>> wrong = {
+      {"--orders", "orion.m1", "--player", "2"},  // not his turn file
+      {"--orders", "orion.x1"},
+      {"--bogus"},
+      {"--orders", "orion.hst"},
+      {"--orders", "orion.m1", "--text"}};
+  for (const std::vector<std::string>& args : wrong) {
+    run = StarsGen(dir, args);
+    EXPECT_EQ(run.status, 2) << args[0] << " " << args[1];
+    EXPECT_TRUE(run.err.starts_with("starsgen: ") && run.err.ends_with(usage)) << run.err;
+  }
+  WriteFile(dir.file("orion.m1"), HeaderBytes(1, kTurnFile, 1));
+  EXPECT_EQ(StarsGen(dir, {"--orders", "orion.m1"}).status, 1) << "player 2's file named .m1";
+}
+
 }  // namespace
 }  // namespace ventari::stars
