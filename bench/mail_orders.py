@@ -10,7 +10,6 @@ Measured twice: with an empty Maildir, then with a thousand of the host's own me
 and a thousand in new/ (his mail and another game's orders, which the robot leaves where they
 are), then with a hundred more landing at once just before each measured message."""
 
-import argparse
 import os
 import shutil
 import statistics
@@ -25,7 +24,7 @@ os.environ.setdefault("VENTARI_BIN_DIR", os.path.join(TOP, "build", "bin"))
 os.environ.setdefault("VENTARI_SOURCE_DIR", TOP)
 
 from harness import (BIN_DIR, NEXT, GameFolder, LeagueServer, ProcessGroup,  # noqa: E402
-                     SmtpSink, msmtp_command, read_bytes, wait_for)
+                     SmtpSink, bench_runs, msmtp_command, read_bytes, wait_for)
 from mail_peers import order_mail  # noqa: E402
 
 # Eleven human players, ten runs: never all orders in, so the robot never turns to the ready
@@ -111,12 +110,7 @@ class Bench:
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--runs", type=int, default=10, help="runs per figure (1 to 10)")
-    options = parser.parse_args()
-    if not os.path.exists(os.path.join(BIN_DIR, "ventari")):
-        raise SystemExit("build the robot first (build/bin/ventari)")
-    runs = max(1, min(10, options.runs))
+    runs = max(1, min(10, bench_runs(__doc__, "runs per figure (1 to 10)")))
     work = tempfile.mkdtemp(prefix="ventari-bench-")
     try:
         bench = Bench(work)

@@ -10,7 +10,6 @@ With the watcher, the runs follow one another; with the minute tick alone (VENTA
 each run waits up to a minute, so its runs go side by side, one robot and game each, and each
 file arrives at a random moment of the minute."""
 
-import argparse
 import random
 import os
 import shutil
@@ -27,7 +26,7 @@ os.environ.setdefault("VENTARI_BIN_DIR", os.path.join(TOP, "build", "bin"))
 os.environ.setdefault("VENTARI_SOURCE_DIR", TOP)
 
 from harness import (BIN_DIR, NEXT, PAST, GameFolder, LeagueServer, ProcessGroup,  # noqa: E402
-                     SmtpSink, msmtp_command, wait_for)
+                     SmtpSink, bench_runs, msmtp_command, wait_for)
 
 
 def subjects(sink):
@@ -119,16 +118,12 @@ def measure(kind, watch, runs):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--runs", type=int, default=10, help="runs per figure (default 10)")
-    options = parser.parse_args()
-    if not os.path.exists(os.path.join(BIN_DIR, "ventari")):
-        raise SystemExit("build the robot first (build/bin/ventari)")
-    print("%-58s %8s %8s %8s" % ("seconds, %d runs each" % options.runs, "median", "min", "max"))
+    runs = bench_runs(__doc__, "runs per figure (default 10)")
+    print("%-58s %8s %8s %8s" % ("seconds, %d runs each" % runs, "median", "min", "max"))
     for kind, label in (("receipt", "(a) order file -> its receipt"),
                         ("turn", "(b) last order file -> last turn mail")):
         for watch in (True, False):
-            figures = measure(kind, watch, options.runs)
+            figures = measure(kind, watch, runs)
             print("%-58s %8.2f %8.2f %8.2f" % (
                 label + (", watcher" if watch else ", minute tick alone"),
                 statistics.median(figures), min(figures), max(figures)), flush=True)

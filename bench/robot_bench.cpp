@@ -36,27 +36,8 @@ class NoMaker : public DeadlineCacheMaker, public YearCacheMaker {
   bool RunYearTool() override { return false; }
 };
 
-void BM_TickWithRefresh(benchmark::State& state) {
-  test::GameFolder folder;
-  test::ScopedCurrentDir cwd(folder.root());
-  folder.WriteHostSettings();
-  std::vector<test::PlayerLine> players;
-  for (int n = 1; n <= 12; ++n)
-    players.push_back({"Player" + std::to_string(n), "p" + std::to_string(n) + "@x.org"});
-  folder.WriteGameSettings(players);
-  folder.WriteDeadlineCache("2030-07-30 18:00:00");
-  folder.WriteYearCache("2405");
-  const std::string stem = folder.gameDir() + "/alpha";
-  test::WriteHostFile(stem, 5, std::string(4096, 'h'));
-  const int ordersIn = static_cast<int>(state.range(0));
-  const bool changing = state.range(1) != 0;
-  std::vector<std::string> orderFiles;
-  for (int n = 1; n <= ordersIn; ++n) {
-    stars::FileHeader orders = test::GameHeader(stars::kOrderFile, 5, n - 1);
-    orderFiles.push_back(stem + ".x" + std::to_string(n));
-    test::WriteGameFile(orderFiles.back(), orders, std::string(3000, 'o'));
-  }
-
+// The robot's fakes and the parts of it every bench needs; each adds its tick and the robot.
+struct Parts {
   ProgramRecords records;
   test::RecordingView view;
   test::ScriptedDialogs dialogs;
@@ -66,10 +47,37 @@ void BM_TickWithRefresh(benchmark::State& state) {
   test::RecordingMailer mailer;
   test::ScriptedRunner runner;
   NoMaker makers;
-  RefreshCycle refresh(records, view, dialogs, app, clock, makers, makers);
-  Generation generation(records, runner, mailer, dialogs, app, clock, "http://l.test/");
-  SurveillanceTick tick(records, view, sound, clock, mailer, refresh);
-  Robot robot(records, app, dialogs, refresh, tick, generation);
+  RefreshCycle refresh{records, view, dialogs, app, clock, makers, makers};
+  Generation generation{records, runner, mailer, dialogs, app, clock, "http://l.test/"};
+};
+
+// A game of twelve players in year 2405, its next deadline far ahead; the stem of its files.
+std::string TwelvePlayerGame(test::GameFolder& folder) {
+  std::vector<test::PlayerLine> players;
+  for (int n = 1; n <= 12; ++n)
+    players.push_back({"Player" + std::to_string(n), "p" + std::to_string(n) + "@x.org"});
+  folder.WriteGame(players, "2030-07-30 18:00:00", "2405");
+  const std::string stem = folder.gameDir() + "/alpha";
+  test::WriteHostFile(stem, 5, std::string(4096, 'h'));
+  return stem;
+}
+
+void BM_TickWithRefresh(benchmark::State& state) {
+  test::GameFolder folder;
+  test::ScopedCurrentDir cwd(folder.root());
+  const std::string stem = TwelvePlayerGame(folder);
+  const int ordersIn = static_cast<int>(state.range(0));
+  const bool changing = state.range(1) != 0;
+  std::vector<std::string> orderFiles;
+  for (int n = 1; n <= ordersIn; ++n) {
+    stars::FileHeader orders = test::GameHeader(stars::kOrderFile, 5, n - 1);
+    orderFiles.push_back(stem + ".x" + std::to_string(n));
+    test::WriteGameFile(orderFiles.back(), orders, std::string(3000, 'o'));
+  }
+
+  Parts p;
+  SurveillanceTick tick(p.records, p.view, p.sound, p.clock, p.mailer, p.refresh);
+  Robot robot(p.records, p.app, p.dialogs, p.refresh, tick, p.generation);
   robot.FormCreate();
   long stamp = 1;
   for (auto _ : state) {
@@ -82,10 +90,10 @@ void BM_TickWithRefresh(benchmark::State& state) {
       state.ResumeTiming();
     }
     robot.Timer1Timer();
-    view.lines.clear();
-    view.colours.clear();
+    p.view.lines.clear();
+    p.view.colours.clear();
   }
-  if (records.monitor.lateText.empty() != (ordersIn == 12) || !dialogs.errors.empty())
+  if (p.records.monitor.lateText.empty() != (ordersIn == 12) || !p.dialogs.errors.empty())
     state.SkipWithError("the tick did not run as expected");
 }
 BENCHMARK(BM_TickWithRefresh)
@@ -99,15 +107,7 @@ void BM_TickWithMail(benchmark::State& state) {
   namespace fs = std::filesystem;
   test::GameFolder folder;
   test::ScopedCurrentDir cwd(folder.root());
-  folder.WriteHostSettings();
-  std::vector<test::PlayerLine> players;
-  for (int n = 1; n <= 12; ++n)
-    players.push_back({"Player" + std::to_string(n), "p" + std::to_string(n) + "@x.org"});
-  folder.WriteGameSettings(players);
-  folder.WriteDeadlineCache("2030-07-30 18:00:00");
-  folder.WriteYearCache("2405");
-  const std::string stem = folder.gameDir() + "/alpha";
-  test::WriteHostFile(stem, 5, std::string(4096, 'h'));
+  const std::string stem = TwelvePlayerGame(folder);
   const std::string maildir = folder.root() + "/Maildir";
   for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(maildir + "/" + sub);
   // The host's own mail of a couple of kilobytes, and another game's orders: none of them
@@ -124,22 +124,13 @@ void BM_TickWithMail(benchmark::State& state) {
                     n % 2 == 0 ? unrelated : otherGame);
   }
 
-  ProgramRecords records;
-  test::RecordingView view;
-  test::ScriptedDialogs dialogs;
-  EndFlag app;
-  test::FakeClock clock;
-  test::FakeSound sound;
-  test::RecordingMailer mailer;
-  test::ScriptedRunner runner;
-  NoMaker makers;
-  RefreshCycle refresh(records, view, dialogs, app, clock, makers, makers);
-  Generation generation(records, runner, mailer, dialogs, app, clock, "http://l.test/");
-  OrderReceipts receipts(records, mailer, clock, "http://l.test/", true);
-  MailedOrders mailed(records, mailer, receipts, clock, "http://l.test/", maildir);
-  SurveillanceTick tick(records, view, sound, clock, mailer, refresh, nullptr, nullptr, &receipts);
+  Parts p;
+  OrderReceipts receipts(p.records, p.mailer, p.clock, "http://l.test/", true);
+  MailedOrders mailed(p.records, p.mailer, receipts, p.clock, "http://l.test/", maildir);
+  SurveillanceTick tick(p.records, p.view, p.sound, p.clock, p.mailer, p.refresh, nullptr, nullptr,
+                        &receipts);
   tick.SetMailedOrders(&mailed);
-  Robot robot(records, app, dialogs, refresh, tick, generation);
+  Robot robot(p.records, p.app, p.dialogs, p.refresh, tick, p.generation);
   robot.FormCreate();
   robot.Timer1Timer();  // the first look reads every message once
   long batch = 0;
@@ -152,12 +143,12 @@ void BM_TickWithMail(benchmark::State& state) {
     ++batch;
     state.ResumeTiming();
     robot.Timer1Timer();
-    view.lines.clear();
-    view.colours.clear();
+    p.view.lines.clear();
+    p.view.colours.clear();
   }
   const auto left = std::distance(fs::directory_iterator(maildir + "/new"), {});
-  if (left != state.range(0) + batch * state.range(1) || !mailer.mails.empty() ||
-      !dialogs.errors.empty())
+  if (left != state.range(0) + batch * state.range(1) || !p.mailer.mails.empty() ||
+      !p.dialogs.errors.empty())
     state.SkipWithError("the messages were not left as they came");
 }
 BENCHMARK(BM_TickWithMail)

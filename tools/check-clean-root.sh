@@ -221,7 +221,8 @@ chmod 755 "$root/usr/local/bin/mail-to-file"
 python3 tools/league_server.py --games alpha --web-folder ligue --port-file "$out/league.port" \
   --log "$out/league-requests.log" >/dev/null 2>&1 &
 league=$!
-for _ in $(seq 100); do [ -s "$out/league.port" ] && break; sleep 0.1; done
+# A minute at most: the check may run beside a build and other tests.
+for _ in $(seq 600); do [ -s "$out/league.port" ] && break; sleep 0.1; done
 [ -s "$out/league.port" ] || fail "the league page server did not start"
 # A league site of its own: --check calls the example site the program ships with a problem.
 robot_env=(VENTARI_SENDMAIL=/usr/local/bin/mail-to-file

@@ -362,9 +362,3 @@ TEST(AboutBox, HandOverThePanelArrowOverTheBackgroundAndNoHandLeftWhenClosed) {
 
 }  // namespace
 }  // namespace ventari
-
-int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -16,6 +16,7 @@
 #include "core/events.h"
 #include "tests/support/captured_stderr.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 
 namespace ventari {
 namespace {
@@ -119,14 +120,13 @@ TEST(EventCommandTest, AHangingCommandIsEndedWithItsGroupAndTheNextEventStillRun
   EXPECT_LT(Clock::now() - start, 300ms) << "Send waited for the command";
   EXPECT_FALSE(command.Idle());
   command.Finish();
-  EXPECT_LT(Clock::now() - start, 5s);
+  EXPECT_LT(Clock::now() - start, test::Patience(5s)) << "Finish waited for the sleeper";
   EXPECT_TRUE(command.Idle());
   const int sleeper = test::PidFromFile(pids);
   ASSERT_GT(sleeper, 0);
   // Killed with the group; gone once its new parent has reaped it.
-  const Clock::time_point killed = Clock::now();
-  while (::kill(sleeper, 0) == 0 && Clock::now() - killed < 5s) std::this_thread::sleep_for(10ms);
-  EXPECT_NE(::kill(sleeper, 0), 0) << "the command's background child outlived it";
+  EXPECT_TRUE(test::WaitUntil([sleeper] { return ::kill(sleeper, 0) != 0; }))
+      << "the command's background child outlived it";
   const std::string said = log.TakeLines();
   EXPECT_NE(said.find("notify: the command for the turn event ran past"), std::string::npos)
       << said;
@@ -164,9 +164,8 @@ TEST(EventCommandTest, AtTheRobotsEndAQuickCommandHearsTheLastEventsAndASlowOneI
   EXPECT_EQ(said.find("ran past"), std::string::npos) << said;
   const int sleeper = test::PidFromFile(pids);
   ASSERT_GT(sleeper, 0);
-  const Clock::time_point killed = Clock::now();
-  while (::kill(sleeper, 0) == 0 && Clock::now() - killed < 5s) std::this_thread::sleep_for(10ms);
-  EXPECT_NE(::kill(sleeper, 0), 0) << "the command's child outlived the stop";
+  EXPECT_TRUE(test::WaitUntil([sleeper] { return ::kill(sleeper, 0) != 0; }))
+      << "the command's child outlived the stop";
 }
 
 TEST(EventCommandTest, AFailureIsLoggedOnceAndALotOfOutputIsCutShort) {
@@ -189,11 +188,11 @@ TEST(EventCommandTest, AFailureIsLoggedOnceAndALotOfOutputIsCutShort) {
     EventCommand command(
         "i=0; while [ $i -lt 20000 ]; do echo \"line $i of a long story\"; "
         "i=$((i+1)); done; printf '%0500d' 0",
-        20s);
+        test::Patience(20s));
     command.Send(events::Resume("alpha", ""));
     command.Finish();
   }
-  EXPECT_LT(Clock::now() - start, 15s);
+  EXPECT_LT(Clock::now() - start, test::Patience(15s)) << "the command blocked on its output";
   said = log.TakeLines();
   const std::vector<std::string> lines = Lines(said);
   std::size_t notify = 0;

@@ -29,6 +29,7 @@
 #include "tests/support/fs_faults.h"
 #include "tests/support/game_folder.h"
 #include "tests/support/stars_game.h"
+#include "tests/support/wait.h"
 
 namespace ventari {
 namespace {
@@ -230,23 +231,6 @@ namespace {
 
 std::string Pids(const std::string& file) { return test::ReadFile(file); }
 
-// A process that runs (an ended one waiting to be reaped by its new parent does not).
-bool Running(int pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const std::size_t close = text.rfind(')');
-  return close != std::string::npos && text.compare(close, 3, ") Z") != 0;
-}
-
-bool EndsWithin(int pid, std::chrono::seconds bound) {
-  const auto limit = std::chrono::steady_clock::now() + bound;
-  while (Running(pid)) {
-    if (std::chrono::steady_clock::now() > limit) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
 TEST_F(TurnRoad, AGameThatHangsIsEndedAtItsTimeLimitAndTheFilesComeBack) {
   Orders({1, 3});
   robot.FormCreate();
@@ -270,8 +254,8 @@ TEST_F(TurnRoad, AGameThatHangsIsEndedAtItsTimeLimitAndTheFilesComeBack) {
   int count = 0;
   while (list >> pid) {
     ++count;
-    // Reaping an orphan may take its new parent a moment: the bound is generous.
-    EXPECT_TRUE(EndsWithin(pid, std::chrono::seconds(30)))
+    // Reaping an orphan may take its new parent a moment.
+    EXPECT_TRUE(test::WaitUntil([pid] { return test::ProcessGone(pid); }))
         << "process " << pid << " of the game stayed behind";
   }
   EXPECT_EQ(count, 2);

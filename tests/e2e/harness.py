@@ -7,6 +7,7 @@ server that stores what it receives (msmtp is the robot's sendmail), and the rob
 Every process is started in its own session and its whole group is ended on every path.
 """
 
+import argparse
 import ctypes
 import email
 import email.policy
@@ -33,8 +34,22 @@ MAIN_TITLE = "Ventari surveillance"
 SANITIZER_REPORTS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:")
 # The window's year line (its client position and a size that holds the text).
 YEAR_LINE = (72, 32, 52, 13)
+# Every bound of a wait on the robot is its time on an idle machine times this one factor, which
+# the sanitizer build sets (tests/CMakeLists.txt): a slow build on a busy machine needs longer.
+TIME_SCALE = max(1.0, float(os.environ.get("VENTARI_TEST_TIME_SCALE") or 1))
+
+
+def patience(seconds):
+    """The bound of a wait that takes at most `seconds` on an idle machine, for this build."""
+    return seconds * TIME_SCALE
+
+
 # Generous bounds for things that happen within a second or two on an idle machine.
-WAIT = 60
+WAIT = patience(60)
+# A reaction to a file takes about a second on an idle machine. The bound leaves room for a busy
+# one and stays under the minute's tick in the plain build: a robot that answered only at its
+# tick would miss one of the many waits bounded so.
+SOON = patience(40)
 
 
 # A deadline long past and one far ahead, as the league's page and the deadline cache give them.
@@ -48,6 +63,17 @@ STATUS_PAGE = ("index.html", "status.json")
 
 PAST = "2002-07-30 18:00:00"
 NEXT = "2031-05-06 07:08:09"
+
+
+def bench_runs(doc, runs_help):
+    """The --runs of a bench script's command line (its doc's first line describes it); ends
+    the script with a word while the robot is not built."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    parser.add_argument("--runs", type=int, default=10, help=runs_help)
+    options = parser.parse_args()
+    if not os.path.exists(os.path.join(BIN_DIR, "ventari")):
+        raise SystemExit("build the robot first (build/bin/ventari)")
+    return options.runs
 
 
 def address(message):
@@ -99,6 +125,17 @@ def stars_turn(path):
     return struct.unpack_from("<H", header, 12)[0]
 
 
+def sanitizer_report(log):
+    """A program's output file from the first sanitizer report on, or None (also while there
+    is no such file)."""
+    try:
+        text = read_bytes(log).decode("utf-8", "replace")
+    except FileNotFoundError:
+        return None
+    found = [text.find(mark) for mark in SANITIZER_REPORTS if mark in text]
+    return text[min(found):] if found else None
+
+
 def _end_with_parent():
     # Should the test runner itself be killed, its peers go with it (PR_SET_PDEATHSIG).
     ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL, 0, 0, 0)
@@ -121,7 +158,7 @@ class ProcessGroup:
             self._signal(process, signal.SIGTERM)
         for process in reversed(self.processes):
             try:
-                process.wait(timeout=5)
+                process.wait(timeout=patience(5))
             except subprocess.TimeoutExpired:
                 self._signal(process, signal.SIGKILL)
                 process.wait()
@@ -190,7 +227,7 @@ class Display:
 
     def _run(self, args, check=False):
         result = subprocess.run(args, env=self.env(), stdout=subprocess.PIPE,
-                                stderr=subprocess.DEVNULL, timeout=30)
+                                stderr=subprocess.DEVNULL, timeout=WAIT)
         if check and result.returncode != 0:
             raise AssertionError(" ".join(args) + " failed")
         return result.stdout
@@ -239,13 +276,13 @@ class Display:
     def screenshot(self, path):
         os.makedirs(os.path.dirname(path), exist_ok=True)
         subprocess.run(["import", "-window", "root", path], env=self.env(),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=WAIT)
 
     def window_pixels(self, window):
         """The window's picture as (width, height, rgb bytes)."""
         data = subprocess.run(["import", "-window", str(window), "-depth", "8", "ppm:-"],
                               env=self.env(), stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL, timeout=30, check=True).stdout
+                              stderr=subprocess.DEVNULL, timeout=WAIT, check=True).stdout
         return parse_ppm(data)
 
 
@@ -490,10 +527,7 @@ class Robot:
 
     def sanitizer_report(self):
         """The program's output from the first sanitizer report on, or None."""
-        with open(self.log, "rb") as f:
-            text = f.read().decode("utf-8", "replace")
-        found = [text.find(mark) for mark in SANITIZER_REPORTS if mark in text]
-        return text[min(found):] if found else None
+        return sanitizer_report(self.log)
 
     @property
     def pid(self):
@@ -540,7 +574,9 @@ class Robot:
 
 class RobotTestCase(unittest.TestCase):
     """One display per class; per test a temporary folder, its processes and, on failure, a
-    screenshot and the robot's output kept under the artifacts folder."""
+    screenshot and the robot's output kept under the artifacts folder. A test that runs more
+    programs of the robot adds their output files to self.logs: those are kept on failure too,
+    and looked through for the sanitizers' reports."""
 
     display = None
 
@@ -573,6 +609,7 @@ class RobotTestCase(unittest.TestCase):
         self.addCleanup(self.group.stop)
         self.addCleanup(self._keep_on_failure)
         self.robot = None
+        self.logs = []
         self._problems = self._problem_count()
         # What an earlier run of this test left would be taken for this run's.
         prefix = os.path.basename(self.artifact(""))
@@ -592,6 +629,11 @@ class RobotTestCase(unittest.TestCase):
             with open(self.artifact("sanitizer.txt"), "w", encoding="utf-8") as f:
                 f.write(report)
             self.fail("the program's sanitizers found a fault:\n" + report[:4000])
+        for log in self.logs:
+            report = sanitizer_report(log)
+            if report:
+                self.fail("the program's sanitizers found a fault (%s):\n%s"
+                          % (os.path.basename(log), report[:4000]))
 
     def artifact(self, name):
         return os.path.join(ARTIFACTS_DIR, self.id().split(".", 1)[-1] + "-" + name)
@@ -603,6 +645,10 @@ class RobotTestCase(unittest.TestCase):
         self.display.screenshot(self.artifact("failure.png"))
         if self.robot and os.path.exists(self.robot.log):
             shutil.copy(self.robot.log, self.artifact("ventari.log"))
+        # The other programs' output lives in the temporary folder, gone after the test.
+        for log in self.logs:
+            if os.path.exists(log):
+                shutil.copy(log, self.artifact(os.path.basename(log)))
         listing = []
         for folder, _, files in os.walk(self.tmp):
             listing += [os.path.join(folder, f) for f in sorted(files)]

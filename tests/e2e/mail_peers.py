@@ -11,7 +11,7 @@ import re
 import socket
 import subprocess
 
-from harness import SOURCE_DIR, read_bytes, wait_for
+from harness import SOURCE_DIR, WAIT, read_bytes, wait_for
 
 DOVECOT = "/usr/sbin/dovecot"
 LDA = "/usr/lib/dovecot/dovecot-lda"
@@ -110,7 +110,7 @@ service imap-login {{
     def deliver(self, message, sender):
         """Hands a message to dovecot's delivery agent, as the machine's mail server would."""
         run = subprocess.run([LDA, "-c", self.conf, "-d", self.USER, "-f", sender, "-e"],
-                             input=bytes(message), capture_output=True, timeout=60)
+                             input=bytes(message), capture_output=True, timeout=WAIT)
         if run.returncode != 0:
             raise RuntimeError("dovecot-lda: %d %s" % (run.returncode, run.stderr))
 

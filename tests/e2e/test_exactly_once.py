@@ -9,8 +9,7 @@ import signal
 import subprocess
 import unittest
 
-from harness import (BIN_DIR, NEXT, SANITIZER_REPORTS, address, plain_text, read_bytes,
-                     stars_turn, wait_for)
+from harness import BIN_DIR, NEXT, WAIT, address, plain_text, read_bytes, stars_turn, wait_for
 from test_resume import TurnCase
 
 
@@ -33,33 +32,9 @@ def events(log_path):
 
 class ExactlyOnceCase(TurnCase):
 
-    def setUp(self):
-        super().setUp()
-        self.others = []
-        # Before the processes are ended (cleanups run last-in first-out).
-        self.addCleanup(self._keep_other_logs)
-
-    def _keep_other_logs(self):
-        if self._problem_count() == self._problems:
-            return
-        os.makedirs(os.path.dirname(self.artifact("x")), exist_ok=True)
-        for log in self.others:
-            if os.path.exists(log):
-                with open(self.artifact(os.path.basename(log)), "wb") as f:
-                    f.write(read_bytes(log))
-
-    def _check_sanitizers(self):
-        super()._check_sanitizers()
-        for log in self.others:
-            text = read_bytes(log).decode("utf-8", "replace") if os.path.exists(log) else ""
-            found = [text.find(mark) for mark in SANITIZER_REPORTS if mark in text]
-            if found:
-                self.fail("the program's sanitizers found a fault (%s):\n%s"
-                          % (os.path.basename(log), text[min(found):][:4000]))
-
     def log_path(self, name):
         path = os.path.join(self.tmp, name)
-        self.others.append(path)
+        self.logs.append(path)
         return path
 
     def windowed(self, name):
@@ -85,7 +60,7 @@ class ExactlyOnceCase(TurnCase):
             env.pop(var, None)
         return subprocess.run([os.path.join(BIN_DIR, "ventari"), *args], cwd=self.game.root,
                               env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=120)
+                              stderr=subprocess.PIPE, timeout=2 * WAIT)
 
     def robot_line(self):
         """The line of `ventari --check` about the robot on the game."""
@@ -148,7 +123,7 @@ class OneRobotPerGameTest(ExactlyOnceCase):
 
         # So does a headless one, at once.
         third, log = self.headless("robot-3.log")
-        self.assertEqual(third.wait(timeout=120), 1)
+        self.assertEqual(third.wait(timeout=2 * WAIT), 1)
         self.assertIn(self.refusal(first.pid), events(log))
         self.assertIn("info end: after the failure shown, exit status 1", events(log))
 
@@ -196,7 +171,7 @@ class OneRobotPerGameTest(ExactlyOnceCase):
         self.assertRegex(self.robot_line(), r"^robot: +running, process %d\b" % second.pid)
         # And it holds the game in turn against a newcomer.
         third, log = self.headless("robot-3.log")
-        self.assertEqual(third.wait(timeout=120), 1)
+        self.assertEqual(third.wait(timeout=2 * WAIT), 1)
         self.assertIn(self.refusal(second.pid), events(log))
         self.assertTrue(second.running())
 

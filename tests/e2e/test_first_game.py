@@ -11,8 +11,8 @@ import subprocess
 import time
 import unittest
 
-from harness import (BIN_DIR, SOURCE_DIR, RobotTestCase, SANITIZER_REPORTS, address, plain_text,
-                     read_bytes, stars_turn, wait_for)
+from harness import (BIN_DIR, SOURCE_DIR, WAIT, RobotTestCase, SANITIZER_REPORTS, address,
+                     plain_text, read_bytes, stars_turn, wait_for)
 
 VALUES = re.compile(r"^SMTP_HOST=\S+ SMTP_PORT=\d+ HOST_MAIL=\S+$")
 
@@ -71,7 +71,7 @@ class FirstGameTest(RobotTestCase):
             host_file = os.path.join(game, "alpha.hst")
             return (os.path.exists(host_file) and stars_turn(host_file) == 1
                     and humans | {"host@example.org"} <= sent and len(sink.messages()) >= 7)
-        wait_for("the turn generated and mailed", turn_done, timeout=120)
+        wait_for("the turn generated and mailed", turn_done, timeout=2 * WAIT)
 
         output = read_bytes(log).decode("utf-8", "replace")
         # The two --check runs said what the guide says they say.

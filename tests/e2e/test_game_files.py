@@ -7,7 +7,7 @@ import signal
 import subprocess
 import unittest
 
-from harness import BIN_DIR, read_bytes, wait_for
+from harness import BIN_DIR, WAIT, read_bytes, wait_for
 from test_resume import TurnCase
 
 
@@ -19,12 +19,12 @@ class GameFilesTest(TurnCase):
             env.pop(name, None)
         run = subprocess.run([os.path.join(BIN_DIR, "ventari"), "--check"], cwd=self.game.root,
                              env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, timeout=120)
+                             stderr=subprocess.PIPE, timeout=2 * WAIT)
         return run.returncode, run.stdout.decode()
 
     def stop(self, robot):
         os.kill(robot.pid, signal.SIGTERM)
-        self.assertEqual(robot.wait(timeout=60), 0)
+        self.assertEqual(robot.wait(timeout=WAIT), 0)
 
     def test_cut_saved_and_over(self):
         self.prepare()

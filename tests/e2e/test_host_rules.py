@@ -5,21 +5,18 @@ check that something did not happen first waits for a look of the robot that cam
 
 import json
 import os
-import shutil
 import signal
 import subprocess
 import sys
 import time
 import unittest
 
-from harness import (ARTIFACTS_DIR, BIN_DIR, NEXT, PAST, SANITIZER_REPORTS, SOURCE_DIR, WAIT,
-                     GameFolder, LeagueServer, address, msmtp_command, plain_text, read_bytes, stars_turn,
-                     turn_files, wait_for)
+from harness import (BIN_DIR, NEXT, PAST, SOON, SOURCE_DIR, WAIT, GameFolder, LeagueServer,
+                     address, msmtp_command, plain_text, read_bytes, stars_turn, turn_files,
+                     wait_for)
 from test_exactly_once import events
 from test_resume import TurnCase
 
-# A reaction to a file is meant to take about a second; this stays well under the minute's tick.
-SOON = 15
 SITE = "http://www.stars-ligue.example/ligue/travail/ventari.php?jeu="
 # Variables of the caller's environment that would change what these tests expect.
 OWN_VARIABLES = ("VENTARI_FORCE_AFTER_HOURS", "VENTARI_REMIND_HOURS", "VENTARI_LEAGUE_SITE",
@@ -49,30 +46,6 @@ def paragraphs(mail):
 class HostCase(TurnCase):
     """Headless robots and command-line actions on one game or more, their output kept."""
 
-    def setUp(self):
-        super().setUp()
-        self.logs = []
-        # Before the processes are ended (cleanups run last-in first-out).
-        self.addCleanup(self._keep_logs_on_failure)
-
-    def _keep_logs_on_failure(self):
-        # The headless robots' output lives in the temporary folder, gone after the test.
-        if self._problem_count() == self._problems:
-            return
-        os.makedirs(ARTIFACTS_DIR, exist_ok=True)
-        for log in self.logs:
-            if os.path.exists(log):
-                shutil.copy(log, self.artifact(os.path.basename(log)))
-
-    def _check_sanitizers(self):
-        super()._check_sanitizers()
-        for log in self.logs:
-            text = read_bytes(log).decode("utf-8", "replace") if os.path.exists(log) else ""
-            found = [text.find(mark) for mark in SANITIZER_REPORTS if mark in text]
-            if found:
-                self.fail("the program's sanitizers found a fault (%s):\n%s"
-                          % (os.path.basename(log), text[min(found):][:4000]))
-
     def env_for(self, game, extra=None, receipts=False):
         env = {k: v for k, v in os.environ.items() if k not in OWN_VARIABLES + NO_DISPLAY}
         if not receipts:
@@ -97,14 +70,14 @@ class HostCase(TurnCase):
 
     def stop(self, robot):
         os.kill(robot.pid, signal.SIGTERM)
-        self.assertEqual(robot.wait(timeout=60), 0, "the exit status after a TERM")
+        self.assertEqual(robot.wait(timeout=WAIT), 0, "the exit status after a TERM")
 
     def ventari(self, *args, game=None, cwd=None):
         """`ventari` with a command-line action and no display: (status, stdout, stderr)."""
         game = game or self.game
         run = subprocess.run([os.path.join(BIN_DIR, "ventari"), *args], cwd=cwd or self.tmp,
                              env=self.env_for(game), stdin=subprocess.DEVNULL,
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=2 * WAIT)
         return (run.returncode, run.stdout.decode("utf-8", "replace"),
                 run.stderr.decode("utf-8", "replace"))
 
@@ -214,7 +187,7 @@ class ForcedTurnTest(HostCase):
 
     def assert_forced_turn(self, robot, hours):
         """The turn generated once without Bob: four mails, his extra one saying why."""
-        mails = self.wait_mails(self.sink, 4, timeout=60)
+        mails = self.wait_mails(self.sink, 4)
         self.new_year()
         self.assertEqual(self.count(self.runs), 1, "game runs")
         self.assertEqual(self.game.host_turn(), 1)
@@ -349,7 +322,7 @@ class ForcedTurnTest(HostCase):
     def test_in_manual_mode_the_host_is_reminded_instead(self):
         self.absent_bob(auto=False)
         robot = self.headless(env={"VENTARI_FORCE_AFTER_HOURS": "1"})
-        [mail] = self.wait_mails(self.sink, 1, timeout=60)
+        [mail] = self.wait_mails(self.sink, 1)
         self.assertEqual(address(mail), "host@localhost")
         self.assertEqual(mail["Subject"], "Ventari : jeu alpha année 2400")
         self.assertIn("prête à être effectuée manuellement", plain_text(mail))
@@ -473,7 +446,7 @@ class PauseTest(HostCase):
         self.assert_nothing_generated(robot, 0)
 
         robot.click_generate()
-        self.new_year(timeout=60)
+        self.new_year(timeout=WAIT)
         mails = self.wait_mails(self.sink, 3)
         self.assertEqual(sorted(address(m) for m in mails),
                          ["ann@localhost", "bob@localhost", "host@localhost"])
@@ -487,7 +460,7 @@ class PauseTest(HostCase):
     def test_a_restore_pauses_the_game(self):
         self.prepare()
         robot = self.headless()
-        self.wait_mails(self.sink, 3, timeout=60)
+        self.wait_mails(self.sink, 3)
         self.new_year()
         self.stop(robot)
 
@@ -557,7 +530,7 @@ class SeveralGamesTest(HostCase):
         self.assertFalse(os.path.exists(self.pause_file(self.beta)))
         alpha = self.headless(self.alpha)
         beta = self.headless(self.beta)
-        self.new_year(self.beta, timeout=60)
+        self.new_year(self.beta, timeout=WAIT)
         wait_for("beta's mails", lambda: len(self.sink.messages()) >= 3, SOON)
         wait_for("alpha paused", lambda: logged(alpha.log, "state: en pause"), SOON)
         self.assertEqual(self.look(self.alpha)["state"], "en pause")
@@ -569,7 +542,7 @@ class SeveralGamesTest(HostCase):
 
         # A third robot on alpha's folder is refused at once; both others go on.
         third = self.headless(self.alpha)
-        self.assertEqual(third.wait(timeout=60), 1)
+        self.assertEqual(third.wait(timeout=WAIT), 1)
         refusals = [m for m in messages(third.log)
                     if "another Ventari robot runs on the game folder" in m]
         self.assertTrue(refusals, read_bytes(third.log).decode("utf-8", "replace"))
@@ -598,7 +571,7 @@ class SeveralGamesTest(HostCase):
             raise unittest.SkipTest("no build folder to install from")
         prefix = os.path.join(self.tmp, "prefix")
         subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True,
-                       stdout=subprocess.DEVNULL, timeout=120)
+                       stdout=subprocess.DEVNULL, timeout=2 * WAIT)
         units = os.path.join(prefix, "lib", "systemd", "user")
         self.assertTrue(os.path.exists(os.path.join(units, "ventari.service")))
         template = os.path.join(units, "ventari@.service")

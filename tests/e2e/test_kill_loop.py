@@ -21,14 +21,14 @@ import time
 import unittest
 import uuid
 
-from harness import (ARTIFACTS_DIR, BIN_DIR, NEXT, PAST, SANITIZER_REPORTS, GameFolder,
+from harness import (ARTIFACTS_DIR, BIN_DIR, NEXT, PAST, SANITIZER_REPORTS, WAIT, GameFolder,
                      LeagueServer, ProcessGroup, RobotTestCase, SmtpSink, Timeout, address,
-                     msmtp_command, read_bytes, stars_turn, wait_for)
+                     msmtp_command, patience, read_bytes, stars_turn, wait_for)
 
 # The whole turn with the slow programs below takes about five seconds on an idle machine.
 DEFAULT_SPAN = 6.0
 # What a restarted robot may need to finish a turn on a busy machine.
-FINISH_WAIT = 120
+FINISH_WAIT = patience(120)
 TURN_SUBJECT = "alpha année 2400"
 REPORT_SUBJECT = "Ventari : jeu alpha année 2400"
 MARK = "VENTARI_KILL_MARK"
@@ -230,7 +230,7 @@ class KillLoopTest(RobotTestCase):
         else:
             os.kill(second.pid, signal.SIGTERM)
             try:
-                if second.wait(timeout=60) != 0:
+                if second.wait(timeout=WAIT) != 0:
                     r.faults.append("the restarted robot's exit status after TERM: %d"
                                     % second.returncode)
             except subprocess.TimeoutExpired:

@@ -11,7 +11,8 @@ import subprocess
 import unittest
 
 import mail_peers
-from harness import BIN_DIR, PAST, GameFolder, address, plain_text, read_bytes, stars_turn, wait_for
+from harness import (BIN_DIR, PAST, WAIT, GameFolder, address, plain_text, read_bytes, stars_turn,
+                     wait_for)
 from mail_peers import Fetcher, MailServer, order_mail
 from test_host_rules import SOON, HostCase
 
@@ -160,7 +161,7 @@ class MailOrdersTest(HostCase):
     def check_with(self, game, env):
         check = subprocess.run([os.path.join(BIN_DIR, "ventari"), "--check"], cwd=game.root,
                                env=self.env_for(game, env), stdin=subprocess.DEVNULL,
-                               capture_output=True, timeout=120)
+                               capture_output=True, timeout=2 * WAIT)
         return check.stdout.decode()
 
 

@@ -12,7 +12,7 @@ import threading
 import time
 import unittest
 
-from harness import PAST, SOURCE_DIR, address, wait_for
+from harness import PAST, SOURCE_DIR, WAIT, address, wait_for
 from test_host_rules import SOON, HostCase, logged
 
 # Beyond any test: only the robot's limit (or its death) ends it.
@@ -110,7 +110,7 @@ class NotifyTest(HostCase):
         self.game.correct_orders(2, "second thoughts")
         self.wait_events(5)
         self.game.set_deadline(PAST)
-        heard = self.wait_events(7, timeout=60)
+        heard = self.wait_events(7, timeout=WAIT)
         bob = {"event": "orders", "game": "alpha", "year": "2400", "name": "Bob", "row": 2}
         self.assertEqual(heard[1:5], [
             {"event": "pause", "game": "alpha", "text": "Bob est malade"},
@@ -140,7 +140,7 @@ class NotifyTest(HostCase):
         self.game_script("exit 0")  # the game never generates
         robot = self.headless(env={"VENTARI_NOTIFY": "cat >> '%s'" % self.heard,
                                    "VENTARI_SCHEDULE": "hours"})
-        self.assertEqual(robot.wait(timeout=60), 1)
+        self.assertEqual(robot.wait(timeout=WAIT), 1)
         self.assertEqual(self.events(), [{"event": "failure", "game": "alpha",
                                           "text": "Stars! turn not generated !!!"}])
         self.assertEqual([m["Subject"] for m in self.sink.messages()],
@@ -164,7 +164,7 @@ class NotifyTest(HostCase):
         [_, second] = self.sleepers(2)
         self.assertTrue(alive(second))
         os.kill(robot.pid, signal.SIGKILL)
-        robot.wait(timeout=30)
+        robot.wait(timeout=WAIT)
         wait_for("the command to die with the robot", lambda: not alive(second), 10)
 
 

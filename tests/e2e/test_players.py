@@ -16,13 +16,10 @@ import sys
 import time
 import unittest
 
-from harness import (ARTIFACTS_DIR, BIN_DIR, NEXT, PAST, STATUS_PAGE, address, plain_text,
-                     read_bytes, turn_files, wait_for)
+from harness import (ARTIFACTS_DIR, BIN_DIR, NEXT, PAST, SOON, STATUS_PAGE, WAIT, address,
+                     patience, plain_text, read_bytes, turn_files, wait_for)
 from test_resume import TurnCase
 
-# A reaction to a file is meant to take about a second; this leaves room for a busy machine and
-# stays well under the minute's tick, which would otherwise be what answers.
-SOON = 15
 SITE_LINK = "Consultez http://www.stars-ligue.example/ligue/travail/ventari.php?jeu=alpha"
 ISO = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d$")
 # Variables of the caller's environment that would change what these tests expect.
@@ -234,7 +231,7 @@ class PlayersCase(TurnCase):
 
     def stop(self, robot):
         os.kill(robot.pid, signal.SIGTERM)
-        self.assertEqual(robot.wait(timeout=60), 0)
+        self.assertEqual(robot.wait(timeout=WAIT), 0)
 
 
 class ReceiptsTest(PlayersCase):
@@ -298,7 +295,7 @@ class ReceiptsTest(PlayersCase):
         self.stage(self.order_path(1), read_bytes(self.order_path(1)))
         changed = time.time()
         self.wait_status("a look after the copies", lambda s: datetime.datetime.fromisoformat(
-            s["updated"]).timestamp() >= changed + 1, timeout=90)
+            s["updated"]).timestamp() >= changed + 1, timeout=patience(90))
         self.assertEqual(len(self.receipts("ann@localhost")), 1, "the same orders receipted again")
         # Her second thoughts (saved this time) are other orders: a new receipt.
         since = time.monotonic()
@@ -333,9 +330,9 @@ class ReceiptsTest(PlayersCase):
         written = os.stat(self.order_path(2)).st_mtime
         wait_for("the cut file judged", lambda: "warning orders refused: player 2 (Bob): %s: "
                  "incomplete" % self.order_path(2) in self.log_text(), SOON)
-        # Fifteen seconds on, Ann's receipt proves a later look at the folder: Bob's file, still
-        # young, is not refused yet.
-        time.sleep(max(0, written + 15 - time.time()))
+        # Ten seconds on, Ann's receipt proves a later look at the folder: Bob's file, still
+        # young, is not refused yet. Twenty more are left for a busy machine to answer her.
+        time.sleep(max(0, written + 10 - time.time()))
         since = time.monotonic()
         self.game.hand_in_orders([1])
         self.assert_accepted(self.wait_receipt("ann@localhost", 1, since, "Ann's receipt"))
@@ -379,7 +376,7 @@ class ReceiptsTest(PlayersCase):
             env.pop(name, None)
         return subprocess.run([os.path.join(BIN_DIR, "ventari"), "--check"], cwd=self.game.root,
                               env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=120).stdout.decode()
+                              stderr=subprocess.PIPE, timeout=2 * WAIT).stdout.decode()
 
     def test_a_restart_sends_nothing_again_and_receipts_can_be_turned_off(self):
         self.begin()
@@ -469,7 +466,7 @@ class StatusPageTest(PlayersCase):
     def test_the_page_follows_the_turn(self):
         self.begin()
         robot = self.start_headless(self.league)
-        status = self.wait_status("the incomplete turn", lambda s: True, timeout=60)
+        status = self.wait_status("the incomplete turn", lambda s: True, timeout=WAIT)
         status, page = self.assert_page("incomplet")
         self.assertEqual(self.orders_of(status), [(1, "late"), (2, "late"), (3, "computer")])
         self.assertIsNone(status["note"])
@@ -565,7 +562,7 @@ class StatusPageTest(PlayersCase):
     def test_a_new_setting_shows_within_seconds(self):
         self.begin()
         self.start_headless(self.league)
-        self.wait_status("the incomplete turn", lambda s: True, timeout=60)
+        self.wait_status("the incomplete turn", lambda s: True, timeout=WAIT)
         status = self.idle_status()
         self.assertEqual(status["players"][1]["name"], "Bob")
         # The host renames a player; nothing else changes. The look the change brings shows it.
@@ -587,7 +584,7 @@ class StatusPageTest(PlayersCase):
         run = subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu",
                               "--user-data-dir=" + os.path.join(self.tmp, "chromium"), *args],
                              env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, timeout=120)
+                             stderr=subprocess.PIPE, timeout=2 * WAIT)
         self.assertEqual(run.returncode, 0, run.stderr.decode("utf-8", "replace")[-2000:])
         return run.stdout.decode("utf-8")
 
@@ -600,7 +597,7 @@ class StatusPageTest(PlayersCase):
         robot = self.start_robot(self.game, self.league, self.sink)
         robot.main_window()
         self.wait_status("the incomplete turn", lambda s: s["state"] == "incomplet",
-                         timeout=60)
+                         timeout=WAIT)
 
         # The window reacts to the files as the service does.
         since = time.monotonic()

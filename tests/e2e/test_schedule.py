@@ -7,7 +7,7 @@ import subprocess
 import time
 import unittest
 
-from harness import BIN_DIR, PAST, address, read_bytes, wait_for
+from harness import BIN_DIR, PAST, WAIT, address, read_bytes, wait_for
 from test_host_rules import SOON, HostCase, logged, paragraphs
 
 DAYS = ("mon", "tue", "wed", "thu", "fri", "sat", "sun")
@@ -53,7 +53,7 @@ class ScheduleTest(HostCase):
     def test_hours_through_a_generation(self):
         self.prepare_game(deadline=PAST)
         robot = self.headless(env={"VENTARI_SCHEDULE": "hours"})
-        self.new_year(timeout=60)
+        self.new_year(timeout=WAIT)
         after = time.time()
         line = self.game.line("nextdl.txt")
         self.assertRegex(line, r"^\d{4}-\d\d-\d\d \d\d:\d\d:00$")
@@ -89,7 +89,7 @@ class ScheduleTest(HostCase):
 
         # The deadline passed: the turn goes, and the next one is the slot after it.
         self.game.set_deadline(PAST)
-        self.new_year(timeout=60)
+        self.new_year(timeout=WAIT)
         ended = time.time()
         line = self.deadline_after(PAST)
         generated = os.stat(self.game.path("alpha.hst")).st_mtime
@@ -118,7 +118,7 @@ class ScheduleTest(HostCase):
         check = subprocess.run([os.path.join(BIN_DIR, "ventari"), "--check"], cwd=self.game.root,
                                env=self.env_for(self.game, dict(more or {},
                                                                 VENTARI_SCHEDULE=schedule)),
-                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=WAIT)
         return check.returncode, check.stdout.decode("utf-8")
 
     def test_a_bad_value_stops_the_check_and_the_robot(self):
@@ -128,7 +128,7 @@ class ScheduleTest(HostCase):
         self.assertIn("set-up:          VENTARI_SCHEDULE='mon,jeu 18:00' cannot be read", out)
 
         robot = self.headless(env={"VENTARI_SCHEDULE": "mon,jeu 18:00"})
-        self.assertEqual(robot.wait(timeout=60), 1)
+        self.assertEqual(robot.wait(timeout=WAIT), 1)
         self.assertTrue(logged(robot.log, "VENTARI_SCHEDULE='mon,jeu 18:00' cannot be read"))
         self.assertEqual(self.game.host_turn(), 0)
         self.assertEqual(self.backups(), [])

@@ -6,12 +6,12 @@ import shutil
 import subprocess
 import unittest
 
-from harness import (BIN_DIR, NEXT, PAST, RobotTestCase, first_line, read_bytes, stars_turn,
-                     turn_files, wait_for)
+from harness import (BIN_DIR, NEXT, PAST, RobotTestCase, first_line, patience, read_bytes,
+                     stars_turn, turn_files, wait_for)
 
 WINDOWS_GAME = "starsgen-win64.exe"
 # A new wine prefix is made at the first run: that takes a while on a slow machine.
-WINE_WAIT = 240
+WINE_WAIT = patience(240)
 
 
 def processes_in_prefix(prefix, but):

@@ -1,5 +1,5 @@
-# Runs one fuzzer over its corpus, read only, plus a fixed number of seeded mutations:
-#   cmake -DFUZZER=<exe> -DCORPUS=<dir> -DWORK=<dir> -DRUNS=<n> [-DDICT=<file>] -P replay_corpus.cmake
+# Runs one fuzzer over its whole corpus, read only, then seeded mutations for some seconds:
+#   cmake -DFUZZER=<exe> -DCORPUS=<dir> -DWORK=<dir> -DSECONDS=<n> [-DDICT=<file>] -P replay_corpus.cmake
 # libFuzzer writes new inputs into the first folder it is given, so that one is a fresh folder
 # under the build tree; a crashing input is saved there too.
 file(REMOVE_RECURSE ${WORK})
@@ -9,7 +9,7 @@ list(LENGTH seeds count)
 if(count EQUAL 0)
   message(FATAL_ERROR "empty corpus: ${CORPUS}")
 endif()
-set(options -runs=${RUNS} -seed=1 -artifact_prefix=${WORK}/ -print_final_stats=1)
+set(options -max_total_time=${SECONDS} -seed=1 -artifact_prefix=${WORK}/ -print_final_stats=1)
 if(DICT)
   list(APPEND options -dict=${DICT})
 endif()

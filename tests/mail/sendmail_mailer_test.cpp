@@ -24,6 +24,7 @@
 #include "tests/mail/mail_test_support.h"
 #include "tests/support/fakes.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 
 namespace ventari {
 namespace {
@@ -90,9 +91,7 @@ class SendmailMailerTest : public ::testing::Test {
   bool Ran(const std::string& name) { return FileExists(dir.file(name + ".args")); }
   // For a program started without waiting: true once it has run, within a long while.
   bool WaitUntilRan(const std::string& name) {
-    for (int i = 0; i < 10000 && !Ran(name); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling a condition
-    return Ran(name);
+    return test::WaitUntil([&] { return Ran(name); });
   }
   pid_t PidOf(const std::string& name) { return test::PidFromFile(dir.file(name + ".pid")); }
   std::vector<std::string> ArgsOf(const std::string& name) {
@@ -275,20 +274,14 @@ TEST_F(SendmailMailerTest, AHandOverDiesWithTheRobotAndNeverDeliversACutMessage)
     ::_exit(0);
   }
   // The robot is killed while the hand-over runs, once the program has taken the message.
-  for (int i = 0; i < 60000 && !FileExists(slow + ".stdin"); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling a condition
-  ASSERT_TRUE(FileExists(slow + ".stdin"));
+  ASSERT_TRUE(test::WaitUntil([&] { return FileExists(slow + ".stdin"); }));
   const pid_t sendmail = PidOf("slow");
   ASSERT_GT(sendmail, 0);
   ::kill(robot, SIGKILL);
   int status = 0;
   ::waitpid(robot, &status, 0);
-  bool gone = false;
-  for (int i = 0; i < 60000 && !gone; ++i) {
-    gone = ::kill(sendmail, 0) != 0 && errno == ESRCH;
-    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling
-  }
-  EXPECT_TRUE(gone) << "the hand-over outlived the robot";
+  EXPECT_TRUE(test::WaitUntil([&] { return ::kill(sendmail, 0) != 0 && errno == ESRCH; }))
+      << "the hand-over outlived the robot";
   EXPECT_FALSE(FileExists(dir.file("delivered")));
   // What the program was given is the whole message, never a part of it.
   EXPECT_EQ(ParseMail(InputOf("slow"))["attachment_bytes"].size(), std::size_t{1} << 20);
@@ -400,16 +393,7 @@ class KillAtEnd {
 
 // True once the process is gone or a zombie, within a long while.
 bool Ended(pid_t pid) {
-  for (int i = 0; i < 10000; ++i) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) return true;
-    const std::size_t paren = line.rfind(')');
-    if (paren != std::string::npos && line.size() > paren + 2 && line[paren + 2] == 'Z')
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling a condition
-  }
-  return false;
+  return test::WaitUntil([pid] { return test::ProcessGone(pid); });
 }
 
 TEST_F(SendmailMailerTest, MailClientThatStaysInTheForegroundDoesNotHoldTheCaller) {
@@ -448,8 +432,9 @@ TEST_F(SendmailMailerTest, SendmailThatHangsIsKilledWithItsGroupAndTheNextSendGo
                    "sleep 600 &\necho $! > '" + helper + ".part'\nmv '" + helper + ".part' '" +
                        helper + "'\n");
     ScriptedDialogs boxes;
+    // The limit is time itself; short, yet long enough for a busy machine to start the helper.
     SendmailMailer mailer(boxes, dir.file(name), kDefaultComposeProgram,
-                          std::chrono::milliseconds(300));
+                          test::Patience(std::chrono::seconds(1)));
     SendTo(mailer, dir.file("turn.m1"));
     EXPECT_EQ(boxes.mailErrors, std::vector<int>{kMailFailure});
     ASSERT_TRUE(Ran(name));

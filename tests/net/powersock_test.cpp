@@ -29,6 +29,7 @@
 #include "platform/errors.h"
 #include "tests/net/script_peer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 
 namespace ventari {
 namespace {
@@ -414,9 +415,8 @@ TEST(Powersock, TimerKeepsFiringDuringALongWait) {
   peer.Start([&](ScriptPeer& p) {
     PeerConnection c = p.Accept();
     // Answers only once the window's timer has ticked ten times during the read.
-    for (int i = 0; i < 20000 && ticks < start + 10; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling a condition
-    if (ticks < start + 10) ADD_FAILURE() << "the peer gave up waiting for ten ticks";
+    if (!test::WaitUntil([&] { return ticks >= start + 10; }))
+      ADD_FAILURE() << "the peer gave up waiting for ten ticks";
     c.Send("done\n");
     c.ReceiveUntilClose();
   });

@@ -1,5 +1,7 @@
 #include "tests/net/script_peer.h"
 
+#include "tests/support/wait.h"
+
 #include <arpa/inet.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
@@ -17,7 +19,8 @@ namespace ventari::test {
 
 namespace {
 
-constexpr int kLongWaitMs = 20000;
+// What the peer waits for the client under test, at most.
+int LongWaitMs() { return static_cast<int>(Patience(std::chrono::seconds(20)).count()); }
 
 void SayGaveUp(const std::string& what) { std::fprintf(stderr, "%s\n", what.c_str()); }
 
@@ -26,7 +29,7 @@ GiveUpHandler g_gaveUp = SayGaveUp;
 // Waits for the descriptor to become ready; a wait that runs out is reported.
 bool Ready(int fd, short events, const char* what) {
   pollfd p{fd, events, 0};
-  if (::poll(&p, 1, kLongWaitMs) > 0) return true;
+  if (::poll(&p, 1, LongWaitMs()) > 0) return true;
   g_gaveUp(std::string("the peer gave up waiting to ") + what);
   return false;
 }
@@ -75,7 +78,7 @@ std::string PeerConnection::Receive(size_t n) {
 std::string PeerConnection::ReceiveUntilClose() { return Receive(std::string::npos); }
 
 void PeerConnection::WaitConsumed(const std::atomic<int>& otherFd) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLongWaitMs);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(LongWaitMs());
   while (std::chrono::steady_clock::now() < end) {
     int unsent = 0;
     int unread = 0;
@@ -102,7 +105,7 @@ void PeerConnection::Reset() {
 }
 
 bool Gate::Wait() {
-  if (m_future.wait_for(std::chrono::milliseconds(kLongWaitMs)) == std::future_status::ready)
+  if (m_future.wait_for(std::chrono::milliseconds(LongWaitMs())) == std::future_status::ready)
     return true;
   g_gaveUp("the peer gave up waiting for the test to open its gate");
   return false;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 
 namespace ventari {
 namespace {
@@ -29,6 +30,7 @@ using test::MakeExecutable;
 using test::ReadFile;
 using test::ScopedCurrentDir;
 using test::TempDir;
+using test::WaitUntil;
 using test::WriteFile;
 using Args = std::vector<std::string>;
 
@@ -82,16 +84,6 @@ class ScopedEnv {
   const char* m_name;
   std::optional<std::string> m_old;
 };
-
-bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds bound = std::chrono::seconds(60)) {
-  const auto limit = std::chrono::steady_clock::now() + bound;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > limit) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 std::string Script(const TempDir& dir, const std::string& name, const std::string& body) {
   const std::string path = dir.file(name);
@@ -364,16 +356,16 @@ TEST(PosixProgramRunner, APastItsLimitProgramIsEndedWithItsGroup) {
   Script(dir, "hangs.sh",
          "trap '' TERM\nsleep 1000 &\necho $! > child.part\nmv child.part child.txt\nwait\n");
   PosixProgramRunner runner;
-  EXPECT_EQ(runner.RunProgramWithin(dir.file("hangs.sh"), std::chrono::milliseconds(300), {}),
-            ProgramOutcome::kTimedOut);
+  // The limit is time itself; short, yet long enough for a busy machine to start the child.
+  EXPECT_EQ(
+      runner.RunProgramWithin(dir.file("hangs.sh"), test::Patience(std::chrono::seconds(1)), {}),
+      ProgramOutcome::kTimedOut);
   ASSERT_TRUE(std::filesystem::exists(dir.file("child.txt")))
       << "the script was ended before it started its child";
   const int child = test::PidFromFile(dir.file("child.txt"));
   ASSERT_GT(child, 0);
-  EXPECT_TRUE(WaitUntil([&] {
-    const std::string state = ReadFile("/proc/" + std::to_string(child) + "/stat");
-    return state.empty() || state.find(") Z") != std::string::npos;
-  })) << "a process of the group outlived the limit";
+  EXPECT_TRUE(WaitUntil([child] { return test::ProcessGone(child); }))
+      << "a process of the group outlived the limit";
   EXPECT_EQ(runner.RunProgramWithin("true", std::chrono::seconds(60), {}), ProgramOutcome::kEnded);
   EXPECT_EQ(runner.RunProgramWithin(dir.file("none"), std::chrono::seconds(60), {}),
             ProgramOutcome::kNotStarted);

@@ -40,6 +40,14 @@ void GameFolder::WriteYearCache(const std::string& firstLine) {
   WriteFile(gameDir() + "/curyear.txt", firstLine + "\r\n");
 }
 
+void GameFolder::WriteGame(const std::vector<PlayerLine>& players, const std::string& deadline,
+                           const std::string& year) {
+  WriteHostSettings();
+  WriteGameSettings(players);
+  WriteDeadlineCache(deadline);
+  WriteYearCache(year);
+}
+
 void RecordingView::SetLine(WindowLine line, const std::string& text) {
   lines.emplace_back(line, text);
 }

@@ -26,6 +26,9 @@ class GameFolder {
                          int hours = 48);
   void WriteDeadlineCache(const std::string& firstLine);
   void WriteYearCache(const std::string& firstLine);
+  // Everything a look at the game reads: both settings files and both caches.
+  void WriteGame(const std::vector<PlayerLine>& players, const std::string& deadline,
+                 const std::string& year);
 
   const std::string& root() const { return m_dir.path(); }
   std::string binDir() const { return root() + "/bin"; }

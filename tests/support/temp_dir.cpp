@@ -1,5 +1,7 @@
 #include "tests/support/temp_dir.h"
 
+#include "tests/support/wait.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,7 +44,7 @@ std::string ReadFile(const std::string& path) {
 void MakeExecutable(const std::string& path) { ::chmod(path.c_str(), 0755); }
 
 int PidFromFile(const std::string& path) {
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  const auto limit = std::chrono::steady_clock::now() + Patience();
   std::string text;
   while (true) {
     text = ReadFile(path);

@@ -84,10 +84,7 @@ TEST_F(FormTest, ControlsHaveTheirDesignPlacesAndTexts) {
 }
 
 TEST_F(FormTest, TheFirstRefreshWritesTheLinesAndATickRunsOnActivation) {
-  folder.WriteHostSettings();
-  folder.WriteGameSettings({{"Ann", "ann@x"}});
-  folder.WriteDeadlineCache("2030-07-30 18:00:00");
-  folder.WriteYearCache("2405");
+  folder.WriteGame({{"Ann", "ann@x"}}, "2030-07-30 18:00:00", "2405");
   clock.now = *TryEncodeDateTime({2026, 12, 7, 10, 0, 0});
   auto form = MakeForm();
   EXPECT_TRUE(dialogs.messages.empty());
@@ -128,10 +125,7 @@ void ProcessPastTheFirstLookWait() {
 }
 
 TEST_F(FormTest, TheFirstLookRunsOnceWhetherOrNotTheShownWindowIsActivated) {
-  folder.WriteHostSettings();
-  folder.WriteGameSettings({{"Ann", "ann@x"}});
-  folder.WriteDeadlineCache("2030-07-30 18:00:00");
-  folder.WriteYearCache("2405");
+  folder.WriteGame({{"Ann", "ann@x"}}, "2030-07-30 18:00:00", "2405");
   clock.now = *TryEncodeDateTime({2026, 12, 7, 10, 0, 0});
   {
     // Never activated: the look runs all the same, without waiting for the minute's timer.
@@ -164,10 +158,7 @@ TEST_F(FormTest, TheFirstLookRunsOnceWhetherOrNotTheShownWindowIsActivated) {
 }
 
 TEST_F(FormTest, ErrorsOfAHandlerGoToTheErrorBoxAndTheWindowGoesOn) {
-  folder.WriteHostSettings();
-  folder.WriteGameSettings({});
-  folder.WriteDeadlineCache("not a date");
-  folder.WriteYearCache("2405");
+  folder.WriteGame({}, "not a date", "2405");
   auto form = MakeForm();
   ASSERT_EQ(dialogs.errors.size(), 1u);
   EXPECT_EQ(dialogs.errors[0], "'te/ d/not ' is not a valid date and time.");
@@ -178,10 +169,7 @@ TEST_F(FormTest, ErrorsOfAHandlerGoToTheErrorBoxAndTheWindowGoesOn) {
 }
 
 TEST_F(FormTest, TheMinuteTimerStartsOnlyAfterTheFirstRefresh) {
-  folder.WriteHostSettings();
-  folder.WriteGameSettings({});
-  folder.WriteDeadlineCache("not a date");
-  folder.WriteYearCache("2405");
+  folder.WriteGame({}, "not a date", "2405");
   // While a box is open (the start-up's may stay open an hour), is the minute timer running?
   std::vector<bool> timerActiveDuringBox;
   dialogs.whileOpen = [&] {
@@ -250,10 +238,7 @@ std::string Overflow(const QPushButton* button) {
 }
 
 TEST_F(FormTest, EveryTextFitsItsBoxAtTheDesignGeometry) {
-  folder.WriteHostSettings();
-  folder.WriteGameSettings({{"Ann", "ann@x"}});
-  folder.WriteDeadlineCache("2030-07-30 18:00:00");
-  folder.WriteYearCache("2405");
+  folder.WriteGame({{"Ann", "ann@x"}}, "2030-07-30 18:00:00", "2405");
   auto form = MakeForm();
   const QFontInfo font(form->font());
   SCOPED_TRACE("font " + font.family().toStdString() + " " + std::to_string(font.pixelSize()));
@@ -316,11 +301,3 @@ TEST(VirtualKeys, F1Is112) {
 
 }  // namespace
 }  // namespace ventari
-
-int main(int argc, char** argv) {
-  // Window tests never need a display, also when CTest lists them.
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication application(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
