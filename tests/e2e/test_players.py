@@ -422,7 +422,11 @@ class StatusPageTest(PlayersCase):
         rows: they are replaced one after the other, and a reader may come in between."""
         def both():
             status = self.status()
-            page = read_bytes(self.status_path("index.html")).decode("utf-8")
+            try:
+                page = read_bytes(self.status_path("index.html")).decode("utf-8")
+            except FileNotFoundError:
+                return None  # the first page: status.json is written first
+
             parsed = parse_page(page)
             rows = {row: r["class"] for row, r in parsed.rows.items()}
             if status and status["state"] == state and parsed.texts.get("state") == state and \
@@ -430,7 +434,7 @@ class StatusPageTest(PlayersCase):
                              for p in status["players"]}:
                 return status, read_bytes(self.status_path()).decode("utf-8"), page, parsed
             return None
-        return wait_for("both files of the page to show " + state, both, 5)
+        return wait_for("both files of the page to show " + state, both, SOON)
 
     def assert_page(self, state, year="2400"):
         """Both files of the page agree, show the state, and leak no address and no path; the
