@@ -2,7 +2,7 @@
 # Installs the Debian package of the default build into a minimal Debian 12 root (debootstrap
 # --variant=minbase: the base system and nothing else) and tries it there as a new host would:
 # --version, --check on a prepared host folder, a headless turn with the installed stand-in game
-# and year tool, and the window under xvfb-run. Fails on a dependency the package does not pull
+# and year tool, and the window under Xvfb. Fails on a dependency the package does not pull
 # in, a file it lacks, or a line in the robot's output that is not one of its own.
 # Needs root (chroot, mounts). tools/check-package.sh makes the package first.
 # Usage: tools/check-clean-root.sh [build folder]
@@ -280,23 +280,33 @@ done
 mkdir "$out/mails"
 cp "${mails[@]}" "$out/mails/"
 
-# The window, under a virtual display: xvfb and xauth come into the root for this part only.
-in_root apt-get install -y --no-install-recommends xvfb xauth >>"$out/apt.log" 2>&1 ||
-  { tail -n 30 "$out/apt.log" >&2; fail "apt-get install xvfb xauth failed"; }
+# The window, under a virtual display: xvfb comes into the root for this part only.
+in_root apt-get install -y --no-install-recommends xvfb >>"$out/apt.log" 2>&1 ||
+  { tail -n 30 "$out/apt.log" >&2; fail "apt-get install xvfb failed"; }
 keep_archives
-# A display number free on this machine too: the root shares its abstract sockets.
-n=99
-while grep -q "/tmp/.X11-unix/X$n\$" /proc/net/unix || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-"${host_cmd[@]}" xvfb-run -n $n -f /home/host/.Xauthority -s "-screen 0 640x480x24 -nolisten tcp" \
-  sh -c 'echo $$ >"$HOME/window.pid"; exec "$@" >"$HOME/window.log" 2>&1' sh \
-  env "${robot_env[@]}" ventari --folder "$folder" >"$out/xvfb-run.log" 2>&1 &
+# The server picks a free display itself and tells its number once it accepts connections: no
+# number guessed beside other servers, no cookie to race for (xvfb-run's xauth step failed once
+# on a busy machine, and the robot then could not connect).
+"${host_cmd[@]}" sh -c 'exec Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp \
+  3>"$HOME/display" 2>"$HOME/xvfb.log"' &
 xvfb=$!
-export DISPLAY=:$n XAUTHORITY=$root/home/host/.Xauthority
+for _ in $(seq 600); do
+  [ -s "$root/home/host/display" ] && break
+  kill -0 $xvfb 2>/dev/null || break
+  sleep 0.1
+done
+[ -s "$root/home/host/display" ] ||
+  { cat "$root/home/host/xvfb.log" >&2; fail "Xvfb did not tell its display"; }
+n=$(cat "$root/home/host/display")
+"${host_cmd[@]}" DISPLAY=:$n sh -c 'echo $$ >"$HOME/window.pid"; exec "$@" >"$HOME/window.log" 2>&1' \
+  sh env "${robot_env[@]}" ventari --folder "$folder" &
+robot=$!
+export DISPLAY=:$n
 window=""
 state_box() { import -window "$window" -crop 100x16+72+64 +repage "$1" 2>/dev/null; }
 # Shown once its state's placeholder is drawn: more colours than the background's.
 for _ in $(seq 600); do
-  kill -0 $xvfb 2>/dev/null || break
+  kill -0 $robot 2>/dev/null || break
   window=$(xdotool search --onlyvisible --name '^Ventari surveillance$' 2>/dev/null | head -n 1 || true)
   if [ -n "$window" ] && state_box "$out/state-before.png" &&
     [ "$(convert "$out/state-before.png" -format %k info:)" -gt 2 ]; then
@@ -314,7 +324,7 @@ if [ -n "$window" ]; then
   # (about 20 pixels wide; "incomplet" is twice that). Judged on the text's width, not on a
   # change from a first picture: on a busy machine the state may already be drawn in it.
   for _ in $(seq 1200); do
-    kill -0 $xvfb 2>/dev/null || break
+    kill -0 $robot 2>/dev/null || break
     if grep -q ' info state: ' "$root/home/host/window.log" && state_box "$out/state-now.png" &&
       [ "$(convert "$out/state-now.png" -trim -format %w info: 2>/dev/null || echo 0)" -gt 30 ]; then
       shown=1
@@ -328,9 +338,11 @@ if [ -n "$window" ]; then
 fi
 [ -s "$root/home/host/window.pid" ] && kill -TERM "$(cat "$root/home/host/window.pid")" 2>/dev/null || true
 status=0
-wait $xvfb || status=$?
+wait $robot || status=$?
+kill -TERM $xvfb 2>/dev/null || true
+wait $xvfb 2>/dev/null || true
 cp "$root/home/host/window.log" "$out/window.log" 2>/dev/null || true
-[ -n "$window" ] || { cat "$out/xvfb-run.log" "$out/window.log" >&2; fail "the window did not show"; }
+[ -n "$window" ] || { cat "$root/home/host/xvfb.log" "$out/window.log" >&2; fail "the window did not show"; }
 [ -n "$shown" ] || { cat "$out/window.log" >&2; fail "the window did not show the turn's state"; }
 [ $status -eq 0 ] || { cat "$out/window.log" >&2; fail "the window's robot ended with status $status on TERM"; }
 own_lines "$out/window.log"
