@@ -56,7 +56,12 @@ bool AnyGenerationRecorded(const std::string& gameDir) {
 
 void ForgetGenerationsFrom(const std::string& gameDir, int turn) {
   GameStore store(gameDir, GameStore::Access::kWrite);
-  store.Run("DELETE FROM generation WHERE turn >= ?", turn);
+  store.Transaction([&] {
+    store.Run("DELETE FROM generation WHERE turn >= ?", turn);
+    // The turns played from there are undone; the orders of `turn` are back with its files.
+    store.Run("DELETE FROM turn_played WHERE turn >= ?", turn);
+    store.Run("DELETE FROM orders_in WHERE turn > ?", turn);
+  });
 }
 
 long long ForceAt(double deadline, std::optional<long long> lastGeneration, double hours) {

@@ -29,6 +29,15 @@ CREATE TABLE first_turn(turn INTEGER NOT NULL, row INTEGER NOT NULL, step TEXT N
 CREATE TABLE note(name TEXT PRIMARY KEY, value TEXT NOT NULL);
 )sql";
 
+// Added by version 2: the turns' history for the players' page.
+constexpr const char* kHistorySchema = R"sql(
+CREATE TABLE orders_in(turn INTEGER NOT NULL, row INTEGER NOT NULL, hash TEXT NOT NULL,
+                       first_at INTEGER NOT NULL, last_at INTEGER NOT NULL,
+                       PRIMARY KEY(turn, row));
+CREATE TABLE turn_played(turn INTEGER PRIMARY KEY, deadline INTEGER, generated_at INTEGER NOT NULL,
+                         forced INTEGER NOT NULL, left_out TEXT NOT NULL);
+)sql";
+
 }  // namespace
 
 std::string GameStorePath(const std::string& gameDir) { return gameDir + "/ventari.sqlite"; }
@@ -51,6 +60,7 @@ GameStore::GameStore(const std::string& gameDir, Access access) : m_path(GameSto
   Execute("PRAGMA journal_mode=WAL");
   Execute("PRAGMA synchronous=FULL");
   if (Version() == 0) Make(gameDir);
+  if (Version() < kGameStoreVersion) Upgrade();
   // A robot killed between the taking over and the renames finishes them now.
   MoveOldRecordsAside(gameDir);
 }
@@ -85,9 +95,22 @@ void GameStore::Make(const std::string& gameDir) {
     // Another process may have made it meanwhile.
     if (Version() != 0) return;
     Execute(kSchema);
+    Execute(kHistorySchema);
     ImportOldRecords(*this, gameDir);
     Execute("PRAGMA user_version=" + std::to_string(kGameStoreVersion));
   });
+}
+
+void GameStore::Upgrade() {
+  Transaction([&] {
+    if (Version() >= kGameStoreVersion) return;
+    Execute(kHistorySchema);
+    Execute("PRAGMA user_version=" + std::to_string(kGameStoreVersion));
+  });
+}
+
+bool GameStore::HasTable(const std::string& name) {
+  return Select("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", name).Step();
 }
 
 void GameStore::Execute(const std::string& sql) {

@@ -16,7 +16,7 @@ struct sqlite3_stmt;
 
 namespace ventari {
 
-inline constexpr int kGameStoreVersion = 1;
+inline constexpr int kGameStoreVersion = 2;
 
 // The store cannot be opened, read or written. An EInOutError, as a record file's failure was:
 // whoever could not write a record goes on the same way.
@@ -91,6 +91,9 @@ class GameStore {
     Execute("COMMIT");
   }
 
+  // A store opened to read may be an older robot's, made before the table.
+  bool HasTable(const std::string& name);
+
   const std::string& path() const { return m_path; }
 
  private:
@@ -101,6 +104,8 @@ class GameStore {
   int Version();
   // The tables, with the old record files' contents, in one transaction.
   void Make(const std::string& gameDir);
+  // An older robot's store gains the tables it lacks.
+  void Upgrade();
   void RollBack() noexcept;
   [[noreturn]] void Raise(const std::string& what) const;
 

@@ -11,6 +11,7 @@
 #include "core/game_checks.h"
 #include "core/old_records.h"
 #include "core/records.h"
+#include "core/turn_history.h"
 #include "core/turn_journal.h"
 #include "core/turn_record.h"
 #include "mail/mailer.h"
@@ -164,6 +165,24 @@ std::string Generation::RetryText() const {
 }
 
 long long Generation::NowSeconds() const { return EpochSeconds(m_clock.Now()); }
+
+void Generation::NoteTurnPlayed(int played) {
+  const MonitorState& state = m_records.monitor;
+  // A league date the turn before already played is no deadline of this one.
+  std::optional<long long> deadline;
+  if (state.deadlineKnown && !DeadlineOfTurnPlayed(state.deadline, state.lastGenerationEnd))
+    deadline = EpochSeconds(state.deadline);
+  std::vector<int> humans;
+  for (int row = 1; row <= m_records.game.playerCount; ++row)
+    if (!m_records.game.player(row).isComputer()) humans.push_back(row);
+  try {
+    RecordTurnPlayed(GameDir(), played, deadline, NowSeconds(),
+                     ReadForcedTurn(GameDir(), played).has_value(), humans);
+  } catch (const EInOutError& error) {
+    LogEvent("error", "generation: the turn played not recorded for its history: " +
+                          std::string(error.what()));
+  }
+}
 
 void Generation::NoteGenerationEnd(int newTurn) {
   // A forced turn's hours count from here too: kept on disk for a robot started again.
@@ -326,6 +345,7 @@ TurnOutcome Generation::Drive(TurnJournal& journal, Origin origin) {
     if (PlayGame(journal, origin, failure)) {
       journal.gameDone = true;
       Record(journal);
+      NoteTurnPlayed(journal.oldTurn);
       NoteGenerationEnd(journal.oldTurn + 1);
       LogEvent("info", "generation: turn " + std::to_string(journal.oldTurn + 1) + " generated");
     } else {

@@ -133,6 +133,8 @@ class Generation {
   std::string RetryText() const;  // when a failed mail is tried again, for the log
   // Remembers when the generation of `newTurn` ended, here and on disk.
   void NoteGenerationEnd(int newTurn);
+  // For the players' history: its deadline, whether forced, who was left out.
+  void NoteTurnPlayed(int played);
   // The players' mails' last lines: the league page's link and the signature.
   std::string LinkLine() const;
   void DropCaches(TurnJournal& journal);

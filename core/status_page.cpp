@@ -5,8 +5,9 @@
 #include <ctime>
 #include <utility>
 
+#include "core/history_page.h"
+#include "core/page_text.h"
 #include "platform/files.h"
-#include "platform/utf8.h"
 
 namespace ventari {
 
@@ -93,116 +94,6 @@ std::string FrenchTimeLeft(long long seconds) {
          (minutes == 0 ? "moins d’une minute" : FrenchSpan(minutes));
 }
 
-constexpr const char* kReplacement = "\xEF\xBF\xBD";
-
-// Calls `ascii` for each ASCII byte and `other` for each whole non-ASCII sequence; a broken
-// sequence becomes U+FFFD, so that both files stay valid UTF-8 whatever the settings held.
-template <typename Ascii, typename Other>
-void ForEachCharacter(const std::string& text, Ascii ascii, Other other) {
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = Utf8SequenceAt(text, at);
-    if (length == 0) {
-      other(std::string_view(kReplacement));
-      ++at;
-    } else if (length == 1) {
-      ascii(text[at]);
-      ++at;
-    } else {
-      other(std::string_view(text).substr(at, length));
-      at += length;
-    }
-  }
-}
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  ForEachCharacter(
-      text,
-      [&](char c) {
-        switch (c) {
-          case '"':
-            out += "\\\"";
-            return;
-          case '\\':
-            out += "\\\\";
-            return;
-          case '\b':
-            out += "\\b";
-            return;
-          case '\f':
-            out += "\\f";
-            return;
-          case '\n':
-            out += "\\n";
-            return;
-          case '\r':
-            out += "\\r";
-            return;
-          case '\t':
-            out += "\\t";
-            return;
-          default:
-            break;
-        }
-        // The markup characters too, so that the text can sit inside a page's script.
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '<' || c == '>' || c == '&') {
-          char buffer[8];
-          std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned char>(c));
-          out += buffer;
-        } else {
-          out += c;
-        }
-      },
-      [&](std::string_view sequence) {
-        // Line and paragraph separators end a line in older JavaScript.
-        if (sequence == "\xE2\x80\xA8")
-          out += "\\u2028";
-        else if (sequence == "\xE2\x80\xA9")
-          out += "\\u2029";
-        else
-          out += sequence;
-      });
-  return out + "\"";
-}
-
-std::string JsonStringOrNull(const std::string& text) {
-  return text.empty() ? "null" : JsonString(text);
-}
-
-std::string Html(const std::string& text) {
-  std::string out;
-  ForEachCharacter(
-      text,
-      [&](char c) {
-        switch (c) {
-          case '&':
-            out += "&amp;";
-            return;
-          case '<':
-            out += "&lt;";
-            return;
-          case '>':
-            out += "&gt;";
-            return;
-          case '"':
-            out += "&quot;";
-            return;
-          case '\'':
-            out += "&#39;";
-            return;
-          default:
-            break;
-        }
-        // Control characters are not allowed in an HTML page's text.
-        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') || c == 0x7F)
-          out += kReplacement;
-        else
-          out += c;
-      },
-      [&](std::string_view sequence) { out += sequence; });
-  return out;
-}
-
 const char* OrdersKey(PlayerOrders orders) {
   switch (orders) {
     case PlayerOrders::kIn:
@@ -257,6 +148,12 @@ th.row, td.row { width: 2.5rem; }
 .orders-late td { background: #fff4d6; }
 .orders-refused td { background: #fde2e1; }
 .orders-computer td { background: #eeeeee; color: #555; }
+h2 { font-size: 1.25rem; margin: 1.5rem 0 0.5rem; }
+th.year, td.year { width: 4rem; }
+#history { font-size: 1rem; }
+.on-time { color: #2e8b3a; }
+.late { color: #a15c00; }
+.deadline { color: #b00020; }
 #news { border-left: 4px solid #2a6ebb; padding: 0.3rem 0.6rem; background: #eef4fb; }
 footer { font-size: 0.95rem; color: #555; margin-top: 1.5rem; }
 )";
@@ -314,7 +211,8 @@ std::string StatusJson(const StatusSnapshot& s) {
            ", \"orders\": \"" + OrdersKey(p.orders) +
            "\", \"reason\": " + JsonStringOrNull(reason) + "}";
   }
-  out += s.players.empty() ? "]\n" : "\n  ]\n";
+  out += s.players.empty() ? "],\n" : "\n  ],\n";
+  out += "  \"history\": " + HistoryJson(s.history, s.players) + "\n";
   out += "}\n";
   return out;
 }
@@ -327,14 +225,14 @@ std::string StatusHtml(const StatusSnapshot& s) {
       "<meta charset=\"utf-8\">\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
       "<meta http-equiv=\"refresh\" content=\"60\">\n";
-  out += "<title>" + Html(Title(s)) + "</title>\n";
+  out += "<title>" + HtmlText(Title(s)) + "</title>\n";
   out += "<style>\n" + std::string(kStyle) + "</style>\n</head>\n<body>\n";
-  out += "<h1 id=\"title\">" + Html(Title(s)) + "</h1>\n";
-  if (!s.news.empty()) out += "<p id=\"news\">message de l'hôte : " + Html(s.news) + "</p>\n";
-  out += "<p>état : <span id=\"state\">" + Html(s.state) + "</span></p>\n";
+  out += "<h1 id=\"title\">" + HtmlText(Title(s)) + "</h1>\n";
+  if (!s.news.empty()) out += "<p id=\"news\">message de l'hôte : " + HtmlText(s.news) + "</p>\n";
+  out += "<p>état : <span id=\"state\">" + HtmlText(s.state) + "</span></p>\n";
   if (const char* meaning = StateMeaning(s.state))
     out += std::string("<p id=\"state-meaning\">") + meaning + "</p>\n";
-  if (!s.stateNote.empty()) out += "<p id=\"note\">" + Html(s.stateNote) + "</p>\n";
+  if (!s.stateNote.empty()) out += "<p id=\"note\">" + HtmlText(s.stateNote) + "</p>\n";
   if (s.stoppedSince)
     out +=
         "<p id=\"stopped-since\">depuis le " + FrenchDate(ResolveLocal(*s.stoppedSince)) + "</p>\n";
@@ -348,7 +246,7 @@ std::string StatusHtml(const StatusSnapshot& s) {
   } else {
     out += "<p>échéance : <span id=\"deadline\">inconnue</span></p>\n";
   }
-  if (!s.schedule.empty()) out += "<p id=\"schedule\">" + Html(s.schedule) + "</p>\n";
+  if (!s.schedule.empty()) out += "<p id=\"schedule\">" + HtmlText(s.schedule) + "</p>\n";
   out +=
       "<table id=\"players\">\n"
       "<thead><tr><th class=\"row\">N°</th><th>joueur</th><th>ordres</th></tr></thead>\n"
@@ -356,10 +254,12 @@ std::string StatusHtml(const StatusSnapshot& s) {
   for (const StatusPlayer& p : s.players) {
     const std::string row = std::to_string(p.row);
     out += "<tr id=\"row-" + row + "\" class=\"orders-" + OrdersKey(p.orders) +
-           "\"><td class=\"row\">" + row + "</td><td class=\"name\">" + Html(p.name) +
-           "</td><td class=\"orders\">" + Html(OrdersFrench(p)) + "</td></tr>\n";
+           "\"><td class=\"row\">" + row + "</td><td class=\"name\">" + HtmlText(p.name) +
+           "</td><td class=\"orders\">" + HtmlText(OrdersFrench(p)) + "</td></tr>\n";
   }
-  out += "</tbody>\n</table>\n<footer>\n";
+  out += "</tbody>\n</table>\n";
+  out += HistoryHtml(s.history, s.players);
+  out += "<footer>\n";
   out += "<p>dernière génération : <span id=\"last-generation\">" +
          (s.lastGeneration ? FrenchDate(ResolveLocal(*s.lastGeneration)) : std::string("aucune")) +
          "</span></p>\n";

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/turn_history.h"
 #include "platform/datetime.h"
 
 namespace ventari {
@@ -37,6 +38,7 @@ struct StatusSnapshot {
   // Set once the robot has ended: the page then counts no time down.
   std::optional<TDateTime> stoppedSince;
   std::vector<StatusPlayer> players;
+  std::vector<PastTurn> history;  // the latest first
 };
 
 // UTF-8 JSON, safe to embed in a page: "<", ">" and "&" are written as \u escapes.

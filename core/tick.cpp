@@ -18,6 +18,7 @@
 #include "core/refresh.h"
 #include "core/schedule.h"
 #include "core/status_publisher.h"
+#include "core/turn_history.h"
 #include "core/turn_record.h"
 #include "mail/mailer.h"
 #include "platform/clock.h"
@@ -123,7 +124,22 @@ void SurveillanceTick::PublishStatus(const char* state, const std::string& note,
   if (hostRead) snapshot.lastGeneration = StatusPublisher::LastGeneration(hostFile, host.turn);
   snapshot.updated = m_clock.Now();
   snapshot.players = players;
+  if (hostRead) snapshot.history = History(host.turn);
   m_status->Publish(snapshot, hostRead ? "turn " + std::to_string(host.turn) : std::string());
+}
+
+const std::vector<PastTurn>& SurveillanceTick::History(int turn) {
+  // The past changes only when a turn is played (or a restore undoes some).
+  if (m_historyTurn == turn) return m_history;
+  const std::string gameDir = m_records.host.repJeu + "/" + m_records.game.gameName;
+  try {
+    m_history = ReadTurnHistory(gameDir, kHistoryTurns);
+    m_historyTurn = turn;
+  } catch (const EInOutError& error) {
+    m_history.clear();
+    LogEvent("error", std::string("the turns' history not read: ") + error.what());
+  }
+  return m_history;
 }
 
 void SurveillanceTick::RemindHostOnce(const std::string& record, const std::string& turnKey,
@@ -233,7 +249,7 @@ void SurveillanceTick::JudgeOrders(TurnLook& look) {
       LogVerdict(n, orderFile, judgement);
       const std::optional<FileVersion> version = m_judge.JudgedVersion(n);
       if (m_receipts) m_receipts->Look(n, orderFile, version, judgement, look.host);
-      TellOrdersIn(n, judgement, version, look.news);  // after the receipt went
+      TellOrdersIn(n, judgement, version, look);  // after the receipt went
       if (judgement.verdict == stars::OrderVerdict::kIn) {
         if (m_mailed) m_mailed->GoodFileIn(n);
         shown.orders = PlayerOrders::kIn;
@@ -260,7 +276,8 @@ void SurveillanceTick::JudgeOrders(TurnLook& look) {
 }
 
 void SurveillanceTick::TellOrdersIn(int row, const stars::OrderJudgement& judgement,
-                                    const std::optional<FileVersion>& version, bool news) {
+                                    const std::optional<FileVersion>& version,
+                                    const TurnLook& look) {
   // Each new set of orders that counts is news, a correction said so.
   std::string& accepted = m_acceptedHash[static_cast<std::size_t>(row)];
   if (judgement.verdict != stars::OrderVerdict::kIn || !version ||
@@ -268,9 +285,25 @@ void SurveillanceTick::TellOrdersIn(int row, const stars::OrderJudgement& judgem
     return;
   const bool correction = !accepted.empty();
   accepted = version->contentsHash;
-  if (news && m_events)
+  RecordArrival(row, *version, look);
+  if (look.news && m_events)
     m_events->Send(events::Orders(m_records.game.gameName, m_records.monitor.yearText,
                                   m_records.game.player(row).name, row, correction));
+}
+
+void SurveillanceTick::RecordArrival(int row, const FileVersion& version, const TurnLook& look) {
+  // Seen within a second while the robot runs; a file that came while it was not running
+  // arrived when it was written.
+  const long long now = EpochSeconds(m_clock.Now());
+  const long long at = look.news ? now : std::min<long long>(now, version.modifiedNs / 1000000000);
+  try {
+    RecordOrdersIn(look.gameDir, look.host.turn, row, version.contentsHash, at);
+    m_arrivalError.clear();
+  } catch (const EInOutError& error) {
+    if (m_arrivalError != error.what())
+      LogEvent("error", std::string("orders' arrival not recorded: ") + error.what());
+    m_arrivalError = error.what();
+  }
 }
 
 void SurveillanceTick::ShowReadiness(const TurnLook& look) {

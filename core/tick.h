@@ -107,7 +107,9 @@ class SurveillanceTick {
   void JudgeOrders(TurnLook& look);
   // The event command hears of each new set of orders that counts.
   void TellOrdersIn(int row, const stars::OrderJudgement& judgement,
-                    const std::optional<FileVersion>& version, bool news);
+                    const std::optional<FileVersion>& version, const TurnLook& look);
+  // When they came, for the turn's history.
+  void RecordArrival(int row, const FileVersion& version, const TurnLook& look);
   void ShowReadiness(const TurnLook& look);  // colour, state line, ready sound
   TurnTiming TimeTurn(const TurnLook& look, bool paused);
   // A look that ends without a generation: the state logged and published, the refresh run.
@@ -151,6 +153,12 @@ class SurveillanceTick {
   // Per row, the hash of the last orders of this turn that counted: a new one is news.
   std::array<std::string, 13> m_acceptedHash{};
   std::string m_loggedState;
+  std::string m_arrivalError;  // the store's failure last logged
+  // The past turns the page shows, read again when the turn changes.
+  static constexpr int kHistoryTurns = 20;
+  const std::vector<PastTurn>& History(int turn);
+  std::optional<int> m_historyTurn;
+  std::vector<PastTurn> m_history;
   OrderFileJudge m_judge;
 };
 

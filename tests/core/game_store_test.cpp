@@ -18,6 +18,7 @@
 #include "core/records.h"
 #include "core/robot_parts.h"
 #include "core/store_guard.h"
+#include "core/turn_history.h"
 #include "core/turn_record.h"
 #include "tests/support/fakes.h"
 #include "tests/support/fixed_caches.h"
@@ -91,6 +92,17 @@ TEST(GameStore, ReadingMakesNothingWritingMakesItWholeAndAFailedStepLeavesNothin
                StoreError);
   EXPECT_EQ(test::StoreRows(dir.path(), "SELECT id FROM news_sent"), Rows{});
   store.Transaction([&] { store.Run("INSERT INTO news_sent(id) VALUES(?)", 8); });
+  EXPECT_EQ(ReadNewsSent(dir.path()), std::vector<long long>{8});
+
+  // A store of the first version, without the turns' history: read as it is, upgraded when
+  // written, its records kept.
+  store.Execute("DROP TABLE orders_in; DROP TABLE turn_played; PRAGMA user_version=1");
+  EXPECT_TRUE(ReadTurnHistory(dir.path(), 5).empty());
+  EXPECT_EQ(test::StoreRows(dir.path(), "PRAGMA user_version"), Rows{"1"});
+  RecordOrdersIn(dir.path(), 3, 1, "abc", 1765000000);
+  EXPECT_EQ(test::StoreRows(dir.path(), "PRAGMA user_version"), Rows{"2"});
+  EXPECT_EQ(test::StoreRows(dir.path(), "SELECT row, first_at FROM orders_in"),
+            Rows{"1|1765000000"});
   EXPECT_EQ(ReadNewsSent(dir.path()), std::vector<long long>{8});
 }
 

@@ -14,8 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "core/forced_turn.h"
 #include "core/records.h"
 #include "core/status_publisher.h"
+#include "core/turn_history.h"
+#include "platform/clock.h"
 #include "platform/errors.h"
 #include "tests/support/scoped_time_zone.h"
 #include "tests/support/temp_dir.h"
@@ -321,9 +324,91 @@ TEST(StatusPageJson, CarriesEveryFieldWithNullsForTheUnknown) {
   // Those fields and no others.
   std::vector<std::string> names;
   for (const auto& [name, value] : empty.fields) names.push_back(name);
-  EXPECT_EQ(names, (std::vector<std::string>{"deadline", "game", "last_generation", "news", "note",
-                                             "players", "state", "stopped_since", "time_left_s",
-                                             "updated", "year"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"deadline", "game", "history", "last_generation",
+                                             "news", "note", "players", "state", "stopped_since",
+                                             "time_left_s", "updated", "year"}));
+  EXPECT_TRUE(empty["history"].items.empty());
+  EXPECT_EQ(StatusHtml(bare).find("tours passés"), std::string::npos);
+}
+
+// From the store to the page: orders recorded as they come (a copy changes nothing, a correction
+// its last time), two turns played (one forced, one with a left-out player), a restore that
+// undoes the last; the page's JSON and table say the same.
+TEST(StatusPageHistory, ShowsThePastTurnsAsTheStoreRecordedThem) {
+  ScopedTimeZone paris("Europe/Paris");
+  test::TempDir game;
+  const auto at = [](int day, int hour, int minute = 0) {
+    return EpochSeconds(At(2026, 12, day, hour, minute));
+  };
+  RecordOrdersIn(game.path(), 5, 1, "aaa", at(7, 10));
+  RecordOrdersIn(game.path(), 5, 1, "aaa", at(7, 11));  // the same bytes seen again
+  RecordOrdersIn(game.path(), 5, 2, "bbb", at(8, 19));  // after the deadline
+  RecordOrdersIn(game.path(), 5, 1, "ccc", at(7, 12, 30));
+  RecordTurnPlayed(game.path(), 5, at(8, 18), at(8, 19, 1), false, {1, 2, 5});
+  RecordOrdersIn(game.path(), 6, 2, "ddd", at(9, 8));
+  RecordTurnPlayed(game.path(), 6, std::nullopt, at(10, 18), true, {1, 2, 5});
+  RecordOrdersIn(game.path(), 7, 1, "eee", at(10, 20));
+
+  std::vector<PastTurn> turns = ReadTurnHistory(game.path(), 20);
+  ASSERT_EQ(turns.size(), 2u);
+  EXPECT_EQ(turns[0].turn, 6);
+  EXPECT_EQ(turns[0].openedAt, at(8, 19, 1));
+  EXPECT_EQ(turns[0].leftOut, (std::vector<int>{1, 5}));
+  EXPECT_EQ(turns[1].leftOut, (std::vector<int>{5}));
+  EXPECT_FALSE(turns[1].openedAt.has_value());
+  ASSERT_EQ(turns[1].orders.size(), 2u);
+  EXPECT_EQ(turns[1].orders[0].firstAt, at(7, 10));
+  EXPECT_EQ(turns[1].orders[0].lastAt, at(7, 12, 30));
+  EXPECT_EQ(ReadTurnHistory(game.path(), 1).size(), 1u);
+
+  StatusSnapshot s = WinterSnapshot();
+  s.history = turns;
+  const Json history = ParseOrFail(StatusJson(s))["history"];
+  ASSERT_EQ(history.items.size(), 2u);
+  const Json& forced = history.items[0];
+  EXPECT_EQ(forced["year"].text, "2406");
+  EXPECT_TRUE(forced["deadline"].IsNull());
+  EXPECT_TRUE(forced["forced"].boolean);
+  ASSERT_EQ(forced["left_out"].items.size(), 2u);
+  EXPECT_EQ(forced["left_out"].items[1]["name"].text, "joueur 5");  // no longer in the game
+  const Json& played = history.items[1];
+  EXPECT_EQ(played["deadline"].text, "2026-12-08T18:00:00+01:00");
+  EXPECT_EQ(played["generated"].text, "2026-12-08T19:01:00+01:00");
+  EXPECT_FALSE(played["forced"].boolean);
+  const Json& orders = played["orders"];
+  ASSERT_EQ(orders.items.size(), 2u);
+  EXPECT_EQ(orders.items[0]["name"].text, s.players[0].name);
+  EXPECT_EQ(orders.items[0]["at"].text, "2026-12-07T10:00:00+01:00");
+  EXPECT_EQ(orders.items[0]["last"].text, "2026-12-07T12:30:00+01:00");
+  EXPECT_FALSE(orders.items[0]["late"].boolean);
+  EXPECT_TRUE(orders.items[1]["late"].boolean);
+
+  const std::string html = StatusHtml(s);
+  EXPECT_NE(html.find("<tr id=\"year-2405\"><td class=\"year\">2405</td><td><time "
+                      "datetime=\"2026-12-08T18:00:00+01:00\">8 déc. 18:00</time>"),
+            std::string::npos);
+  EXPECT_NE(html.find("19:00</time> (en retard)"), std::string::npos);
+  EXPECT_NE(html.find(", corrigés <time datetime=\"2026-12-07T12:30:00+01:00\">"),
+            std::string::npos);
+  EXPECT_NE(html.find("18:00</time> (forcé)"), std::string::npos);
+  EXPECT_NE(html.find("sans ordres : joueur 5</span>"), std::string::npos);
+  // The strip: a dot per set of orders, a red bar per known deadline, no script.
+  const auto count = [&](const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t i = html.find(what); i != std::string::npos; i = html.find(what, i + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("<circle class=\"orders\""), 3u);
+  EXPECT_EQ(count("<rect class=\"deadline\""), 1u);
+  EXPECT_EQ(count("<script"), 0u);
+
+  // A restore to turn 6 undoes its play; its orders are back with its files.
+  ForgetGenerationsFrom(game.path(), 6);
+  turns = ReadTurnHistory(game.path(), 20);
+  ASSERT_EQ(turns.size(), 1u);
+  EXPECT_EQ(turns[0].turn, 5);
+  RecordTurnPlayed(game.path(), 6, std::nullopt, at(11, 9), false, {1, 2, 5});
+  EXPECT_EQ(ReadTurnHistory(game.path(), 20)[0].leftOut, (std::vector<int>{1, 5}));
 }
 
 TEST(StatusPageJson, TimeLeftCountsRealSecondsAndTurnsNegativeOncePassed) {

@@ -468,6 +468,7 @@ class StatusPageTest(PlayersCase):
         return status, parsed
 
     def test_the_page_follows_the_turn(self):
+        started = datetime.datetime.now().astimezone().replace(microsecond=0)
         self.begin()
         robot = self.start_headless(self.league)
         status = self.wait_status("the incomplete turn", lambda s: True, timeout=WAIT)
@@ -518,13 +519,28 @@ class StatusPageTest(PlayersCase):
         status = self.wait_status("the new year", lambda s: s["year"] == "2401" and
                                   s["state"] == "incomplet", timeout=2 * SOON, since=since)
         self.assertEqual(self.game.host_turn(), 1)
-        status, _ = self.assert_page("incomplet", year="2401")
+        status, page = self.assert_page("incomplet", year="2401")
         self.assertEqual(self.orders_of(status), [(1, "late"), (2, "late"), (3, "computer")])
         self.assertRegex(status["last_generation"], ISO)
         generated = datetime.datetime.fromisoformat(status["last_generation"])
         self.assertLessEqual(before, generated)
         self.assertLessEqual(generated, datetime.datetime.now().astimezone())
         self.assertEqual(datetime.datetime.fromisoformat(status["deadline"]), local_instant(NEXT))
+        # The year played joins the history: against its deadline (the league's, long past), both
+        # sets of orders came late, none left out; the page's table and strip say as much.
+        played, = status["history"]
+        self.assertEqual((played["year"], played["forced"], played["left_out"]), (2400, False, []))
+        self.assertEqual(datetime.datetime.fromisoformat(played["deadline"]), local_instant(PAST))
+        self.assertEqual(played["generated"], status["last_generation"])
+        self.assertEqual([(o["row"], o["name"], o["late"]) for o in played["orders"]],
+                         [(1, "Ann", True), (2, "Bob", True)])
+        for orders in played["orders"]:
+            self.assertLessEqual(started, datetime.datetime.fromisoformat(orders["at"]))
+            self.assertLessEqual(datetime.datetime.fromisoformat(orders["at"]), generated)
+        time_text = r"\d+ \S+ \d\d:\d\d"  # the year only when not the generation's
+        self.assertRegex(page.texts["year-2400"], r"^2400\d+ \S+ 2002 \d\d:\d\d{0}Ann {0} "
+                         r"\(en retard\)Bob {0} \(en retard\)$".format(time_text))
+        self.assertEqual(page.tags.count("circle"), 2)
         # Two receipts (the same orders saved again, or taken back and handed in again, are
         # receipted once), two turn files, the host's report.
         self.wait_mails(self.sink, 2 + 3)
