@@ -51,8 +51,8 @@ int RunHeadless(int argc, char** argv) {
   DeadlineCacheMaker& deadlineMaker =
       s.scheduleMaker ? static_cast<DeadlineCacheMaker&>(*s.scheduleMaker) : deadlineFetch;
   RobotParts parts({s.records, nullptr, dialogs, s.app, s.clock, deadlineMaker, s.yearMaker,
-                    s.mailer, s.runner, s.sound, MailLinkFromEnvironment(), GameTimeLimit(),
-                    ReminderLeadFromEnvironment(), ReceiptsOnFromEnvironment(),
+                    s.mailer, s.runner, s.sound, MailLinkFromEnvironment(s.schedule.fromLeague()),
+                    GameTimeLimit(), ReminderLeadFromEnvironment(), ReceiptsOnFromEnvironment(),
                     ForceFromEnvironment(), MaildirFromEnvironment(), s.eventSink(), s.schedule});
   Robot& robot = parts.robot();
 

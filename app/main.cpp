@@ -147,8 +147,8 @@ int main(int argc, char** argv) {
   QtDialogs dialogs;
   ProgramServices s(dialogs);
   TForm1 form({s.records, dialogs, s.app, s.clock, s.scheduleMaker ? &*s.scheduleMaker : nullptr,
-               s.yearMaker, s.mailer, s.runner, s.sound, MailLinkFromEnvironment(), s.eventSink(),
-               s.schedule});
+               s.yearMaker, s.mailer, s.runner, s.sound,
+               MailLinkFromEnvironment(s.schedule.fromLeague()), s.eventSink(), s.schedule});
   TAPropos about(s.mailer, dialogs);
   form.SetAboutBox(&about);
   form.show();

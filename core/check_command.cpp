@@ -56,6 +56,12 @@ class PrintedDialogs final : public Dialogs {
   std::string& m_said;
 };
 
+// The link the robot's mails would carry, by the schedule it would read.
+MailLink LinkFromEnvironment() {
+  const ScheduleReading reading = ScheduleFromEnvironment();
+  return MailLinkFromEnvironment(!reading.schedule || reading.schedule->fromLeague());
+}
+
 // The messages of the game the robot would take now, nothing mailed nor moved.
 std::size_t MailedWaiting(ProgramRecords& records, const std::string& maildir,
                           const stars::FileHeader& host) {
@@ -63,8 +69,8 @@ std::size_t MailedWaiting(ProgramRecords& records, const std::string& maildir,
   PrintedDialogs dialogs(said);
   SendmailMailer mailer(dialogs, SendmailCommandFromEnvironment());
   SystemClock clock;
-  OrderReceipts receipts(records, mailer, clock, MailLinkFromEnvironment(), false);
-  MailedOrders mailed(records, mailer, receipts, clock, MailLinkFromEnvironment(), maildir);
+  OrderReceipts receipts(records, mailer, clock, LinkFromEnvironment(), false);
+  MailedOrders mailed(records, mailer, receipts, clock, LinkFromEnvironment(), maildir);
   return mailed.Waiting(host);
 }
 
@@ -380,7 +386,7 @@ void CheckReport::PublicationLines() {
   const GameSettings& game = m_records.game;
   m_out << "publication:     " << m_records.host.publicationDir << "/" << game.gameName << "\n";
   // What the players' mails link to: a host must see an address that is not his league's.
-  const MailLink link = MailLinkFromEnvironment();
+  const MailLink link = LinkFromEnvironment();
   if (!link.leagueSite.empty()) m_out << "league site:     " << link.leagueSite << "\n";
   const std::string linkAddress = link.Address(game);
   m_out << "mail link:       "

@@ -8,12 +8,12 @@
 #include <sstream>
 
 #include "core/game_store.h"
-#include "core/late_reminders.h"
 #include "platform/clock.h"
 #include "platform/datetime.h"
 #include "platform/errors.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace ventari {
 
@@ -21,7 +21,7 @@ std::optional<ForceSetting> ForceFromEnvironment() {
   const char* text = std::getenv("VENTARI_FORCE_AFTER_HOURS");
   if (text == nullptr) return std::nullopt;
   // Read as the reminders' lead is: by hand, whatever the locale's decimal point.
-  const std::optional<double> hours = ParseReminderLead(text);
+  const std::optional<double> hours = ParseHours(text);
   if (!hours) {
     LogEvent("warning", std::string("VENTARI_FORCE_AFTER_HOURS is not a number of hours: '") +
                             text + "'; no turn is forced");

@@ -12,6 +12,7 @@
 #include "platform/errors.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace ventari {
 
@@ -21,30 +22,10 @@ constexpr double kHoursPerDay = 24.0;
 
 }  // namespace
 
-std::optional<double> ParseReminderLead(std::string_view text) {
-  // Read by hand: the locale's decimal point must not change what the host wrote.
-  const std::size_t point = text.find('.');
-  const std::string_view whole = text.substr(0, point);
-  const std::string_view fraction =
-      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
-  auto digits = [](std::string_view part) {
-    return std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
-  };
-  if (whole.empty() || whole.size() > 6 || fraction.size() > 6 || !digits(whole) ||
-      !digits(fraction) || (point != std::string_view::npos && fraction.empty()))
-    return std::nullopt;
-  double hours = 0;
-  for (char c : whole) hours = hours * 10 + (c - '0');
-  double scale = 1;
-  for (char c : fraction) hours += (c - '0') * (scale /= 10);
-  if (hours <= 0) return std::nullopt;
-  return hours;
-}
-
 std::optional<double> ReminderLeadFromEnvironment() {
   const char* text = std::getenv("VENTARI_REMIND_HOURS");
   if (text == nullptr) return std::nullopt;
-  std::optional<double> lead = ParseReminderLead(text);
+  std::optional<double> lead = ParseHours(text);
   if (!lead)
     LogEvent("warning", std::string("VENTARI_REMIND_HOURS is not a number of hours: '") + text +
                             "'; no reminders to late players");

@@ -20,8 +20,6 @@ class Clock;
 class Mailer;
 struct ProgramRecords;
 
-// A lead in hours: a positive decimal number ("24", "1.5"); nothing for anything else.
-std::optional<double> ParseReminderLead(std::string_view text);
 // VENTARI_REMIND_HOURS read that way; nothing when unset. A value that is no such number is
 // logged once and leaves the reminders off.
 std::optional<double> ReminderLeadFromEnvironment();

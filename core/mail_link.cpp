@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "core/schedule.h"
 #include "core/settings.h"
 
 namespace ventari {
@@ -18,7 +17,7 @@ std::string MailLink::Paragraph(const GameSettings& game) const {
   return address.empty() ? std::string() : "Consultez " + address + "\n\r\n\r";
 }
 
-MailLink MailLinkFromEnvironment() {
+MailLink MailLinkFromEnvironment(bool deadlinesFromLeague) {
   const char* site = std::getenv("VENTARI_LEAGUE_SITE");
   if (site && *site) return MailLink(site);
   MailLink link;
@@ -27,8 +26,7 @@ MailLink MailLinkFromEnvironment() {
     link.publicUrl = url;
     return link;
   }
-  const ScheduleReading schedule = ScheduleFromEnvironment();
-  if (!schedule.schedule || schedule.schedule->fromLeague()) link.leagueSite = kExampleLeagueSite;
+  if (deadlinesFromLeague) link.leagueSite = kExampleLeagueSite;
   return link;
 }
 

@@ -34,6 +34,6 @@ inline constexpr char kExampleLeagueSite[] = "http://www.stars-ligue.example/";
 
 // VENTARI_LEAGUE_SITE when set; else VENTARI_PUBLIC_URL; else, for a game whose deadlines come
 // from the league's page, the example site as always; else no link.
-MailLink MailLinkFromEnvironment();
+MailLink MailLinkFromEnvironment(bool deadlinesFromLeague);
 
 }  // namespace ventari

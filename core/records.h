@@ -1,14 +1,16 @@
 #pragma once
 // The program-wide records: the settings read by the refresh cycle and the values it derives.
 
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "core/settings.h"
-#include "core/status_page.h"
 #include "platform/datetime.h"
 
 namespace ventari {
+
+struct StatusSnapshot;
 
 struct MonitorState {
   std::string savedDir;
@@ -27,7 +29,7 @@ struct MonitorState {
   std::optional<long long> lastGenerationEnd;
   // The status page as this robot last published it, for the line its end adds; written by the
   // status publisher only.
-  std::optional<StatusSnapshot> publishedStatus;
+  std::shared_ptr<const StatusSnapshot> publishedStatus;
 };
 
 struct ProgramRecords {

@@ -19,7 +19,7 @@ StatusPublisher::StatusPublisher(ProgramRecords& records) : m_records(records) {
 void StatusPublisher::Publish(const StatusSnapshot& snapshot, const std::string& turnKey) {
   const std::string& publication = m_records.host.publicationDir;
   if (publication.empty() || snapshot.game.empty()) return;
-  m_records.monitor.publishedStatus = snapshot;
+  m_records.monitor.publishedStatus = std::make_shared<const StatusSnapshot>(snapshot);
   const std::string gameFolder = NativePath(publication + "/" + snapshot.game);
   const std::string folder = StatusPageFolder(publication, snapshot.game);
   if (!m_writer || m_folder != folder) {

@@ -11,6 +11,7 @@
 #include "core/late_reminders.h"
 #include "core/records.h"
 #include "core/robot_parts.h"
+#include "platform/text.h"
 #include "tests/support/captured_stderr.h"
 #include "tests/support/fakes.h"
 #include "tests/support/fixed_caches.h"
@@ -172,13 +173,13 @@ TEST_F(LateRemindersTest, NoReminderWhenOffWhenTheTurnIsUnknownOrWhenItCannotBeR
 }
 
 TEST(ReminderLead, APositiveDecimalNumberOfHours) {
-  EXPECT_EQ(ParseReminderLead("24"), 24.0);
-  EXPECT_EQ(ParseReminderLead("1.5"), 1.5);
-  EXPECT_EQ(ParseReminderLead("0.25"), 0.25);
-  EXPECT_EQ(ParseReminderLead("007"), 7.0);
+  EXPECT_EQ(ParseHours("24"), 24.0);
+  EXPECT_EQ(ParseHours("1.5"), 1.5);
+  EXPECT_EQ(ParseHours("0.25"), 0.25);
+  EXPECT_EQ(ParseHours("007"), 7.0);
   for (const char* refused : {"", "0", "0.0", "-1", "+1", "1e3", "1,5", "24h", " 24", "24 ", "1.",
                               ".5", "1.2.3", "1234567", "0.1234567"})
-    EXPECT_EQ(ParseReminderLead(refused), std::nullopt) << refused;
+    EXPECT_EQ(ParseHours(refused), std::nullopt) << refused;
 }
 
 TEST_F(LateRemindersTest, TheLogSaysWhatChangedAndNothingOnAQuietTick) {
