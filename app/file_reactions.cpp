@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "core/records.h"
+#include "core/game/records.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
 

@@ -19,9 +19,9 @@
 #include <utility>
 
 #include "app/file_reactions.h"
-#include "core/deadline_fetch.h"
-#include "core/records.h"
-#include "core/robot_parts.h"
+#include "core/game/records.h"
+#include "core/robot/robot_parts.h"
+#include "core/turn/deadline_fetch.h"
 #include "net/nmhttp.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"

@@ -9,9 +9,9 @@
 #include <optional>
 #include <string>
 
-#include "core/mail_link.h"
-#include "core/monitor_view.h"
-#include "core/schedule.h"
+#include "core/game/mail_link.h"
+#include "core/game/monitor_view.h"
+#include "core/turn/schedule.h"
 
 class QLabel;
 class QPushButton;

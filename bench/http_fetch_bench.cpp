@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "core/deadline_fetch.h"
+#include "core/turn/deadline_fetch.h"
 #include "net/nmhttp.h"
 #include "platform/dialogs.h"
 

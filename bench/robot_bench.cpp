@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "core/cache_makers.h"
-#include "core/generation.h"
-#include "core/mailed_orders.h"
-#include "core/order_receipts.h"
-#include "core/records.h"
-#include "core/refresh.h"
-#include "core/robot.h"
-#include "core/tick.h"
+#include "core/game/cache_makers.h"
+#include "core/game/records.h"
+#include "core/players/mailed_orders.h"
+#include "core/players/order_receipts.h"
+#include "core/robot/robot.h"
+#include "core/robot/tick.h"
+#include "core/turn/generation.h"
+#include "core/turn/refresh.h"
 #include "tests/support/fakes.h"
 #include "tests/support/game_folder.h"
 #include "tests/support/stars_game.h"

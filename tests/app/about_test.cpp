@@ -25,8 +25,8 @@
 
 #include "app/jpeg_image.h"
 #include "app/ventari1.h"
-#include "core/cache_makers.h"
-#include "core/records.h"
+#include "core/game/cache_makers.h"
+#include "core/game/records.h"
 #include "mail/mailer.h"
 #include "platform/errors.h"
 #include "platform/files.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
-#include "core/event_command.h"
-#include "core/events.h"
+#include "core/players/event_command.h"
+#include "core/players/events.h"
 #include "tests/support/captured_stderr.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait.h"

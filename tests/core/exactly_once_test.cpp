@@ -8,9 +8,9 @@
 #include <chrono>
 #include <sstream>
 
-#include "core/backup.h"
-#include "core/restore_command.h"
-#include "core/turn_journal.h"
+#include "core/host/restore_command.h"
+#include "core/turn/backup.h"
+#include "core/turn/turn_journal.h"
 #include "platform/folder_lock.h"
 #include "tests/core/robot_fixture.h"
 #include "tests/support/captured_stderr.h"

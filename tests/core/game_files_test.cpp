@@ -3,8 +3,8 @@
 
 #include <sys/stat.h>
 
-#include "core/check_command.h"
-#include "core/late_reminders.h"
+#include "core/host/check_command.h"
+#include "core/players/late_reminders.h"
 #include "tests/core/robot_fixture.h"
 #include "tests/support/captured_stderr.h"
 

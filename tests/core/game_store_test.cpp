@@ -1,7 +1,7 @@
 // The game's store: what it refuses, how it takes over the record files of an older robot, and
 // that a robot killed in the middle of that takes over nothing twice and sends nothing twice.
 
-#include "core/game_store.h"
+#include "core/game/game_store.h"
 
 #include <gtest/gtest.h>
 
@@ -9,17 +9,17 @@
 #include <filesystem>
 #include <memory>
 
-#include "core/forced_turn.h"
-#include "core/late_reminders.h"
-#include "core/mail_record.h"
-#include "core/news.h"
-#include "core/old_records.h"
-#include "core/order_file_judge.h"
-#include "core/records.h"
-#include "core/robot_parts.h"
-#include "core/store_guard.h"
-#include "core/turn_history.h"
-#include "core/turn_record.h"
+#include "core/game/old_records.h"
+#include "core/game/records.h"
+#include "core/game/store_guard.h"
+#include "core/game/turn_record.h"
+#include "core/players/late_reminders.h"
+#include "core/players/mail_record.h"
+#include "core/players/news.h"
+#include "core/players/order_file_judge.h"
+#include "core/robot/robot_parts.h"
+#include "core/turn/forced_turn.h"
+#include "core/turn/turn_history.h"
 #include "tests/support/fakes.h"
 #include "tests/support/fixed_caches.h"
 #include "tests/support/game_folder.h"

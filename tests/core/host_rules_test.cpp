@@ -10,10 +10,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "core/events.h"
-#include "core/forced_turn.h"
-#include "core/pause.h"
-#include "core/status_publisher.h"
+#include "core/players/events.h"
+#include "core/players/status_publisher.h"
+#include "core/turn/forced_turn.h"
+#include "core/turn/pause.h"
 #include "platform/clock.h"
 #include "tests/core/robot_fixture.h"
 #include "tests/support/captured_stderr.h"

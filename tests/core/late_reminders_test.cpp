@@ -8,9 +8,9 @@
 #include <memory>
 #include <optional>
 
-#include "core/late_reminders.h"
-#include "core/records.h"
-#include "core/robot_parts.h"
+#include "core/game/records.h"
+#include "core/players/late_reminders.h"
+#include "core/robot/robot_parts.h"
 #include "platform/text.h"
 #include "tests/support/captured_stderr.h"
 #include "tests/support/fakes.h"

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/mailed_orders.h"
-#include "core/order_receipts.h"
+#include "core/players/mailed_orders.h"
+#include "core/players/order_receipts.h"
 #include "tests/core/robot_fixture.h"
 #include "tests/support/captured_stderr.h"
 

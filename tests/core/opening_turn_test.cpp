@@ -1,11 +1,11 @@
 // A game's first turn files: published and mailed once, at the first look of a game that never
 // had them, across failures and restarts.
 
-#include "core/opening_turn.h"
+#include "core/players/opening_turn.h"
 
 #include <filesystem>
 
-#include "core/forced_turn.h"
+#include "core/turn/forced_turn.h"
 #include "tests/core/robot_fixture.h"
 
 namespace ventari {

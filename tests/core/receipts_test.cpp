@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "core/order_receipts.h"
-#include "core/status_publisher.h"
+#include "core/players/order_receipts.h"
+#include "core/players/status_publisher.h"
 #include "tests/core/robot_fixture.h"
 #include "tests/support/captured_stderr.h"
 

@@ -1,4 +1,4 @@
-#include "core/refresh.h"
+#include "core/turn/refresh.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -6,8 +6,8 @@
 #include <clocale>
 #include <functional>
 
-#include "core/cache_makers.h"
-#include "core/records.h"
+#include "core/game/cache_makers.h"
+#include "core/game/records.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "tests/support/fakes.h"

@@ -8,13 +8,13 @@
 #include <filesystem>
 #include <functional>
 
-#include "core/cache_makers.h"
-#include "core/generation.h"
-#include "core/records.h"
-#include "core/refresh.h"
-#include "core/robot.h"
-#include "core/store_guard.h"
-#include "core/tick.h"
+#include "core/game/cache_makers.h"
+#include "core/game/records.h"
+#include "core/game/store_guard.h"
+#include "core/robot/robot.h"
+#include "core/robot/tick.h"
+#include "core/turn/generation.h"
+#include "core/turn/refresh.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "tests/support/fakes.h"

@@ -6,10 +6,10 @@
 #include <ctime>
 #include <string>
 
-#include "core/mail_link.h"
-#include "core/records.h"
-#include "core/refresh.h"
-#include "core/schedule.h"
+#include "core/game/mail_link.h"
+#include "core/game/records.h"
+#include "core/turn/refresh.h"
+#include "core/turn/schedule.h"
 #include "platform/clock.h"
 #include "tests/support/fakes.h"
 #include "tests/support/scoped_time_zone.h"

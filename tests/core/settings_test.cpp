@@ -1,4 +1,4 @@
-#include "core/settings.h"
+#include "core/game/settings.h"
 
 #include <gtest/gtest.h>
 

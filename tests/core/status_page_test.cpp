@@ -2,7 +2,7 @@
 // of the local times across daylight saving, the writer on a real folder, and the publisher's
 // folder and the robot's end.
 
-#include "core/status_page.h"
+#include "core/players/status_page.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "core/forced_turn.h"
-#include "core/records.h"
-#include "core/status_publisher.h"
-#include "core/turn_history.h"
+#include "core/game/records.h"
+#include "core/players/status_publisher.h"
+#include "core/turn/forced_turn.h"
+#include "core/turn/turn_history.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
 #include "tests/support/scoped_time_zone.h"

@@ -1,6 +1,6 @@
 // The year tool run: working folders, the command line and its failure, then the real tool.
 
-#include "core/year_tool.h"
+#include "core/turn/year_tool.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/records.h"
+#include "core/game/records.h"
 #include "platform/app_control.h"
 #include "platform/errors.h"
 #include "platform/files.h"

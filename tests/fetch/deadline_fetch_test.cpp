@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "core/deadline_fetch.h"
-#include "core/records.h"
+#include "core/game/records.h"
+#include "core/turn/deadline_fetch.h"
 #include "net/nmhttp.h"
 #include "platform/app_control.h"
 #include "platform/errors.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/refresh.h"
+#include "core/turn/refresh.h"
 #include "platform/datetime.h"
 #include "platform/errors.h"
 

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/settings.h"
+#include "core/game/settings.h"
 #include "platform/convert.h"
 #include "platform/errors.h"
 #include "platform/files.h"

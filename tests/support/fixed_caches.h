@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/cache_makers.h"
+#include "core/game/cache_makers.h"
 #include "tests/support/game_folder.h"
 #include "tests/support/temp_dir.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/monitor_view.h"
+#include "core/game/monitor_view.h"
 #include "tests/support/temp_dir.h"
 
 namespace ventari::test {

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "core/game_store.h"
+#include "core/game/game_store.h"
 
 namespace ventari::test {
 

@@ -13,9 +13,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/cache_makers.h"
-#include "core/monitor_view.h"
-#include "core/records.h"
+#include "core/game/cache_makers.h"
+#include "core/game/monitor_view.h"
+#include "core/game/records.h"
 #include "platform/datetime.h"
 #include "tests/support/fakes.h"
 #include "tests/support/game_folder.h"
