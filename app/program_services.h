@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include "app/qt_app_control.h"
+#include "app/qt_ticker.h"
 #include "app/stop_signals.h"
 
 #include "core/game/records.h"
@@ -38,7 +39,7 @@ struct ProgramServices {
     schedule = ScheduleFromEnvironment().schedule.value_or(Schedule{});
     if (!schedule.fromLeague()) scheduleMaker.emplace(records, clock, schedule);
     if (const std::optional<std::string> command = EventCommandFromEnvironment())
-      events.emplace(*command);
+      events.emplace(*command, kEventCommandLimit, QtTicker::Make);
   }
   ProgramServices(const ProgramServices&) = delete;
   ProgramServices& operator=(const ProgramServices&) = delete;

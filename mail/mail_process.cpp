@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "platform/child_process.h"
+#include "platform/group_child.h"
 #include "platform/unique_fd.h"
 
 namespace ventari {
@@ -92,17 +93,12 @@ RunOutcome RunAndWait(const std::string& programPath, const std::vector<std::str
   // restarted robot does again, not a mail it never learns was sent.
   settings.ownProcessGroup = true;
   settings.dieWithParent = true;
-  std::optional<StartedChild> child = StartChild(settings);
-  if (!child) return RunOutcome::kNotStarted;
-  const pid_t pid = child->pid();
-  if (!child->Release()) {
-    ReapChild(pid);
-    return RunOutcome::kNotStarted;
-  }
-  const std::optional<int> status = WaitForChildEnd(pid, std::chrono::steady_clock::now() + limit);
+  const std::optional<pid_t> pid = LaunchChild(settings);
+  if (!pid) return RunOutcome::kNotStarted;
+  const std::optional<int> status = WaitForChildEnd(*pid, std::chrono::steady_clock::now() + limit);
   if (!status) {
-    ::kill(-pid, SIGKILL);
-    ReapChild(pid);
+    ::kill(-*pid, SIGKILL);
+    ReapChild(*pid);
     return RunOutcome::kTimedOut;
   }
   // The file's offset is shared with the child: a program that left without reading the whole
@@ -132,14 +128,9 @@ bool DetachedPrograms::Start(const std::string& programPath, const std::vector<s
   settings.environment = CurrentEnvironment();
   // A session of its own: it outlives the robot and no signal to the robot's group reaches it.
   settings.newSession = true;
-  std::optional<StartedChild> child = StartChild(settings);
-  if (!child) return false;
-  const pid_t pid = child->pid();
-  if (!child->Release()) {
-    ReapChild(pid);
-    return false;
-  }
-  m_pids.push_back(pid);
+  const std::optional<pid_t> pid = LaunchChild(settings);
+  if (!pid) return false;
+  m_pids.push_back(*pid);
   return true;
 }
 

@@ -6,8 +6,6 @@
 // Its output goes to the log as "notify: ..."; a failure is logged, not retried. A robot killed
 // while it runs takes its group along; a robot that stops gives it a few seconds at most.
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <deque>
 #include <memory>
@@ -15,9 +13,8 @@
 #include <string>
 
 #include "core/players/events.h"
-#include "platform/unique_fd.h"
-
-class QTimer;
+#include "platform/group_child.h"
+#include "platform/ticker.h"
 
 namespace ventari {
 
@@ -31,7 +28,9 @@ std::optional<std::string> EventCommandFromEnvironment();
 
 class EventCommand final : public EventSink {
  public:
-  explicit EventCommand(std::string command, std::chrono::milliseconds limit = kEventCommandLimit);
+  // `ticker`: the event loop's, which polls the running command; without one, Finish() does.
+  explicit EventCommand(std::string command, std::chrono::milliseconds limit = kEventCommandLimit,
+                        const TickerMaker& ticker = {});
   // Stop(): the last events (a failure that ends the robot) still reach a quick command.
   ~EventCommand() override;
   EventCommand(const EventCommand&) = delete;
@@ -40,9 +39,9 @@ class EventCommand final : public EventSink {
   // Queued; started at once when no other runs. Returns without waiting.
   void Send(const std::string& json) override;
   // Nothing runs nor waits.
-  bool Idle() const { return m_pid < 0 && m_queue.empty(); }
-  // One look at the running command: its output, its end, its limit. The event loop's timer
-  // calls it; tests may too.
+  bool Idle() const { return !m_child && m_queue.empty(); }
+  // One look at the running command: its output, its end, its limit. The ticker calls it;
+  // tests may too.
   void Poll();
   // Waits until every queued event has been run (each within its limit).
   void Finish();
@@ -55,20 +54,19 @@ class EventCommand final : public EventSink {
   void ReadOutput(bool all);
   void LogLine(const std::string& line);
   void Ended(int status);
+  void StopTicker();
   // Polls until nothing runs nor waits, or until `end`.
   void RunUntil(std::optional<std::chrono::steady_clock::time_point> end);
 
   std::string m_command;
   std::chrono::milliseconds m_limit;
   std::deque<std::string> m_queue;
-  pid_t m_pid = -1;
+  std::optional<GroupChild> m_child;
   std::string m_event;  // the running event's kind, for the log
   std::chrono::steady_clock::time_point m_deadline;
-  UniqueFd m_output;
-  std::string m_partial;  // a line not ended yet
   int m_linesLogged = 0;
   bool m_dropped = false;  // output past what the log takes
-  std::unique_ptr<QTimer> m_timer;
+  std::unique_ptr<Ticker> m_ticker;
 };
 
 }  // namespace ventari
