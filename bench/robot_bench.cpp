@@ -24,6 +24,7 @@
 #include "core/turn/refresh.h"
 #include "tests/support/fakes.h"
 #include "tests/support/game_folder.h"
+#include "tests/support/robot_fakes.h"
 #include "tests/support/stars_game.h"
 
 namespace {
@@ -37,15 +38,7 @@ class NoMaker : public DeadlineCacheMaker, public YearCacheMaker {
 };
 
 // The robot's fakes and the parts of it every bench needs; each adds its tick and the robot.
-struct Parts {
-  ProgramRecords records;
-  test::RecordingView view;
-  test::ScriptedDialogs dialogs;
-  EndFlag app;
-  test::FakeClock clock;
-  test::FakeSound sound;
-  test::RecordingMailer mailer;
-  test::ScriptedRunner runner;
+struct Parts : test::RobotFakes {
   NoMaker makers;
   RefreshCycle refresh{records, view, dialogs, app, clock, makers, makers};
   Generation generation{records, runner, mailer, dialogs, app, clock, "http://l.test/"};

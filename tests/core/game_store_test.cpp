@@ -24,6 +24,7 @@
 #include "tests/support/fixed_caches.h"
 #include "tests/support/game_folder.h"
 #include "tests/support/game_store_rows.h"
+#include "tests/support/parts_fixture.h"
 #include "tests/support/stars_game.h"
 
 namespace ventari {
@@ -182,56 +183,19 @@ TEST(OldRecords, EachOldFileIsTakenOverOnceAndKeptAsideUntilTheNextTurn) {
 }
 
 // A robot with every part, on a game whose older robot left its records in files.
-class TakeOverTest : public ::testing::Test {
+class TakeOverTest : public test::PartsFixture {
  protected:
   TakeOverTest() {
-    std::setlocale(LC_TIME, "C");
-    folder.WriteHostSettings();
-    folder.WriteGameSettings(
-        {{"Ann", "ann@x"}, {"Bob", "bob@x"}, {"Robot", "COMPUTER"}, {"Zoe", "zoe@x"}});
-    folder.WriteDeadlineCache("2026-12-07 12:00:00");
-    folder.WriteYearCache("2405");
-    test::WriteHostFile(stem(), 5, "host file");
     test::WriteOrderFile(stem(), 1);
     test::WriteFile(folder.gameRoot() + "/ventari-news.txt", "id 1765000300\nbonjour\n");
-    runner.start = [this](const std::string&) {
-      test::GenerateTurn(stem(), 4);
-      return true;
-    };
   }
-  void Start() {
-    parts.reset();
-    parts = std::make_unique<RobotParts>(
-        RobotServices{records, &view, dialogs, app, clock, caches, caches, mailer, runner, sound,
-                      "http://league.test/", std::chrono::seconds(600), 3.0, /*receipts=*/true,
-                      std::nullopt, std::nullopt});
-    parts->robot().FormCreate();
-  }
-  void Tick() { parts->robot().Timer1Timer(); }
-  void At(int hour, int minute = 0) {
-    clock.now = *TryEncodeDateTime({2026, 12, 7, hour, minute, 0});
-  }
-  std::string stem() const { return folder.gameDir() + "/alpha"; }
-  std::string dir() const { return folder.gameDir(); }
+  void Start() { PartsFixture::Start(3.0, /*receipts=*/true); }
   Rows Counts() const {
     return test::StoreRows(dir(),
                            "SELECT (SELECT count(*) FROM receipt), (SELECT count(*) FROM "
                            "turn_note), (SELECT count(*) FROM news_sent), (SELECT count(*) FROM "
                            "mail_step), (SELECT count(*) FROM first_turn)");
   }
-
-  test::GameFolder folder;
-  test::ScopedCurrentDir cwd{folder.root()};
-  ProgramRecords records;
-  test::RecordingView view;
-  test::ScriptedDialogs dialogs;
-  EndFlag app;
-  test::FakeClock clock;
-  test::FakeSound sound;
-  test::RecordingMailer mailer;
-  test::ScriptedRunner runner;
-  test::FixedCaches caches{folder};
-  std::unique_ptr<RobotParts> parts;
 };
 
 TEST_F(TakeOverTest, ARobotKilledWhileTakingOverTakesNothingTwiceAndSendsNothingAgain) {

@@ -17,6 +17,7 @@
 #include "tests/support/fixed_caches.h"
 #include "tests/support/game_folder.h"
 #include "tests/support/game_store_rows.h"
+#include "tests/support/parts_fixture.h"
 #include "tests/support/stars_game.h"
 
 namespace ventari {
@@ -30,57 +31,14 @@ std::vector<std::string> Addresses(const test::RecordingMailer& mailer) {
   return addresses;
 }
 
-class LateRemindersTest : public ::testing::Test {
+class LateRemindersTest : public test::PartsFixture {
  protected:
-  LateRemindersTest() {
-    std::setlocale(LC_TIME, "C");
-    folder.WriteHostSettings();
-    folder.WriteGameSettings(
-        {{"Ann", "ann@x"}, {"Bob", "bob@x"}, {"Robot", "COMPUTER"}, {"Zoe", "zoe@x"}});
-    folder.WriteDeadlineCache("2026-12-07 12:00:00");
-    folder.WriteYearCache("2405");
-    test::WriteHostFile(stem(), 5, "host file");
-    runner.start = [this](const std::string&) {
-      test::GenerateTurn(stem(), 4);
-      return true;
-    };
-  }
-
-  // A robot started on the folder (again), with the reminders `leadHours` before the deadline.
-  void Start(std::optional<double> leadHours, bool receipts = false,
-             std::optional<std::string> maildir = std::nullopt) {
-    parts.reset();
-    parts = std::make_unique<RobotParts>(
-        RobotServices{records, &view, dialogs, app, clock, caches, caches, mailer, runner, sound,
-                      "http://league.test/", std::chrono::seconds(600), leadHours, receipts,
-                      std::nullopt, std::move(maildir)});
-    parts->robot().FormCreate();
-  }
-  void Tick() { parts->robot().Timer1Timer(); }
-  void At(int year, int month, int day, int hour, int minute = 0) {
-    clock.now = *TryEncodeDateTime({year, month, day, hour, minute, 0});
-  }
-  void At(int hour, int minute = 0) { At(2026, 12, 7, hour, minute); }
-  std::string stem() const { return folder.gameDir() + "/alpha"; }
   std::string record() const { return LateReminderRecordPath(folder.gameDir()); }
   // The turn and the rows reminded, as the store holds them.
   std::vector<std::string> reminded() const {
     return test::StoreRows(folder.gameDir(),
                            "SELECT turn_key, rows FROM turn_note WHERE name = 'late-players'");
   }
-
-  test::GameFolder folder;
-  test::ScopedCurrentDir cwd{folder.root()};
-  ProgramRecords records;
-  test::RecordingView view;
-  test::ScriptedDialogs dialogs;
-  EndFlag app;
-  test::FakeClock clock;
-  test::FakeSound sound;
-  test::RecordingMailer mailer;
-  test::ScriptedRunner runner;
-  test::FixedCaches caches{folder};
-  std::unique_ptr<RobotParts> parts;
 };
 
 TEST_F(LateRemindersTest, EachLatePlayerIsRemindedOncePerTurnAsTheDeadlineNears) {

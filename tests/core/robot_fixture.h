@@ -22,6 +22,7 @@
 #include "tests/support/fs_faults.h"
 #include "tests/support/game_folder.h"
 #include "tests/support/game_store_rows.h"
+#include "tests/support/robot_fakes.h"
 #include "tests/support/stars_game.h"
 
 namespace ventari::test {
@@ -30,7 +31,7 @@ using CacheWriter = FixedCaches;
 
 struct RestartedRobot;
 
-class RobotTest : public ::testing::Test {
+class RobotTest : public ::testing::Test, public RobotFakes {
  public:
   friend struct RestartedRobot;
 
@@ -65,14 +66,6 @@ class RobotTest : public ::testing::Test {
 
   GameFolder folder;
   test::ScopedCurrentDir cwd{folder.root()};
-  ProgramRecords records;
-  test::RecordingView view;
-  test::ScriptedDialogs dialogs;
-  EndFlag app;
-  test::FakeClock clock;
-  test::FakeSound sound;
-  test::RecordingMailer mailer;
-  test::ScriptedRunner runner;
   CacheWriter caches{folder};
   RefreshCycle refresh{records, view, dialogs, app, clock, caches, caches, &mailer};
   Generation generation{records, runner, mailer, dialogs, app, clock, "http://league.test/"};
