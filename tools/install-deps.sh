@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config clang-format
+  cmake ninja-build g++ clang libclang-rt-14-dev lld pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgmime-3.0-dev libsdl2-dev libjpeg-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -14,10 +14,13 @@ from test_resume import TurnCase
 
 
 def tree(folder):
-    """Every file under the folder, by its path relative to it, with its bytes."""
+    """Every file under the folder, by its path relative to it, with its bytes; but SQLite's
+    own side files of the game's store, there while a robot has it open for a look."""
     found = {}
     for at, _, files in os.walk(folder):
         for name in files:
+            if name.endswith(("-wal", "-shm")):
+                continue
             path = os.path.join(at, name)
             found[os.path.relpath(path, folder)] = read_bytes(path)
     return found
