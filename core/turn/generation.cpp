@@ -166,6 +166,14 @@ std::string Generation::RetryText() const {
 
 long long Generation::NowSeconds() const { return EpochSeconds(m_clock.Now()); }
 
+void Generation::GameDone(TurnJournal& journal) {
+  journal.gameDone = true;
+  Record(journal);
+  NoteTurnPlayed(journal.oldTurn);
+  NoteGenerationEnd(journal.oldTurn + 1);
+  LogEvent("info", "generation: turn " + std::to_string(journal.oldTurn + 1) + " generated");
+}
+
 void Generation::NoteTurnPlayed(int played) {
   const MonitorState& state = m_records.monitor;
   // A league date the turn before already played is no deadline of this one.
@@ -343,11 +351,7 @@ TurnOutcome Generation::Drive(TurnJournal& journal, Origin origin) {
   if (!journal.restoring && !journal.gameDone) {
     std::string failure;
     if (PlayGame(journal, origin, failure)) {
-      journal.gameDone = true;
-      Record(journal);
-      NoteTurnPlayed(journal.oldTurn);
-      NoteGenerationEnd(journal.oldTurn + 1);
-      LogEvent("info", "generation: turn " + std::to_string(journal.oldTurn + 1) + " generated");
+      GameDone(journal);
     } else {
       journal.restoring = true;
       journal.failure = failure;

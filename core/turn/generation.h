@@ -135,6 +135,8 @@ class Generation {
   void NoteGenerationEnd(int newTurn);
   // For the players' history: its deadline, whether forced, who was left out.
   void NoteTurnPlayed(int played);
+  // The game ran and its files are right: recorded, noted, logged.
+  void GameDone(TurnJournal& journal);
   // The players' mails' last lines: the league page's link and the signature.
   std::string LinkLine() const;
   void DropCaches(TurnJournal& journal);

@@ -177,7 +177,8 @@ class HostCase(TurnCase):
         self.assertIn("%s.hst" % game.game, turn_files(game.pub_dir))
 
 
-class ForcedTurnTest(HostCase):
+class ForcedTurnCase(HostCase):
+    """A game whose turn may be forced past an absent player."""
 
     def absent_bob(self, **game_options):
         """Ann's orders in, Bob's not, the deadline long past; the game's runs counted."""
@@ -232,6 +233,10 @@ class ForcedTurnTest(HostCase):
         self.assertEqual(self.count(self.runs), 1)
         self.assertEqual(len(self.sink.messages()), 4)
         self.assertEqual(self.backups(), ["2400"])
+
+
+
+class ForcedTurnTest(ForcedTurnCase):
 
     def test_a_turn_forced_past_an_absent_player(self):
         self.absent_bob()
@@ -296,6 +301,12 @@ class ForcedTurnTest(HostCase):
         self.assertEqual(self.count(self.runs), 2)
         self.assertEqual(len(logged(robot.log, said)), 2, "said once a turn")
         self.stop(robot)
+
+
+
+class ForcedTurnHoursTest(ForcedTurnCase):
+    """What does not force a turn (the hours not passed, manual mode, a file still changing);
+    apart from ForcedTurnTest so that both halves run side by side."""
 
     def test_not_forced_before_the_hours_nor_with_a_value_that_is_no_number(self):
         self.absent_bob()
