@@ -124,6 +124,22 @@ void FileReactions::Settled() {
   AfterLook();
 }
 
+void FileReactions::CatchUp(std::filesystem::file_time_type since) {
+  // A file's time comes from the kernel's coarse clock, which may read a little behind.
+  since -= std::chrono::seconds(1);
+  for (const std::string& folder : m_hooks.folders()) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+      if (!FileChangeMatters(entry.path().filename().string())) continue;
+      std::error_code timeError;
+      if (entry.last_write_time(timeError) >= since && !timeError) {
+        m_settle.start(kSettleTime);
+        return;
+      }
+    }
+  }
+}
+
 void FileReactions::AfterLook() {
   if (m_watch.valid()) {
     for (const FolderWatch::Refused& refused : m_watch.WatchOnly(m_hooks.folders())) {

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <set>
@@ -52,6 +53,9 @@ class FileReactions : public QObject {
   // To call after every look, whoever made it: follows a game or folder changed in the
   // settings, and plans the next look that no file change will bring.
   void AfterLook();
+  // After the first AfterLook: a file that matters changed since `since` (the settings' first
+  // reading), before its folder was watched, brings a look all the same.
+  void CatchUp(std::filesystem::file_time_type since);
 
  private:
   void Changed();

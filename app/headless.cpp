@@ -75,10 +75,12 @@ int RunHeadless(int argc, char** argv) {
     guarded([&] { robot.Timer1Timer(); });
     reactions.AfterLook();
   });
+  const auto reading = std::filesystem::file_time_type::clock::now();
   guarded([&] { robot.FormCreate(); });
   // The folders the settings name, watched before the first tick: a file that changes while it
-  // runs is looked at after it, not at the next minute.
+  // runs is looked at after it, not at the next minute; one changed while they were read, too.
   reactions.AfterLook();
+  reactions.CatchUp(reading);
   // The window's first activation runs a tick; then one a minute.
   QTimer::singleShot(0, &application, [&] {
     guarded([&] { robot.Timer1Timer(); });

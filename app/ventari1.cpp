@@ -151,8 +151,10 @@ TForm1::TForm1(const FormServices& services, QWidget* parent)
 
   // The minute's ticks start once the first refresh is over: a start-up box left open for a
   // minute must not let a tick run before it.
+  const auto reading = std::filesystem::file_time_type::clock::now();
   FormCreate();
-  m_reactions->AfterLook();  // the folders the settings name, watched before the first tick
+  m_reactions->AfterLook();       // the folders the settings name, watched before the first tick
+  m_reactions->CatchUp(reading);  // and what changed while they were read
   Timer1->start();
 }
 

@@ -359,6 +359,27 @@ class ForcedTurnHoursTest(ForcedTurnCase):
                          lambda s: s["players"][-1]["name"] == "Robot-bis")
         self.stop(robot)
 
+    def test_a_file_changed_while_the_settings_are_first_read_is_looked_at(self):
+        """The start is held in the year tool, after the settings were read and before any
+        folder is watched; meanwhile the host renames a player. The change is looked at once the
+        start is over, not at the next minute."""
+        self.absent_bob(auto=False)
+        os.remove(self.game.path("curyear.txt"))
+        tool = os.path.join(self.game.jeux, "staryear.EXE")
+        real = os.path.realpath(tool)
+        os.remove(tool)
+        calls = os.path.join(self.tmp, "year-calls")
+        os.symlink(self.script("staryear", 'echo run >>"%s"\n%s\nexec "%s" "$@"'
+                               % (calls, self.held("year-gate"), real)), tool)
+        robot = self.headless()
+        wait_for("the year tool's run", lambda: os.path.exists(calls), SOON)
+        pla = os.path.join(self.game.jeux, "ventari.pla")
+        self.game.write(pla, read_bytes(pla).decode("utf-8").replace("\tRobot,", "\tRobot-bis,"))
+        self.open_gate("year-gate")
+        self.wait_status("the player renamed while the settings were read",
+                         lambda s: s["players"][-1]["name"] == "Robot-bis")
+        self.stop(robot)
+
     def test_not_while_paused_and_forced_once_resumed(self):
         self.absent_bob()
         self.pause("absent")
