@@ -26,6 +26,19 @@ long long EpochSeconds(TDateTime local) {
   return static_cast<long long>(std::mktime(&fields));
 }
 
+std::tm LocalTimeFields(long long secondsSinceEpoch) {
+  const std::time_t seconds = static_cast<std::time_t>(secondsSinceEpoch);
+  std::tm local{};
+  ::localtime_r(&seconds, &local);
+  return local;
+}
+
+std::string FormatLocalTime(long long secondsSinceEpoch, const char* format) {
+  const std::tm local = LocalTimeFields(secondsSinceEpoch);
+  char text[64];
+  return std::string(text, std::strftime(text, sizeof text, format, &local));
+}
+
 TDateTime SystemClock::Now() const {
   timeval tv{};
   ::gettimeofday(&tv, nullptr);

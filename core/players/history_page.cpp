@@ -26,15 +26,9 @@ std::string Iso(long long seconds) { return IsoLocalWithOffset(LocalDateTime(sec
 std::string ShortFrench(long long seconds, long long near) {
   static constexpr const char* kMonths[12] = {"janv.", "févr.", "mars",  "avr.", "mai",  "juin",
                                               "juil.", "août",  "sept.", "oct.", "nov.", "déc."};
-  const auto fields = [](long long value) {
-    const std::time_t at = static_cast<std::time_t>(value);
-    std::tm tm{};
-    localtime_r(&at, &tm);
-    return tm;
-  };
-  const std::tm tm = fields(seconds);
+  const std::tm tm = LocalTimeFields(seconds);
   const std::string year =
-      tm.tm_year == fields(near).tm_year ? "" : " " + std::to_string(tm.tm_year + 1900);
+      tm.tm_year == LocalTimeFields(near).tm_year ? "" : " " + std::to_string(tm.tm_year + 1900);
   char text[64];
   std::snprintf(text, sizeof text, "%d %s%s %02d:%02d", tm.tm_mday, kMonths[tm.tm_mon % 12],
                 year.c_str(), tm.tm_hour, tm.tm_min);

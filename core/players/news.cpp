@@ -10,6 +10,7 @@
 #include "core/game/records.h"
 #include "core/players/events.h"
 #include "mail/mailer.h"
+#include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
@@ -31,14 +32,7 @@ std::string OneLine(const std::string& text) {
   return line;
 }
 
-std::string Clock(long long seconds) {
-  const time_t at = static_cast<time_t>(seconds);
-  std::tm local{};
-  ::localtime_r(&at, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
-  return text;
-}
+std::string LocalMinute(long long seconds) { return FormatLocalTime(seconds, "%Y-%m-%d %H:%M"); }
 
 }  // namespace
 
@@ -84,7 +78,7 @@ int NewsCommand(const std::string& text, long long now, std::ostream& out, std::
     const std::vector<long long> sent = ReadNewsSent(host.repJeu + "/" + game.gameName);
     if (const std::optional<long long> next = NextAllowedAt(sent, now, kMostNewsPerDay)) {
       err << "ventari: " << kMostNewsPerDay << " messages went to the players of " << game.gameName
-          << " in the last 24 hours; the next one may go after " << Clock(*next) << "\n";
+          << " in the last 24 hours; the next one may go after " << LocalMinute(*next) << "\n";
       return 1;
     }
     // Each message its own id, later than any before, so that the robot mails it once.

@@ -167,12 +167,7 @@ int HoursToNextDeadline(const Schedule& schedule, long long now, int hours) {
 }
 
 std::string DeadlineLine(long long secondsSinceEpoch) {
-  const time_t seconds = static_cast<time_t>(secondsSinceEpoch);
-  std::tm local{};
-  ::localtime_r(&seconds, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
+  return FormatLocalTime(secondsSinceEpoch, "%Y-%m-%d %H:%M:%S");
 }
 
 ScheduleDeadlineMaker::ScheduleDeadlineMaker(ProgramRecords& records, const Clock& clock,
