@@ -272,9 +272,11 @@ std::string StatusHtml(const StatusSnapshot& s) {
 StatusPageWriter::StatusPageWriter(std::string folder) : m_folder(std::move(folder)) {}
 
 bool StatusPageWriter::Write(const StatusSnapshot& s) {
-  const bool json = WriteIfChanged("status.json", StatusJson(s), m_lastJson);
+  // The page first: status.json is what scripts and players' tools poll, so once it moves
+  // the page beside it already says the same.
   const bool html = WriteIfChanged("index.html", StatusHtml(s), m_lastHtml);
-  return json || html;
+  const bool json = WriteIfChanged("status.json", StatusJson(s), m_lastJson);
+  return html || json;
 }
 
 bool StatusPageWriter::WriteIfChanged(const char* name, const std::string& bytes,
