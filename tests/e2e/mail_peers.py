@@ -116,13 +116,20 @@ service imap-login {{
 
 
 class Fetcher:
-    """getmail6 waiting on the account with IMAP IDLE, delivering into `maildir`."""
+    """getmail6 waiting on the account with IMAP IDLE, delivering into `maildir`.
+
+    getmail re-selects the mailbox before each IDLE, so a message delivered while it is still
+    fetching the last one is only fetched at its next wake (five minutes later): each delivery
+    through `deliver` waits for getmail to be idle again first. Its trace tells when it is."""
+
+    IDLE = "Entering IDLE mode"
 
     def __init__(self, group, folder, server, maildir):
         os.makedirs(folder)
         for sub in ("new", "cur", "tmp"):
             os.makedirs(os.path.join(maildir, sub), exist_ok=True)
         give_to_mail_user(maildir)
+        self.server = server
         self.rc = os.path.join(folder, "getmailrc")
         self.log = os.path.join(folder, "getmail.log")
         with open(self.rc, "w") as f:
@@ -131,14 +138,29 @@ class Fetcher:
         os.chmod(self.rc, 0o600)
         with open(self.log, "wb") as out:
             self.process = group.start([GETMAIL, "--rcfile=" + self.rc, "--getmaildir=" + folder,
-                                        "--idle=INBOX"], stdout=out, stderr=subprocess.STDOUT)
-        wait_for("getmail to wait on the mailbox", lambda: "retrieved" in self.log_text() or
-                 self.process.poll() is not None)
-        if self.process.poll() is not None:
-            raise RuntimeError("getmail ended: " + self.log_text())
+                                        "--idle=INBOX", "--trace"],
+                                       stdout=out, stderr=subprocess.STDOUT)
+        self.idles = 0
+        self.wait_idle()
 
     def log_text(self):
         return read_bytes(self.log).decode("utf-8", "replace")
+
+    def wait_idle(self):
+        """Waits for getmail to idle again after the last delivery woke it."""
+        def idle():
+            if self.process.poll() is not None:
+                raise RuntimeError("getmail ended: " + self.log_text())
+            text = self.log_text()
+            return (text.count(self.IDLE) > self.idles and
+                    text.rfind(self.IDLE) > text.rfind("IDLE message received"))
+        wait_for("getmail to wait on the mailbox", idle)
+        self.idles = self.log_text().count(self.IDLE)
+
+    def deliver(self, message, sender):
+        """Delivers a message once getmail waits for it: it wakes and fetches it at once."""
+        self.wait_idle()
+        self.server.deliver(message, sender)
 
 
 def readme_getmail_config():

@@ -77,9 +77,9 @@ class MailOrdersTest(HostCase):
         for row, (name, who) in enumerate(players, 1):
             mail = order_mail("%s <%s>" % (name, who.upper()), "ordres",
                               [("%s.x%d" % (game.game, row), self.player_orders(game, row))])
-            self.server.deliver(mail, who)
+            self.fetcher.deliver(mail, who)
             if turn == 2 and row == 1:
-                self.server.deliver(mail, who)  # delivered twice: one receipt
+                self.fetcher.deliver(mail, who)  # delivered twice: one receipt
             wait_for("the receipt of %s for %d" % (name, year),
                      lambda: len(self.mails_to(who, "année %d : ordres reçus" % year)) == 1,
                      DELIVERED)
@@ -104,9 +104,9 @@ class MailOrdersTest(HostCase):
             self.look(game)
         alpha, beta = self.games["alpha"], self.games["beta"]
         # The host's own mail and a stranger with Ann's file, beside the orders.
-        self.server.deliver(order_mail("Friend <friend@localhost>", "dîner samedi ?"),
+        self.fetcher.deliver(order_mail("Friend <friend@localhost>", "dîner samedi ?"),
                             "friend@localhost")
-        self.server.deliver(order_mail("Ann <mallory@localhost>", "ordres",
+        self.fetcher.deliver(order_mail("Ann <mallory@localhost>", "ordres",
                                        [("alpha.x1", self.player_orders(alpha, 1))]),
                             "mallory@localhost")
         cid_last_year = self.player_orders(alpha, 3)
@@ -119,7 +119,7 @@ class MailOrdersTest(HostCase):
             self.assert_turn_mailed(beta, BETA, turn)
 
         # Bob asks for his turn file again.
-        self.server.deliver(order_mail("bob@localhost", "Tour alpha"), "bob@localhost")
+        self.fetcher.deliver(order_mail("bob@localhost", "Tour alpha"), "bob@localhost")
         wait_for("Bob's turn file again",
                  lambda: len(self.mails_to("bob@localhost", "alpha année 2401")) == 2, DELIVERED)
         again = self.mails_to("bob@localhost", "alpha année 2401")[1]
@@ -155,7 +155,7 @@ class MailOrdersTest(HostCase):
 
     def mail_last_years_file(self, who, orders):
         """Last year's file, mailed: refused, and the page says why until a good one comes."""
-        self.server.deliver(order_mail(who, "ordres", [("alpha.x3", orders)]), who)
+        self.fetcher.deliver(order_mail(who, "ordres", [("alpha.x3", orders)]), who)
         wait_for("the refusal", lambda: self.mails_to(who, "ordres refusés"), DELIVERED)
         status_path = os.path.join(self.game.status_dir, "status.json")
         cid = wait_for("Cid refused on the page", lambda: [
