@@ -487,8 +487,34 @@ class GameFolder:
             db.close()
 
     def snapshot(self):
-        """Name and bytes of every file of the per-game folder."""
-        return {name: read_bytes(self.path(name)) for name in os.listdir(self.dir)}
+        """Name and bytes of every file of the per-game folder (its store's as content)."""
+        return folder_files(self.dir, walk=False)
+
+
+def store_content(path):
+    """What SQLite's store at `path` holds, as statements: its file's bytes change with its
+    write-ahead log's checkpoints, which the robot's looks make at their own pace."""
+    db = sqlite3.connect(path, timeout=30)
+    try:
+        return "\n".join(db.iterdump()).encode("utf-8")
+    finally:
+        db.close()
+
+
+def folder_files(folder, walk=True):
+    """Every file of the folder (and below it with `walk`), by its path relative to it, with its
+    bytes; the game's store by its content, without SQLite's side files."""
+    found = {}
+    for at, _, files in os.walk(folder):
+        for name in files:
+            if name.endswith(("-wal", "-shm", "-journal")):
+                continue
+            path = os.path.join(at, name)
+            found[os.path.relpath(path, folder)] = (
+                store_content(path) if name.endswith(".sqlite") else read_bytes(path))
+        if not walk:
+            break
+    return found
 
 
 def msmtp_command(folder, sink):

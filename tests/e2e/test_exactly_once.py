@@ -9,21 +9,9 @@ import signal
 import subprocess
 import unittest
 
-from harness import BIN_DIR, NEXT, WAIT, address, plain_text, read_bytes, stars_turn, wait_for
+from harness import (BIN_DIR, NEXT, WAIT, address, folder_files, plain_text, read_bytes,
+                     stars_turn, wait_for)
 from test_resume import TurnCase
-
-
-def tree(folder):
-    """Every file under the folder, by its path relative to it, with its bytes; but SQLite's
-    own side files of the game's store, there while a robot has it open for a look."""
-    found = {}
-    for at, _, files in os.walk(folder):
-        for name in files:
-            if name.endswith(("-wal", "-shm")):
-                continue
-            path = os.path.join(at, name)
-            found[os.path.relpath(path, folder)] = read_bytes(path)
-    return found
 
 
 def events(log_path):
@@ -105,14 +93,14 @@ class OneRobotPerGameTest(ExactlyOnceCase):
 
         # A restore is refused, though the backup it asks for is there, and changes nothing.
         self.assertTrue(os.path.isdir(self.game.path(os.path.join("backup", "2400"))))
-        before = tree(self.game.dir)
+        before = folder_files(self.game.dir)
         refused = self.command("--restore", "2400")
         self.assertEqual(refused.returncode, 1)
         self.assertIn(b"a robot runs on " + self.game.dir.encode(), refused.stderr)
         self.assertIn(b"stop it before --restore", refused.stderr)
         self.assertIn(b"(process %d " % first.pid, refused.stderr)
         self.assertNotIn(b"restored", refused.stdout)
-        self.assertEqual(tree(self.game.dir), before)
+        self.assertEqual(folder_files(self.game.dir), before)
         self.assertEqual(self.game.host_turn(), 1)
 
         # A second windowed robot shows why it cannot run and ends.
