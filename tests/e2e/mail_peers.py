@@ -147,7 +147,8 @@ class Fetcher:
         return read_bytes(self.log).decode("utf-8", "replace")
 
     def wait_idle(self):
-        """Waits for getmail to idle again after the last delivery woke it."""
+        """Waits for getmail to idle again after the last delivery woke it: it has entered IDLE
+        more times than when that delivery was made, and has not been woken since."""
         def idle():
             if self.process.poll() is not None:
                 raise RuntimeError("getmail ended: " + self.log_text())
@@ -155,11 +156,11 @@ class Fetcher:
             return (text.count(self.IDLE) > self.idles and
                     text.rfind(self.IDLE) > text.rfind("IDLE message received"))
         wait_for("getmail to wait on the mailbox", idle)
-        self.idles = self.log_text().count(self.IDLE)
 
     def deliver(self, message, sender):
         """Delivers a message once getmail waits for it: it wakes and fetches it at once."""
         self.wait_idle()
+        self.idles = self.log_text().count(self.IDLE)
         self.server.deliver(message, sender)
 
 
